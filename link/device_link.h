@@ -1,0 +1,83 @@
+#pragma once
+// DeviceLink: the panel's one connection to the controller. It owns the serial object of the
+// open port, frames received bytes into reply lines, keeps the traffic log of sent and
+// received lines, and holds the DeviceState that the replies fill.
+//
+// Threads: the window thread calls everything except ReceivePending/OnSerialReceive, which
+// the serial receive thread runs. One mutex guards the log, the state and replySeen; it is
+// taken per push, per pop, per snapshot and around the filing of one received line, and is
+// never held across a pause or while the serial object is created or destroyed.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "commands.h"
+#include "device_state.h"
+#include "serial_port.h"
+
+constexpr int LINE_LIMIT = 1000;
+constexpr int kLogSlots = 128;
+constexpr int kLogSlotSize = 128;
+constexpr int kLineBufferSize = 4096;
+
+class DeviceLink;
+// The link the receive callback serves; set by the constructor, cleared by the destructor.
+extern std::atomic<DeviceLink*> currentLink;
+
+class DeviceLink {
+public:
+    // factory makes the serial object at each OpenPort; empty means a real CPortwire.
+    explicit DeviceLink(SerialPortFactory factory = {});
+    // With a port open: sends the all-off command (no 1000 ms wait) and closes the port.
+    virtual ~DeviceLink();
+
+    DeviceLink(const DeviceLink&) = delete;
+    DeviceLink& operator=(const DeviceLink&) = delete;
+
+    // Opens "COM<portNumber>". Non-zero when the port is now open; 0 when it failed or a port
+    // is already open (that port stays open). Clears neither the log nor the state.
+    int OpenPort(int portNumber);
+    // With a port open: sends the all-off command, pauses 1000 ms, closes the port. Always:
+    // zeroes the state, replySeen and the log.
+    void ClosePort();
+    bool IsOpen() const { return serialPort != nullptr; }
+
+    // Encodes and writes one command, logs "-> " and its text, pauses 10 ms. Does nothing
+    // (no write, no log, no pause) with no port open, an unknown id, a command without bytes,
+    // a command longer than 63 characters, or a command whose block is missing.
+    void SendCommand(int id, const void* args);
+
+    // Receive callback handed to CPortwire::Create: runs ReceivePending on currentLink.
+    static void OnSerialReceive(int);
+    // Takes every waiting byte from the serial object and files complete lines.
+    void ReceivePending();
+
+    // Traffic log: 1 stored (first 127 characters), -1 when 127 lines wait (dropped).
+    int PushLogLine(const char* text);
+    // 1 with the oldest line copied into buffer (at least 128 bytes), 0 when none waits.
+    int PopLogLine(char* buffer);
+    int LogLineCount();
+
+    // Files one reply line into the state (see replies.h); returns the reply id or 255.
+    int DispatchReply(const char* line);
+
+    // Copies the state into out and returns replySeen, clearing it; all under the lock.
+    std::int32_t TakeSnapshot(DeviceState& out);
+
+private:
+    void ResetLogLocked();
+    int PushLogLineLocked(const char* text);
+
+    std::mutex mutex_;
+    char trafficLog[kLogSlots][kLogSlotSize];
+    std::int32_t logWrite = 0;
+    std::int32_t logRead = 0;
+    DeviceState state;
+    std::int32_t replySeen = 0;
+    std::unique_ptr<ISerialPort> serialPort;
+    std::unique_ptr<unsigned char[]> lineBuffer;
+    std::int32_t linePos = 0;
+    SerialPortFactory factory_;
+};

@@ -1,0 +1,33 @@
+#pragma once
+// The serial ports the panel can open, each under a number that the "COM%d" parse of the
+// panel and CPortwire::Create share.
+//
+// Entries read "COM<n> <device path>" followed by " (<description>)" when the platform gives
+// one, e.g. "COM3 /dev/ttyUSB0 (FT232R USB UART)". Paths added with AddPortPath come first,
+// in the order given, then the platform's ports in its enumeration order (not sorted).
+// A number is given to a device path the first time it is seen and stays with it for the
+// rest of the run; numbers start at 1 and are never reused. All functions are thread-safe.
+
+#include <QString>
+#include <vector>
+
+struct PortEntry {
+    int number = 0;        // > 0
+    QString devicePath;    // e.g. /dev/ttyUSB0 or /dev/pts/4
+    QString description;   // may be empty
+    QString text;          // what the port drop-down shows
+};
+
+// Adds a device path ahead of the platform's ports (duplicates are ignored).
+void AddPortPath(const QString& devicePath);
+// Forgets the added paths (numbers already given stay reserved). For tests.
+void ClearAddedPortPaths();
+
+// Added paths, then the platform's ports; a path appears once.
+std::vector<PortEntry> ListPorts();
+
+// Number of a device path, giving it a new one when it has none yet.
+int PortNumberForPath(const QString& devicePath);
+
+// Device path behind "COM<n>" (or a bare number n); empty when the number is unknown.
+QString ResolvePortName(const char* portName);

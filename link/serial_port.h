@@ -1,0 +1,79 @@
+#pragma once
+// Serial transport of the device link.
+//
+// ISerialPort is the six-member contract the link relies on; CPortwire realises it over
+// QSerialPort on a receive thread of its own. Tests substitute a fake that records bytes.
+//
+// Order of use: construct, Create; then WriteData from the window side and GetSize/GetByte
+// from inside the receive callback; then destroy. An object whose Create failed is destroyed
+// without further use.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QThread;
+class QObject;
+class QSerialPort;
+
+using ReceiveCallback = void (*)(int);
+
+class ISerialPort {
+public:
+    virtual ~ISerialPort() = default;
+
+    // Opens the port named "COM<n>" (resolved through port_list). Returns non-zero when the
+    // port is open and the callback armed, 0 when it failed to open.
+    virtual int Create(const char* portName, int speedCode, std::uint16_t portNumber,
+                       std::uint8_t formatCode, ReceiveCallback callback) = 0;
+    // Hands the bytes to the operating system in order; returns the number written.
+    virtual std::uint32_t WriteData(const unsigned char* data, std::uint32_t length) = 0;
+    // Received bytes waiting to be taken. Called from inside the callback only.
+    virtual int GetSize() = 0;
+    // Moves the oldest waiting byte to *out. Called from inside the callback only.
+    virtual void GetByte(unsigned char* out) = 0;
+};
+
+// Makes the serial object for one connection; DeviceLink calls it at each OpenPort.
+using SerialPortFactory = std::function<std::unique_ptr<ISerialPort>()>;
+
+// Line settings selected by Create's constants.
+//
+//   speedCode | baud        formatCode | data, parity, stop, flow control
+//   ----------+--------     -----------+----------------------------------
+//       0     |   9600          0      | 8 data bits, no parity, 1 stop bit, none
+//       1     |  19200          1      | 8 data bits, even parity, 1 stop bit, none
+//       2     |  38400          2      | 8 data bits, odd parity, 1 stop bit, none
+//       3     |  57600          3      | 8 data bits, no parity, 2 stop bits, none
+//       4     | 115200          4      | 8 data bits, no parity, 1 stop bit, RTS/CTS
+//   any other value: Create fails.
+//
+// The link always passes speedCode 4 and formatCode 0.
+class CPortwire final : public ISerialPort {
+public:
+    CPortwire();
+    // Writes nothing further, stops the receive thread and returns only when no callback can
+    // run any more. Bytes given to WriteData before were already handed to the OS.
+    ~CPortwire() override;
+
+    CPortwire(const CPortwire&) = delete;
+    CPortwire& operator=(const CPortwire&) = delete;
+
+    // Window thread. Starts the receive thread and opens the port on it; blocks until the
+    // open succeeded or failed. portName is "COM<n>"; the device path comes from port_list.
+    int Create(const char* portName, int speedCode, std::uint16_t portNumber,
+               std::uint8_t formatCode, ReceiveCallback callback) override;
+    // Any thread. Blocks until the bytes are written to the OS (or the port is gone: returns 0).
+    std::uint32_t WriteData(const unsigned char* data, std::uint32_t length) override;
+    // Receive thread (inside the callback).
+    int GetSize() override;
+    void GetByte(unsigned char* out) override;
+
+    // True while the port is open; false before Create, after a failed Create and once the
+    // device disappeared (hang-up, adapter pulled). Any thread.
+    bool IsOpen() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
