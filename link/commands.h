@@ -116,8 +116,9 @@ struct PacketArg {
 // CMD_SETTRIGGER takes a TriggerSetting (device_state.h).
 
 // What the argument block of a command is.
+// BandwidthPair reads a BandwidthArg but prints only low and high.
 enum class ArgKind { None, Value, SignedValue, TwoValues, Brightness, Mask, Value16, Trigger,
-                     Bandwidth, Text, Packet, NotSent };
+                     BandwidthPair, Bandwidth, Text, Packet, NotSent };
 
 struct CommandInfo {
     CommandId id;

@@ -1,0 +1,203 @@
+#include "device_link.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "pause.h"
+#include "replies.h"
+
+std::atomic<DeviceLink*> currentLink{nullptr};
+
+namespace {
+constexpr int kCommandPauseMs = 10;
+constexpr int kClosePauseMs = 1000;
+constexpr int kSpeedCode = 4;   // 115200 baud
+constexpr int kFormatCode = 0;  // 8N1, no flow control
+}  // namespace
+
+DeviceLink::DeviceLink(SerialPortFactory factory)
+    : lineBuffer(new unsigned char[kLineBufferSize]()), factory_(std::move(factory)) {
+    std::memset(trafficLog, 0, sizeof trafficLog);
+    if (!factory_) {
+        factory_ = [] { return std::make_unique<CPortwire>(); };
+    }
+    currentLink.store(this);
+}
+
+DeviceLink::~DeviceLink() {
+    if (serialPort) {
+        MaskArg allOff{0};
+        SendCommand(CMD_SETONEX, &allOff);
+        std::unique_ptr<ISerialPort> closing;
+        {
+            std::lock_guard lock(mutex_);
+            closing = std::move(serialPort);
+        }
+        // The serial object's destructor returns only when its callback can no longer run;
+        // lineBuffer is freed after that, with the members.
+        closing.reset();
+    }
+    DeviceLink* self = this;
+    currentLink.compare_exchange_strong(self, nullptr);
+}
+
+int DeviceLink::OpenPort(int portNumber) {
+    if (serialPort) {
+        return 0;
+    }
+    if (portNumber <= 0 || portNumber > 0xFFFF) {
+        return 0;
+    }
+    std::unique_ptr<ISerialPort> port = factory_();
+    if (!port) {
+        return 0;
+    }
+    char name[16];
+    std::snprintf(name, sizeof name, "COM%d", portNumber);
+    // The callback can fire as soon as Create arms it, before serialPort is set; receiving
+    // reads serialPort under the lock, so publish the object first.
+    ISerialPort* raw = port.get();
+    {
+        std::lock_guard lock(mutex_);
+        serialPort = std::move(port);
+    }
+    const int result = raw->Create(name, kSpeedCode, static_cast<std::uint16_t>(portNumber),
+                                   kFormatCode, &DeviceLink::OnSerialReceive);
+    if (result != 0) {
+        return result;
+    }
+    std::unique_ptr<ISerialPort> failed;
+    {
+        std::lock_guard lock(mutex_);
+        failed = std::move(serialPort);
+    }
+    failed.reset();
+    return 0;
+}
+
+void DeviceLink::ClosePort() {
+    if (serialPort) {
+        MaskArg allOff{0};
+        SendCommand(CMD_SETONEX, &allOff);
+        Pause(kClosePauseMs);
+        std::unique_ptr<ISerialPort> closing;
+        {
+            std::lock_guard lock(mutex_);
+            closing = std::move(serialPort);
+        }
+        // Destroyed outside the lock: its receive thread may be waiting for the lock.
+        closing.reset();
+    }
+    std::lock_guard lock(mutex_);
+    state = DeviceState{};
+    replySeen = 0;
+    ResetLogLocked();
+    // A line half received from this port must not prefix the first line of the next.
+    linePos = 0;
+}
+
+void DeviceLink::SendCommand(int id, const void* args) {
+    if (!serialPort) {
+        return;
+    }
+    EncodedCommand cmd;
+    if (EncodeCommand(id, args, cmd) != EncodeResult::Ok) {
+        return;
+    }
+    serialPort->WriteData(cmd.bytes, cmd.length);
+    PushLogLine(cmd.logText);
+    Pause(kCommandPauseMs);
+}
+
+void DeviceLink::OnSerialReceive(int) {
+    if (DeviceLink* link = currentLink.load()) {
+        link->ReceivePending();
+    }
+}
+
+void DeviceLink::ReceivePending() {
+    ISerialPort* port = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        port = serialPort.get();
+    }
+    // The window thread destroys the port only after taking it out under the lock and then
+    // waits in the port's destructor for this callback to return, so port stays valid here.
+    if (port == nullptr) {
+        return;
+    }
+    const int waiting = port->GetSize();
+    for (int i = 0; i < waiting; ++i) {
+        unsigned char* slot = lineBuffer.get() + linePos;
+        port->GetByte(slot);
+        ++linePos;
+        if (linePos > LINE_LIMIT) {
+            linePos = 0;
+            continue;
+        }
+        if (*slot == '\r') {
+            *slot = 0;
+        } else if (*slot == '\n') {
+            *slot = 0;
+            linePos = 0;
+            const char* line = reinterpret_cast<const char*>(lineBuffer.get());
+            std::lock_guard lock(mutex_);
+            PushLogLineLocked(line);
+            DispatchReplyLine(line, state, replySeen);
+        }
+    }
+}
+
+int DeviceLink::PushLogLine(const char* text) {
+    std::lock_guard lock(mutex_);
+    return PushLogLineLocked(text);
+}
+
+int DeviceLink::PushLogLineLocked(const char* text) {
+    if ((logWrite - logRead + kLogSlots) % kLogSlots == kLogSlots - 1) {
+        return -1;
+    }
+    char* slot = trafficLog[logWrite];
+    std::size_t n = std::strlen(text);
+    if (n > kLogSlotSize - 1) {
+        n = kLogSlotSize - 1;
+    }
+    std::memcpy(slot, text, n);
+    std::memset(slot + n, 0, kLogSlotSize - n);
+    logWrite = (logWrite + 1) % kLogSlots;
+    return 1;
+}
+
+int DeviceLink::PopLogLine(char* buffer) {
+    std::lock_guard lock(mutex_);
+    if (logWrite == logRead) {
+        return 0;
+    }
+    std::memcpy(buffer, trafficLog[logRead], kLogSlotSize);
+    logRead = (logRead + 1) % kLogSlots;
+    return 1;
+}
+
+int DeviceLink::LogLineCount() {
+    std::lock_guard lock(mutex_);
+    return (logWrite - logRead + kLogSlots) % kLogSlots;
+}
+
+int DeviceLink::DispatchReply(const char* line) {
+    std::lock_guard lock(mutex_);
+    return DispatchReplyLine(line, state, replySeen);
+}
+
+std::int32_t DeviceLink::TakeSnapshot(DeviceState& out) {
+    std::lock_guard lock(mutex_);
+    out = state;
+    const std::int32_t seen = replySeen;
+    replySeen = 0;
+    return seen;
+}
+
+void DeviceLink::ResetLogLocked() {
+    std::memset(trafficLog, 0, sizeof trafficLog);
+    logWrite = 0;
+    logRead = 0;
+}

@@ -1,0 +1,125 @@
+#include "port_list.h"
+
+#include <QSerialPortInfo>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+namespace {
+
+struct Registry {
+    std::mutex mutex;
+    std::vector<QString> added;
+    std::map<QString, int> numbers;
+    int next = 1;
+
+    int numberLocked(const QString& path) {
+        auto it = numbers.find(path);
+        if (it != numbers.end()) {
+            return it->second;
+        }
+        const int n = next++;
+        numbers.emplace(path, n);
+        return n;
+    }
+};
+
+Registry& registry() {
+    static Registry r;
+    return r;
+}
+
+QString entryText(int number, const QString& path, const QString& description) {
+    QString text = QStringLiteral("COM%1 %2").arg(number).arg(path);
+    if (!description.isEmpty()) {
+        text += QStringLiteral(" (%1)").arg(description);
+    }
+    return text;
+}
+
+}  // namespace
+
+void AddPortPath(const QString& devicePath) {
+    if (devicePath.isEmpty()) {
+        return;
+    }
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    for (const QString& p : r.added) {
+        if (p == devicePath) {
+            return;
+        }
+    }
+    r.added.push_back(devicePath);
+    r.numberLocked(devicePath);
+}
+
+void ClearAddedPortPaths() {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.added.clear();
+}
+
+std::vector<PortEntry> ListPorts() {
+    // Enumerate outside the lock: it touches the file system.
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    std::vector<PortEntry> out;
+    auto listed = [&out](const QString& path) {
+        for (const PortEntry& e : out) {
+            if (e.devicePath == path) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (const QString& path : r.added) {
+        const int n = r.numberLocked(path);
+        out.push_back({n, path, QString(), entryText(n, path, QString())});
+    }
+    for (const QSerialPortInfo& info : infos) {
+        const QString path = info.systemLocation();
+        if (path.isEmpty() || listed(path)) {
+            continue;
+        }
+        const int n = r.numberLocked(path);
+        out.push_back({n, path, info.description(), entryText(n, path, info.description())});
+    }
+    return out;
+}
+
+int PortNumberForPath(const QString& devicePath) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.numberLocked(devicePath);
+}
+
+QString ResolvePortName(const char* portName) {
+    if (portName == nullptr) {
+        return {};
+    }
+    const char* digits = portName;
+    if (std::strncmp(digits, "COM", 3) == 0) {
+        digits += 3;
+    }
+    if (*digits < '0' || *digits > '9') {
+        return {};
+    }
+    char* end = nullptr;
+    const long n = std::strtol(digits, &end, 10);
+    if (n <= 0) {
+        return {};
+    }
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    for (const auto& [path, number] : r.numbers) {
+        if (number == n) {
+            return path;
+        }
+    }
+    return {};
+}
