@@ -1,14 +1,24 @@
 #include "serial_port.h"
 
+#include <QEventLoop>
 #include <QMetaObject>
 #include <QObject>
 #include <QSerialPort>
-#include <QThread>
+#include <QTimer>
+
+#ifdef Q_OS_UNIX
+#include <QSocketNotifier>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "port_list.h"
@@ -16,6 +26,7 @@
 namespace {
 
 constexpr int kWriteTimeoutMs = 2000;
+constexpr int kHangupCheckMs = 100;
 
 struct LineSettings {
     qint32 baud;
@@ -42,26 +53,37 @@ bool SelectSettings(int speedCode, int formatCode, LineSettings& out) {
 
 }  // namespace
 
-// All cross-thread hand-over goes through `mutex`/`cv` (never through Qt's event queue
-// alone), so that the sanitizers see every ordering the code relies on. Qt events only wake
-// the receive thread up.
+// The receive thread is a std::thread running a Qt event loop; every Qt object of the port is
+// created, used and deleted on it. The window thread hands jobs (write, close) over through
+// `mutex`/`cv` and wakes the loop through a pipe, so the hand-over never relies on Qt's
+// internal (uninstrumented) locking and the sanitizers see every ordering the code needs.
 struct CPortwire::Impl {
-    QThread thread;
-    QObject* context = nullptr;      // lives on `thread`
-    QSerialPort* port = nullptr;     // created, used and deleted on `thread` only
+    std::thread thread;
+    std::thread::id threadId;
     ReceiveCallback callback = nullptr;
     std::atomic<bool> open{false};
 
+    // Receive thread only.
+    QEventLoop* loop = nullptr;
+    QObject* context = nullptr;
+    QSerialPort* port = nullptr;
+    QTimer* hangupCheck = nullptr;
+#ifdef Q_OS_UNIX
+    QSocketNotifier* wakeNotifier = nullptr;
+    int wakePipe[2] = {-1, -1};
+#endif
+
     std::mutex mutex;
     std::condition_variable cv;
+    bool started = false;  // the open attempt has finished
+    bool opened = false;
+
     struct Job {
-        enum Kind { Open, Write, Close };
+        enum Kind { Write, Close };
         explicit Job(Kind k) : kind(k) {}
         Kind kind;
         const unsigned char* data = nullptr;
         std::uint32_t length = 0;
-        QString path;
-        LineSettings settings{};
         bool done = false;
         std::uint32_t result = 0;
     };
@@ -71,20 +93,67 @@ struct CPortwire::Impl {
     std::vector<unsigned char> rx;
     std::size_t rxHead = 0;
 
-    // Queues a job for the receive thread and waits until it has run.
+    ~Impl() {
+#ifdef Q_OS_UNIX
+        for (int& fd : wakePipe) {
+            if (fd >= 0) {
+                ::close(fd);
+                fd = -1;
+            }
+        }
+#endif
+    }
+
+    // Window thread: queues a job for the receive thread and waits until it has run.
     std::uint32_t Run(Job& job) {
         {
             std::lock_guard lock(mutex);
             jobs.push_back(&job);
         }
-        QMetaObject::invokeMethod(context, [this] { RunJobs(); }, Qt::QueuedConnection);
+        Wake();
         std::unique_lock lock(mutex);
         cv.wait(lock, [&job] { return job.done; });
         return job.result;
     }
 
-    // Receive thread.
+    void Wake() {
+#ifdef Q_OS_UNIX
+        const char byte = 1;
+        // A full pipe already holds a pending wake-up.
+        (void)!::write(wakePipe[1], &byte, 1);
+#else
+        QMetaObject::invokeMethod(context, [this] { RunJobs(); }, Qt::QueuedConnection);
+#endif
+    }
+
+    // Receive thread: the whole life of the port.
+    void Main(QString path, LineSettings settings) {
+        threadId = std::this_thread::get_id();
+        QEventLoop eventLoop;
+        QObject holder;
+        loop = &eventLoop;
+        context = &holder;
+        const bool ok = OpenOnThread(path, settings);
+        {
+            std::lock_guard lock(mutex);
+            started = true;
+            opened = ok;
+            cv.notify_all();
+        }
+        if (ok) {
+            eventLoop.exec();
+        }
+        CloseOnThread();
+        context = nullptr;
+        loop = nullptr;
+    }
+
     void RunJobs() {
+#ifdef Q_OS_UNIX
+        char drain[64];
+        while (::read(wakePipe[0], drain, sizeof drain) > 0) {
+        }
+#endif
         for (;;) {
             Job* job = nullptr;
             {
@@ -96,10 +165,11 @@ struct CPortwire::Impl {
                 jobs.pop_front();
             }
             std::uint32_t result = 0;
-            switch (job->kind) {
-            case Job::Open: result = OpenOnThread(job->path, job->settings) ? 1 : 0; break;
-            case Job::Write: result = WriteOnThread(job->data, job->length); break;
-            case Job::Close: CloseOnThread(); break;
+            if (job->kind == Job::Write) {
+                result = WriteOnThread(job->data, job->length);
+            } else {
+                CloseOnThread();
+                loop->quit();
             }
             std::lock_guard lock(mutex);
             job->result = result;
@@ -125,6 +195,13 @@ struct CPortwire::Impl {
         QObject::connect(port, &QSerialPort::readyRead, context, [this] { OnReadyRead(); });
         QObject::connect(port, &QSerialPort::errorOccurred, context,
                          [this](QSerialPort::SerialPortError e) { OnError(e); });
+        hangupCheck = new QTimer(context);
+        QObject::connect(hangupCheck, &QTimer::timeout, context, [this] { CheckHangup(); });
+        hangupCheck->start(kHangupCheckMs);
+#ifdef Q_OS_UNIX
+        wakeNotifier = new QSocketNotifier(wakePipe[0], QSocketNotifier::Read, context);
+        QObject::connect(wakeNotifier, &QSocketNotifier::activated, context, [this] { RunJobs(); });
+#endif
         open.store(true);
         return true;
     }
@@ -150,7 +227,45 @@ struct CPortwire::Impl {
         return static_cast<std::uint32_t>(n);
     }
 
+    // A terminal whose other side hung up (a pseudo-terminal's controller end closed) reads
+    // as end-of-file for ever, and its descriptor stays readable: left alone, the receive
+    // thread would spin. Such a port is closed.
+    void CheckHangup() {
+#ifdef Q_OS_UNIX
+        if (port == nullptr || !port->isOpen()) {
+            return;
+        }
+        const int fd = static_cast<int>(port->handle());
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 0) <= 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0) {
+            return;
+        }
+        // Bytes still buffered are read first; a hung-up terminal also reports POLLIN.
+        int buffered = 0;
+        if (ioctl(fd, FIONREAD, &buffered) == 0 && buffered > 0) {
+            return;
+        }
+        Gone();
+#endif
+    }
+
+    void Gone() {
+        if (hangupCheck != nullptr) {
+            hangupCheck->stop();
+        }
+        if (port != nullptr && port->isOpen()) {
+            port->close();
+        }
+        open.store(false);
+    }
+
     void CloseOnThread() {
+        delete hangupCheck;
+        hangupCheck = nullptr;
+#ifdef Q_OS_UNIX
+        delete wakeNotifier;
+        wakeNotifier = nullptr;
+#endif
         if (port != nullptr) {
             port->disconnect(context);
             if (port->isOpen()) {
@@ -188,16 +303,13 @@ struct CPortwire::Impl {
         case QSerialPort::ResourceError:
         case QSerialPort::PermissionError:
         case QSerialPort::DeviceNotFoundError:
-            // The device went away (hang-up, adapter pulled): stop watching it, or its
-            // descriptor would keep signalling and spin this thread.
-            if (port != nullptr && port->isOpen()) {
-                port->close();
-            }
-            open.store(false);
+            // The device went away (adapter pulled): stop watching it.
+            Gone();
             return;
         default:
-            // Read, write or parity errors: the port stays usable.
+            // Read, write or parity errors: the port stays usable unless the line hung up.
             port->clearError();
+            CheckHangup();
             return;
         }
     }
@@ -206,20 +318,19 @@ struct CPortwire::Impl {
 CPortwire::CPortwire() : d(std::make_unique<Impl>()) {}
 
 CPortwire::~CPortwire() {
-    if (d->context != nullptr) {
-        Impl::Job job(Impl::Job::Close);
-        d->Run(job);
-        d->thread.quit();
-        d->thread.wait();
-        delete d->context;
-        d->context = nullptr;
+    if (d->thread.joinable()) {
+        if (d->open.load() || d->loop != nullptr) {
+            Impl::Job job(Impl::Job::Close);
+            d->Run(job);
+        }
+        d->thread.join();
     }
 }
 
 int CPortwire::Create(const char* portName, int speedCode, std::uint16_t portNumber,
                       std::uint8_t formatCode, ReceiveCallback callback) {
     (void)portNumber;  // the name carries it
-    if (d->context != nullptr) {
+    if (d->thread.joinable()) {
         return 0;
     }
     LineSettings settings{};
@@ -230,30 +341,32 @@ int CPortwire::Create(const char* portName, int speedCode, std::uint16_t portNum
     if (path.isEmpty()) {
         return 0;
     }
+#ifdef Q_OS_UNIX
+    if (::pipe(d->wakePipe) != 0) {
+        return 0;
+    }
+    for (int fd : d->wakePipe) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+#endif
     d->callback = callback;
-    d->thread.setObjectName(QStringLiteral("serial-receive"));
-    d->thread.start();
-    d->context = new QObject;
-    d->context->moveToThread(&d->thread);
-
-    Impl::Job job(Impl::Job::Open);
-    job.path = path;
-    job.settings = settings;
-    if (d->Run(job) != 0) {
+    d->thread = std::thread(&Impl::Main, d.get(), path, settings);
+    std::unique_lock lock(d->mutex);
+    d->cv.wait(lock, [this] { return d->started; });
+    if (d->opened) {
         return 1;
     }
-    d->thread.quit();
-    d->thread.wait();
-    delete d->context;
-    d->context = nullptr;
+    lock.unlock();
+    d->thread.join();
     return 0;
 }
 
 std::uint32_t CPortwire::WriteData(const unsigned char* data, std::uint32_t length) {
-    if (d->context == nullptr || !d->open.load()) {
+    if (!d->thread.joinable() || !d->open.load()) {
         return 0;
     }
-    if (QThread::currentThread() == &d->thread) {
+    if (std::this_thread::get_id() == d->threadId) {
         return d->WriteOnThread(data, length);
     }
     Impl::Job job(Impl::Job::Write);

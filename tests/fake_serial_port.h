@@ -1,0 +1,64 @@
+#pragma once
+// Test doubles for the link's platform effects: a serial port that records what is written
+// and delivers scripted bytes, and a pause that records instead of sleeping.
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pause.h"
+#include "serial_port.h"
+
+class FakeSerialPort;
+
+// The line behind the fake ports a link opens: one test sees every port made by Factory().
+struct FakeLine {
+    std::vector<std::string> writes;  // one entry per WriteData call
+    std::string lastName;
+    int lastSpeed = -1;
+    int lastFormat = -1;
+    int lastNumber = -1;
+    bool failCreate = false;
+    int created = 0;
+    int destroyed = 0;
+    FakeSerialPort* current = nullptr;  // the port in use, null when none
+
+    // All bytes written so far, in order.
+    std::string Written() const;
+    // Makes the bytes waiting on the current port and runs its receive callback, as the
+    // receive thread would (here on the calling thread).
+    void Deliver(std::string_view bytes);
+    SerialPortFactory Factory();
+};
+
+class FakeSerialPort final : public ISerialPort {
+public:
+    explicit FakeSerialPort(FakeLine& line);
+    ~FakeSerialPort() override;
+    int Create(const char* portName, int speedCode, std::uint16_t portNumber,
+               std::uint8_t formatCode, ReceiveCallback callback) override;
+    std::uint32_t WriteData(const unsigned char* data, std::uint32_t length) override;
+    int GetSize() override;
+    void GetByte(unsigned char* out) override;
+
+    void Deliver(std::string_view bytes);
+
+private:
+    FakeLine& line_;
+    ReceiveCallback callback_ = nullptr;
+    std::string waiting_;
+    std::size_t head_ = 0;
+};
+
+// Replaces Pause for the lifetime of the object and records every requested duration.
+class PauseRecorder {
+public:
+    PauseRecorder();
+    ~PauseRecorder();
+    std::vector<int> pauses;
+    int Total() const;
+
+private:
+    PauseFunction previous_;
+};

@@ -1,0 +1,180 @@
+// Opening, closing and destroying the link, and the snapshot of the device state.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "device_link.h"
+#include "fake_serial_port.h"
+#include "state_compare.h"
+
+namespace {
+
+const char kAllOff[] = "setonex 00000000\r";
+
+bool IsZero(const DeviceState& s) {
+    return SameState(s, DeviceState{});
+}
+
+TEST(OpenPort, CreatesThePortWithItsNameAndConstants) {
+    PauseRecorder pauses;
+    FakeLine line;
+    DeviceLink link(line.Factory());
+    EXPECT_FALSE(link.IsOpen());
+    EXPECT_NE(link.OpenPort(7), 0);
+    EXPECT_TRUE(link.IsOpen());
+    EXPECT_EQ(line.lastName, "COM7");
+    EXPECT_EQ(line.lastNumber, 7);
+    EXPECT_EQ(line.lastSpeed, 4);
+    EXPECT_EQ(line.lastFormat, 0);
+    EXPECT_TRUE(line.writes.empty());
+}
+
+TEST(OpenPort, SecondOpenFailsAndKeepsTheFirst) {
+    PauseRecorder pauses;
+    FakeLine line;
+    DeviceLink link(line.Factory());
+    ASSERT_NE(link.OpenPort(1), 0);
+    EXPECT_EQ(link.OpenPort(2), 0);
+    EXPECT_EQ(line.lastName, "COM1");
+    EXPECT_EQ(line.created, 1);
+    EXPECT_TRUE(link.IsOpen());
+}
+
+TEST(OpenPort, FailedCreateDestroysTheObjectAndLeavesTheLinkClosed) {
+    PauseRecorder pauses;
+    FakeLine line;
+    line.failCreate = true;
+    DeviceLink link(line.Factory());
+    EXPECT_EQ(link.OpenPort(4), 0);
+    EXPECT_FALSE(link.IsOpen());
+    EXPECT_EQ(line.created, 1);
+    EXPECT_EQ(line.destroyed, 1);
+    const MaskArg mask{1};
+    link.SendCommand(CMD_SETONEX, &mask);
+    EXPECT_TRUE(line.writes.empty());
+}
+
+TEST(OpenPort, KeepsLogAndStateOfBefore) {
+    PauseRecorder pauses;
+    FakeLine line;
+    DeviceLink link(line.Factory());
+    link.PushLogLine("kept");
+    EXPECT_NE(link.OpenPort(1), 0);
+    EXPECT_EQ(link.LogLineCount(), 1);
+}
+
+TEST(ClosePort, SendsAllOffWaitsAndForgetsEverything) {
+    PauseRecorder pauses;
+    FakeLine line;
+    DeviceLink link(line.Factory());
+    ASSERT_NE(link.OpenPort(1), 0);
+    line.Deliver("getmodelch 8\r\nS/N: ABC\r\n");
+    ASSERT_EQ(link.LogLineCount(), 2);
+    pauses.pauses.clear();
+
+    link.ClosePort();
+    EXPECT_EQ(line.Written(), kAllOff);
+    EXPECT_EQ(pauses.pauses, (std::vector<int>{10, 1000}));
+    EXPECT_FALSE(link.IsOpen());
+    EXPECT_EQ(line.destroyed, 1);
+    EXPECT_EQ(link.LogLineCount(), 0);
+    DeviceState st;
+    EXPECT_EQ(link.TakeSnapshot(st), 0);
+    EXPECT_TRUE(IsZero(st));
+}
+
+TEST(ClosePort, OnAClosedLinkSendsNothingButStillClears) {
+    PauseRecorder pauses;
+    FakeLine line;
+    DeviceLink link(line.Factory());
+    link.PushLogLine("x");
+    link.DispatchReply("getmodelch 4");
+    link.ClosePort();
+    EXPECT_TRUE(line.writes.empty());
+    EXPECT_TRUE(pauses.pauses.empty());
+    EXPECT_EQ(link.LogLineCount(), 0);
+    DeviceState st;
+    EXPECT_EQ(link.TakeSnapshot(st), 0);
+    EXPECT_TRUE(IsZero(st));
+}
+
+TEST(ClosePort, PartialLineDoesNotCarryIntoTheNextConnection) {
+    PauseRecorder pauses;
+    FakeLine line;
+    DeviceLink link(line.Factory());
+    ASSERT_NE(link.OpenPort(1), 0);
+    line.Deliver("garbage-without-end");
+    link.ClosePort();
+    ASSERT_NE(link.OpenPort(2), 0);
+    line.Deliver("getmodelch 12\r\n");
+    DeviceState st;
+    EXPECT_EQ(link.TakeSnapshot(st), 1);
+    EXPECT_EQ(st.modelChannels, 12);
+}
+
+TEST(Destroy, WithPortOpenSendsAllOffWithoutTheLongWait) {
+    PauseRecorder pauses;
+    FakeLine line;
+    {
+        DeviceLink link(line.Factory());
+        ASSERT_NE(link.OpenPort(1), 0);
+        EXPECT_EQ(currentLink.load(), &link);
+    }
+    EXPECT_EQ(line.Written(), kAllOff);
+    EXPECT_EQ(line.destroyed, 1);
+    EXPECT_EQ(pauses.Total(), 10);
+    EXPECT_EQ(currentLink.load(), nullptr);
+}
+
+TEST(Destroy, WithoutPortWritesNothing) {
+    PauseRecorder pauses;
+    FakeLine line;
+    { DeviceLink link(line.Factory()); }
+    EXPECT_TRUE(line.writes.empty());
+    EXPECT_EQ(line.created, 0);
+}
+
+TEST(Snapshot, CopiesTheStateAndClearsReplySeen) {
+    PauseRecorder pauses;
+    FakeLine line;
+    DeviceLink link(line.Factory());
+    DeviceState st;
+    EXPECT_EQ(link.TakeSnapshot(st), 0);
+    EXPECT_TRUE(IsZero(st));
+
+    ASSERT_NE(link.OpenPort(1), 0);
+    line.Deliver("getbandwidth 0.5 2.5\r\ngetbandwidthex 3 1 2\r\n");
+    EXPECT_EQ(link.TakeSnapshot(st), 1);
+    EXPECT_FLOAT_EQ(st.bandwidthLow[0], 0.5f);
+    EXPECT_FLOAT_EQ(st.bandwidthHigh[15], 2.5f);
+    EXPECT_FLOAT_EQ(st.bandwidthLow[3], 1.0f);
+
+    DeviceState again;
+    EXPECT_EQ(link.TakeSnapshot(again), 0);
+    EXPECT_TRUE(SameState(st, again));
+}
+
+TEST(Snapshot, OutOfRangeReplyStillCountsAsSeen) {
+    PauseRecorder pauses;
+    FakeLine line;
+    DeviceLink link(line.Factory());
+    ASSERT_NE(link.OpenPort(1), 0);
+    line.Deliver("getbrightness 10 0 5\r\n");
+    DeviceState st;
+    EXPECT_EQ(link.TakeSnapshot(st), 1);
+    EXPECT_TRUE(IsZero(st));
+}
+
+TEST(Snapshot, UnknownLinesAreLoggedButNotSeen) {
+    PauseRecorder pauses;
+    FakeLine line;
+    DeviceLink link(line.Factory());
+    ASSERT_NE(link.OpenPort(1), 0);
+    line.Deliver("error what\r\n\r\n");
+    DeviceState st;
+    EXPECT_EQ(link.TakeSnapshot(st), 0);
+    EXPECT_EQ(link.LogLineCount(), 2);
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+// Port list entries and the numbers that the "COM%d" parse and CPortwire share.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "port_list.h"
+
+namespace {
+
+TEST(PortList, AddedPathsComeFirstInOrderWithStableNumbers) {
+    ClearAddedPortPaths();
+    AddPortPath(QStringLiteral("/dev/test-b"));
+    AddPortPath(QStringLiteral("/dev/test-a"));
+    AddPortPath(QStringLiteral("/dev/test-b"));  // a duplicate is listed once
+    const std::vector<PortEntry> first = ListPorts();
+    ASSERT_GE(first.size(), 2u);
+    EXPECT_EQ(first[0].devicePath, QStringLiteral("/dev/test-b"));
+    EXPECT_EQ(first[1].devicePath, QStringLiteral("/dev/test-a"));
+    EXPECT_TRUE(first.size() < 3 || first[2].devicePath != QStringLiteral("/dev/test-b"));
+
+    const std::vector<PortEntry> second = ListPorts();
+    ASSERT_EQ(second.size(), first.size());
+    for (std::size_t i = 0; i < first.size(); ++i) {
+        EXPECT_EQ(second[i].number, first[i].number);
+        EXPECT_EQ(second[i].text, first[i].text);
+    }
+}
+
+TEST(PortList, EveryEntryParsesAsComNumberAboveZeroAndResolves) {
+    AddPortPath(QStringLiteral("/dev/test-c"));
+    for (const PortEntry& e : ListPorts()) {
+        const QByteArray text = e.text.toLatin1();
+        int n = 0;
+        ASSERT_EQ(std::sscanf(text.constData(), "COM%d", &n), 1) << text.constData();
+        EXPECT_GT(n, 0);
+        EXPECT_EQ(n, e.number);
+        EXPECT_TRUE(e.text.startsWith(QStringLiteral("COM%1 %2").arg(n).arg(e.devicePath)));
+        EXPECT_EQ(ResolvePortName(QStringLiteral("COM%1").arg(n).toLatin1().constData()),
+                  e.devicePath);
+    }
+}
+
+TEST(PortList, NumbersAreUniqueAndNeverReused) {
+    const int a = PortNumberForPath(QStringLiteral("/dev/unique-1"));
+    const int b = PortNumberForPath(QStringLiteral("/dev/unique-2"));
+    EXPECT_NE(a, b);
+    ClearAddedPortPaths();
+    EXPECT_EQ(PortNumberForPath(QStringLiteral("/dev/unique-1")), a);
+    const int c = PortNumberForPath(QStringLiteral("/dev/unique-3"));
+    EXPECT_NE(c, a);
+    EXPECT_NE(c, b);
+}
+
+TEST(PortList, ResolveRejectsWhatIsNotAKnownNumber) {
+    for (const char* name : {"COM0", "COM-1", "COM", "LPT1", "", "COM999999"}) {
+        EXPECT_TRUE(ResolvePortName(name).isEmpty()) << name;
+    }
+    EXPECT_TRUE(ResolvePortName(nullptr).isEmpty());
+}
+
+}  // namespace
