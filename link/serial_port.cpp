@@ -319,7 +319,8 @@ CPortwire::CPortwire() : d(std::make_unique<Impl>()) {}
 
 CPortwire::~CPortwire() {
     if (d->thread.joinable()) {
-        if (d->open.load() || d->loop != nullptr) {
+        // An opened port's loop runs until the close job, even after a hang-up.
+        if (d->opened) {
             Impl::Job job(Impl::Job::Close);
             d->Run(job);
         }
