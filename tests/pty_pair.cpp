@@ -36,17 +36,23 @@ PtyPair::~PtyPair() {
     Hangup();
 }
 
-void PtyPair::Write(const std::string& bytes) {
+bool PtyPair::Write(const std::string& bytes) {
     std::size_t done = 0;
+    int stalled = 0;
     while (master_ >= 0 && done < bytes.size()) {
         const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
-        } else {
-            pollfd p{master_, POLLOUT, 0};
-            poll(&p, 1, 50);
+            stalled = 0;
+            continue;
         }
+        if (++stalled > 20) {
+            return false;  // nobody reads the other end
+        }
+        pollfd p{master_, POLLOUT, 0};
+        poll(&p, 1, 50);
     }
+    return done == bytes.size();
 }
 
 std::string PtyPair::Read(std::size_t count, int timeoutMs) {

@@ -14,8 +14,9 @@ public:
     bool ok() const { return master_ >= 0; }
     const std::string& path() const { return path_; }
 
-    // Writes bytes from the controller's end.
-    void Write(const std::string& bytes);
+    // Writes bytes from the controller's end; false when the other end stopped taking them
+    // for about a second.
+    bool Write(const std::string& bytes);
     // Reads from the controller's end until `count` bytes came or `timeoutMs` passed.
     std::string Read(std::size_t count, int timeoutMs);
     // Reads whatever arrives within `timeoutMs`.

@@ -1,6 +1,7 @@
 // The link over a real pseudo-terminal, with the real serial port and its receive thread.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -222,6 +223,34 @@ TEST(LinkOverPty, SendsWhileReceiving) {
         EXPECT_EQ(value % 16, channel) << l;
     }
     EXPECT_GT(replies, 0);
+}
+
+// Closing and destroying while replies stream in: no callback may outlive the serial object
+// or the line buffer (the sanitizer builds catch a use after free here).
+TEST(LinkOverPty, CloseAndDestroyWhileReceiving) {
+    PauseRecorder pauses;
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    const int number = Register(pty);
+    std::atomic<bool> stop{false};
+    std::thread controller([&] {
+        while (!stop.load()) {
+            pty.Write("getmodelch 8\r\nS/N: ABC\r\ngetbandwidth 0.5 1.5\r\n");
+        }
+    });
+    for (int round = 0; round < 10; ++round) {
+        auto link = std::make_unique<DeviceLink>();
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_NE(link->OpenPort(number), 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            link->ClosePort();
+        }
+        ASSERT_NE(link->OpenPort(number), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        link.reset();  // destroyed with the port open and bytes arriving
+    }
+    stop.store(true);
+    controller.join();
 }
 
 }  // namespace
