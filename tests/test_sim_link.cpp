@@ -265,13 +265,18 @@ TEST(SimEndToEnd, SearchProbeTellsTwoControllersApart) {
     }
 }
 
+// The panel opens and closes a port many times (a search does); the device stays, and the
+// path of the --link reaches it as well as the device path does.
 TEST(SimEndToEnd, ReconnectingFindsTheSameController) {
-    SimProcess sim({"--serial", "RECON-1", "--echo", "0"});
+    QTemporaryDir dir;
+    const QString linkPath = dir.filePath("lumitrax");
+    SimProcess sim({"--serial", "RECON-1", "--echo", "0", "--link", linkPath.toStdString()});
     ASSERT_FALSE(sim.devicePath().empty());
+    AddPortPath(linkPath);
     DeviceLink link;
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
-        ASSERT_NE(OpenSim(link, sim), 0);
+        ASSERT_NE(round == 1 ? link.OpenPort(PortNumberForPath(linkPath)) : OpenSim(link, sim), 0);
         Send(link, CMD_GETSN);
         Pause(300);
         DeviceState s;
