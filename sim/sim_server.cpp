@@ -162,6 +162,10 @@ void Server::Serve(const volatile std::sig_atomic_t& stop, const sigset_t* waitM
             nanosleep(&pause, nullptr);
         }
     }
+    // Commands that arrived together with the stop signal still reach the transcript.
+    if (pty_.IsOpen() && !hangupPending_) {
+        ReadInput();
+    }
 }
 
 void Server::ReadInput() {

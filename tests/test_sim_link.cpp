@@ -370,7 +370,11 @@ TEST(SimEndToEnd, TranscriptShowsExactlyWhatWasSent) {
         Send(link, CMD_FPGAREGSET, TwoValuesArg{255, 16});
         Send(link, CMD_GETBRIGHTNESS, OneValueArg{255});
         link.ClosePort();
+        // Opened again and destroyed while open: its all-off command must reach the line too.
+        ASSERT_NE(OpenSim(link, sim), 0);
+        Send(link, CMD_GETSN);
     }
+    EXPECT_TRUE(WaitFor([&] { return ReadLines(transcript).size() >= 12; }, 5000));
     ASSERT_EQ(sim.Stop(), 0);
     const std::vector<std::string> expected = {
         "",
@@ -383,6 +387,8 @@ TEST(SimEndToEnd, TranscriptShowsExactlyWhatWasSent) {
         "setmoduleid -56",
         "fpgaregset ff 10",
         "$ 255",
+        "setonex 00000000",
+        "getsn",
         "setonex 00000000",
     };
     EXPECT_EQ(ReadLines(transcript), expected);
