@@ -1,0 +1,53 @@
+#include "command_line.h"
+
+#include <QCommandLineParser>
+
+QString CommandLineUsage() {
+    return QStringLiteral(
+        "Usage: lumitrax-panel [--port PATH]... [--simulate]\n"
+        "The operator's panel of the Lumitrax LED lighting controller.\n"
+        "\n"
+        "  --port PATH   list the serial device PATH first in the port drop-down;\n"
+        "                may be given more than once, the paths keep their order\n"
+        "  --simulate    start the virtual controller lumitrax-sim on a pseudo-terminal,\n"
+        "                list its port first (selected) and stop it when the panel ends\n"
+        "  -h, --help    show this text and exit\n");
+}
+
+CommandLineResult ParseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("PATH"));
+    const QCommandLineOption simulate(QStringLiteral("simulate"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOption(port);
+    parser.addOption(simulate);
+    parser.addOption(help);
+
+    CommandLineResult result;
+    if (!parser.parse(arguments)) {
+        result.action = CommandLineAction::Fail;
+        result.message = parser.errorText();
+        return result;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        result.action = CommandLineAction::Fail;
+        result.message = QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first());
+        return result;
+    }
+    if (parser.isSet(help)) {
+        result.action = CommandLineAction::ShowHelp;
+        result.message = CommandLineUsage();
+        return result;
+    }
+    result.options.ports = parser.values(port);
+    for (const QString& path : result.options.ports) {
+        if (path.isEmpty()) {
+            result.action = CommandLineAction::Fail;
+            result.message = QStringLiteral("--port needs a device path.");
+            return result;
+        }
+    }
+    result.options.simulate = parser.isSet(simulate);
+    return result;
+}

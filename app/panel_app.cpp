@@ -1,0 +1,79 @@
+#include "panel_app.h"
+
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "artwork.h"
+#include "main_dialog.h"
+
+namespace {
+
+int g_stopPipe[2] = {-1, -1};
+
+void StopSignalHandler(int) {
+    const char byte = 1;
+    // Async-signal-safe: only a write; the window thread reads the pipe.
+    [[maybe_unused]] const ssize_t written = ::write(g_stopPipe[1], &byte, 1);
+}
+
+}  // namespace
+
+CPanelApp::CPanelApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("lumitrax-panel"));
+    setApplicationDisplayName(QStringLiteral("Lumitrax"));
+    setApplicationVersion(QStringLiteral("2.5"));
+    setWindowIcon(LoadIconResource(IDI_MAINFRAME));
+    InstallStopSignals();
+}
+
+CPanelApp::~CPanelApp() {
+    if (g_stopPipe[0] >= 0) {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        delete m_stopNotifier;
+        ::close(g_stopPipe[0]);
+        ::close(g_stopPipe[1]);
+        g_stopPipe[0] = g_stopPipe[1] = -1;
+    }
+}
+
+void CPanelApp::InstallStopSignals() {
+    if (::pipe(g_stopPipe) != 0) {
+        g_stopPipe[0] = g_stopPipe[1] = -1;
+        return;
+    }
+    for (int fd : g_stopPipe) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    m_stopNotifier = new QSocketNotifier(g_stopPipe[0], QSocketNotifier::Read, this);
+    connect(m_stopNotifier, &QSocketNotifier::activated, this, &CPanelApp::OnStopSignal);
+    struct sigaction action = {};
+    action.sa_handler = StopSignalHandler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+void CPanelApp::OnStopSignal() {
+    char buffer[16];
+    while (::read(g_stopPipe[0], buffer, sizeof buffer) > 0) {
+    }
+    if (m_pMainWnd != nullptr) {
+        m_pMainWnd->reject();
+    } else {
+        quit();
+    }
+}
+
+bool CPanelApp::InitInstance() {
+    CMainDlg dlg;
+    m_pMainWnd = &dlg;
+    dlg.exec();
+    m_pMainWnd = nullptr;
+    return false;
+}

@@ -1,0 +1,34 @@
+#pragma once
+// CPanelApp: the application object. InitInstance runs the main window modally for the whole
+// run and returns false, so that the program ends when the window closes.
+//
+// SIGINT and SIGTERM close the main window as its close box would, so that the panel still
+// switches the channels off and a simulator started with --simulate is stopped.
+
+#include <QApplication>
+
+class CMainDlg;
+class QSocketNotifier;
+
+class CPanelApp : public QApplication {
+    Q_OBJECT
+
+public:
+    CPanelApp(int& argc, char** argv);
+    ~CPanelApp() override;
+
+    CPanelApp(const CPanelApp&) = delete;
+    CPanelApp& operator=(const CPanelApp&) = delete;
+
+    // Constructs the main window, runs it until it closes, destroys it; returns false.
+    bool InitInstance();
+    // The main window while InitInstance runs, else null.
+    CMainDlg* MainWnd() const { return m_pMainWnd; }
+
+private:
+    void InstallStopSignals();
+    void OnStopSignal();
+
+    CMainDlg* m_pMainWnd = nullptr;
+    QSocketNotifier* m_stopNotifier = nullptr;
+};

@@ -1,0 +1,98 @@
+#include "platform.h"
+
+#include <QDateTime>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QProcess>
+
+namespace {
+
+class QtMessageBox final : public IMessageBox {
+public:
+    void Show(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) override {
+        QMessageBox::Icon qtIcon = QMessageBox::NoIcon;
+        switch (icon) {
+        case MessageIcon::None: qtIcon = QMessageBox::NoIcon; break;
+        case MessageIcon::Information: qtIcon = QMessageBox::Information; break;
+        case MessageIcon::Warning: qtIcon = QMessageBox::Warning; break;
+        case MessageIcon::Error: qtIcon = QMessageBox::Critical; break;
+        }
+        const QString title = caption.isEmpty() ? QGuiApplication::applicationDisplayName() : caption;
+        QMessageBox box(qtIcon, title, text, QMessageBox::Ok, parent);
+        box.exec();
+    }
+};
+
+class QtFileDialog final : public IFileDialog {
+public:
+    QString GetOpenFileName(QWidget* parent, const OpenFileRequest& request) override {
+        QFileDialog dialog(parent);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilters(request.filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts));
+        dialog.setDefaultSuffix(request.defaultSuffix);
+        dialog.selectFile(request.initialName);
+        if (dialog.exec() != QDialog::Accepted) {
+            return {};
+        }
+        return dialog.selectedFiles().value(0);
+    }
+};
+
+class LaunchedProcess final : public ILaunchedTool {
+public:
+    explicit LaunchedProcess(std::unique_ptr<QProcess> process) : process_(std::move(process)) {}
+    ~LaunchedProcess() override { Terminate(); }
+
+    bool IsRunning() const override { return process_->state() != QProcess::NotRunning; }
+
+    void Terminate() override {
+        if (!IsRunning()) {
+            return;
+        }
+        // Ask first; a tool that ignores the request is killed.
+        process_->terminate();
+        if (!process_->waitForFinished(2000)) {
+            process_->kill();
+            process_->waitForFinished(2000);
+        }
+    }
+
+private:
+    std::unique_ptr<QProcess> process_;
+};
+
+class ProcessLauncher final : public IToolLauncher {
+public:
+    std::unique_ptr<ILaunchedTool> Launch(const QString& program) override {
+        auto process = std::make_unique<QProcess>();
+        process->setProcessChannelMode(QProcess::ForwardedChannels);
+        process->start(program, QStringList());
+        if (!process->waitForStarted(5000)) {
+            return nullptr;
+        }
+        return std::make_unique<LaunchedProcess>(std::move(process));
+    }
+};
+
+class SystemClock final : public IClock {
+public:
+    LocalTime Now() override {
+        const QDateTime now = QDateTime::currentDateTime();
+        const QDate d = now.date();
+        const QTime t = now.time();
+        return {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()};
+    }
+};
+
+}  // namespace
+
+PanelPlatform PanelPlatform::Real() {
+    PanelPlatform p;
+    p.messageBox = std::make_shared<QtMessageBox>();
+    p.fileDialog = std::make_shared<QtFileDialog>();
+    p.toolLauncher = std::make_shared<ProcessLauncher>();
+    p.clock = std::make_shared<SystemClock>();
+    return p;
+}

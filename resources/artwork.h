@@ -1,0 +1,29 @@
+#pragma once
+// The window's pictures, drawn for this program in code: the application icon (resource 128),
+// the small About picture (bitmap 134, also shown on the panel) and the trigger timing diagram
+// of the "Help" window (bitmap 137). Painting needs a QGuiApplication (fonts); call these on the
+// window thread only.
+
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
+
+constexpr int IDI_MAINFRAME = 128;
+constexpr int IDB_ABOUT = 134;
+constexpr int IDB_TRIGGER_HELP = 137;
+
+// Natural sizes of the two bitmaps, in pixels.
+constexpr int kAboutBitmapWidth = 110;
+constexpr int kAboutBitmapHeight = 80;
+constexpr int kHelpBitmapWidth = 721;
+constexpr int kHelpBitmapHeight = 551;
+
+// The bitmap with that resource number at its natural size; a null pixmap for any other number.
+QPixmap LoadBitmapResource(int id);
+// The icon with that resource number (16 to 256 pixels); a null icon for any other number.
+QIcon LoadIconResource(int id);
+
+// The painters behind them, for a given size (the icon) or at natural size.
+QImage PaintIcon(int size);
+QImage PaintAboutPicture();
+QImage PaintTriggerHelpPicture();

@@ -1,0 +1,132 @@
+// Renders the main window offscreen to PNG files in the build folder (screenshots/), with window
+// mode off and on, plus the splash and the help picture, for a person to look at; and checks
+// what a picture can tell: in window mode every group box is inside the window and drawn.
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QPixmap>
+#include <QSlider>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "artwork.h"
+#include "fake_serial_port.h"
+#include "help_dialog.h"
+#include "main_dialog.h"
+#include "port_list.h"
+#include "test_panel_fakes.h"
+
+namespace {
+
+QString ShotPath(const QString& name) {
+    QDir dir(QStringLiteral(LUMITRAX_SCREENSHOT_DIR));
+    dir.mkpath(QStringLiteral("."));
+    return dir.filePath(name);
+}
+
+// Share of pixels that differ from the most common colour of the image.
+double InkShare(const QImage& image) {
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            ++counts[image.pixel(x, y)];
+        }
+    }
+    int most = 0;
+    for (int c : counts) {
+        most = std::max(most, c);
+    }
+    const int total = image.width() * image.height();
+    return total == 0 ? 0.0 : 1.0 - static_cast<double>(most) / total;
+}
+
+class ScreenshotTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearAddedPortPaths();
+        AddPortPath(QStringLiteral("/dev/pts/7"));
+    }
+    void TearDown() override { ClearAddedPortPaths(); }
+    PauseRecorder pauses;
+    FakeLine line;
+    FakePlatform fakes;
+};
+
+TEST_F(ScreenshotTest, MainWindowInBothModes) {
+    CMainDlg dlg(nullptr, fakes.Make(line.Factory()));
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    CControlPanelDlg* panel = dlg.Panel();
+    panel->AddMessage(QStringLiteral("Open complete"));
+    panel->AddMessage(QStringLiteral("-> getmoduleinfo"));
+
+    const QImage splash = dlg.Splash()->grab().toImage();
+    ASSERT_TRUE(splash.save(ShotPath(QStringLiteral("splash.png"))));
+    EXPECT_GT(InkShare(splash), 0.05);
+
+    const QImage normal = dlg.grab().toImage();
+    ASSERT_TRUE(normal.save(ShotPath(QStringLiteral("main_window.png"))));
+    EXPECT_EQ(normal.size(), dlg.size() * dlg.devicePixelRatio());
+
+    panel->OnSetWindowMode();
+    QTest::qWait(50);
+    const QImage large = dlg.grab().toImage();
+    ASSERT_TRUE(large.save(ShotPath(QStringLiteral("main_window_mode.png"))));
+
+    for (QGroupBox* group : {panel->m_groupPortInfo, panel->m_groupModuleInfo, panel->m_groupBrightMemory,
+                             panel->m_groupTest, panel->m_groupTrigger, panel->m_groupConfig}) {
+        SCOPED_TRACE(group->title().toStdString());
+        const QRect inWindow(group->mapTo(&dlg, QPoint(0, 0)), group->size());
+        EXPECT_TRUE(dlg.rect().contains(inWindow));
+        EXPECT_TRUE(group->isVisible());
+        const QImage part = large.copy(inWindow);
+        EXPECT_GT(InkShare(part), 0.02);  // the frame, its title and its controls are drawn
+    }
+    // The channel rows as an open port with eight channels shows them.
+    for (int i = 0; i < 8; ++i) {
+        panel->m_sliderBright[i]->show();
+        panel->m_sliderBright[i]->setValue(128 * i);
+        panel->m_staticChannel[i]->show();
+        panel->m_checkMatrix[4 * i + kOnColumn]->show();
+        panel->m_checkMatrix[4 * i + kOnColumn]->setChecked(i % 3 == 0);
+    }
+    panel->m_checkAll[kOnColumn]->show();
+    panel->m_checkGrab->show();
+    QTest::qWait(20);
+    ASSERT_TRUE(dlg.grab().save(ShotPath(QStringLiteral("main_window_rows.png"))));
+    const QImage row = panel->grab(panel->m_sliderBright[7]->geometry().united(panel->m_staticChannel[7]->geometry())).toImage();
+    EXPECT_GT(InkShare(row), 0.05);
+
+    // The Korean caption is drawn with glyphs, not left blank.
+    QLabel* korean = nullptr;
+    for (QLabel* label : panel->findChildren<QLabel*>()) {
+        if (label->text() == QStringLiteral("채널수")) {
+            korean = label;
+        }
+    }
+    ASSERT_NE(korean, nullptr);
+    EXPECT_GT(InkShare(korean->grab().toImage()), 0.03);
+}
+
+TEST_F(ScreenshotTest, PicturesAtTheirSizes) {
+    EXPECT_EQ(LoadBitmapResource(IDB_ABOUT).size(), QSize(kAboutBitmapWidth, kAboutBitmapHeight));
+    EXPECT_EQ(LoadBitmapResource(IDB_TRIGGER_HELP).size(), QSize(kHelpBitmapWidth, kHelpBitmapHeight));
+    EXPECT_TRUE(LoadBitmapResource(999).isNull());
+    EXPECT_FALSE(LoadIconResource(IDI_MAINFRAME).isNull());
+    EXPECT_TRUE(LoadIconResource(IDB_ABOUT).isNull());
+
+    const QImage help = PaintTriggerHelpPicture();
+    ASSERT_TRUE(help.save(ShotPath(QStringLiteral("help_picture.png"))));
+    EXPECT_GT(InkShare(help), 0.02);
+    ASSERT_TRUE(PaintIcon(64).save(ShotPath(QStringLiteral("icon.png"))));
+
+    CHelpDlg dialog(nullptr);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    ASSERT_TRUE(dialog.grab().save(ShotPath(QStringLiteral("help_window.png"))));
+}
+
+}  // namespace

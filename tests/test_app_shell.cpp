@@ -1,0 +1,214 @@
+// The application shell: main window, splash, About box, command line, simulator launcher.
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "about_dialog.h"
+#include "command_line.h"
+#include "dialog_units.h"
+#include "fake_serial_port.h"
+#include "main_dialog.h"
+#include "port_list.h"
+#include "simulator.h"
+#include "test_panel_fakes.h"
+
+namespace {
+
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearAddedPortPaths();
+        AddPortPath(QStringLiteral("/dev/lumitrax-shell-test"));
+    }
+    void TearDown() override { ClearAddedPortPaths(); }
+
+    std::unique_ptr<CMainDlg> MakeMain() { return std::make_unique<CMainDlg>(nullptr, fakes.Make(line.Factory())); }
+
+    PauseRecorder pauses;
+    FakeLine line;
+    FakePlatform fakes;
+};
+
+TEST_F(ShellTest, CaptionPositionAndSizeAfterInitialisation) {
+    auto dlg = MakeMain();
+    EXPECT_EQ(dlg->windowTitle(), QStringLiteral("Varnel Industry Feb 25 2013 (2.5)"));
+    const DialogUnits units = DialogUnits::ForFont(TemplateFont());
+    EXPECT_EQ(dlg->TemplateClientSize(), units.Size(586, 440));
+
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    EXPECT_EQ(dlg->frameGeometry().topLeft(), QPoint(0, 0));
+    EXPECT_EQ(dlg->frameGeometry().size(), units.Size(586, 440) - QSize(220, 135));
+    EXPECT_FALSE(dlg->windowIcon().isNull());
+
+    CControlPanelDlg* panel = dlg->Panel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->parentWidget(), dlg.get());
+    EXPECT_EQ(panel->ParentWnd(), dlg.get());
+    EXPECT_TRUE(panel->IsCreated());
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_EQ(panel->pos(), QPoint(0, 0));
+    EXPECT_EQ(panel->size(), units.Size(582, 439));
+    // The window opens smaller than the panel: the configuration group lies beyond its right edge.
+    EXPECT_GT(panel->m_groupConfig->geometry().right(), dlg->width());
+}
+
+TEST_F(ShellTest, SplashShowsUntilTimerOneRemovesItOnce) {
+    auto dlg = MakeMain();
+    QPointer<CAboutDlg> splash = dlg->Splash();
+    ASSERT_NE(splash, nullptr);
+    EXPECT_TRUE(splash->isVisible());
+    EXPECT_EQ(splash->windowTitle(), QStringLiteral("Lumitrax 정보"));
+    EXPECT_TRUE(dlg->Timers().IsRunning(TIMER_SPLASH));
+    EXPECT_EQ(dlg->Timers().Interval(TIMER_SPLASH), 3000);
+
+    dlg->OnTimer(TIMER_SPLASH);
+    EXPECT_TRUE(splash.isNull());
+    EXPECT_EQ(dlg->Splash(), nullptr);
+    EXPECT_FALSE(dlg->Timers().IsRunning(TIMER_SPLASH));
+    dlg->OnTimer(TIMER_SPLASH);  // a late tick finds nothing to destroy
+    EXPECT_EQ(dlg->Splash(), nullptr);
+}
+
+TEST_F(ShellTest, SplashVanishesByItselfAfterThreeSeconds) {
+    QElapsedTimer clock;
+    clock.start();
+    auto dlg = MakeMain();
+    dlg->show();
+    QPointer<CAboutDlg> splash = dlg->Splash();
+    ASSERT_NE(splash, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return splash.isNull(); }, 6000));
+    EXPECT_GE(clock.elapsed(), 2900);
+    EXPECT_FALSE(dlg->Timers().IsRunning(TIMER_SPLASH));
+    EXPECT_TRUE(dlg->isVisible());
+}
+
+TEST_F(ShellTest, TheAboutItemBelowASeparatorOpensTheModalAboutBox) {
+    auto dlg = MakeMain();
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    QMenu menu;
+    dlg->FillSystemMenu(&menu);
+    const QList<QAction*> actions = menu.actions();
+    ASSERT_EQ(actions.size(), 2);
+    EXPECT_TRUE(actions[0]->isSeparator());
+    EXPECT_EQ(actions[1]->text(), QStringLiteral("Lumitrax 정보(&A)..."));
+
+    QString title;
+    QStringList texts;
+    QString button;
+    bool wasSplash = true;
+    QTimer::singleShot(0, [&] {
+        auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(about, nullptr);
+        wasSplash = about == dlg->Splash();
+        title = about->windowTitle();
+        for (QLabel* label : about->findChildren<QLabel*>()) {
+            texts << label->text();
+        }
+        EXPECT_FALSE(about->Picture()->pixmap().isNull());
+        button = about->OkButton()->text();
+        about->OkButton()->click();
+    });
+    actions[1]->trigger();  // returns when the About box is closed
+    EXPECT_FALSE(wasSplash);
+    EXPECT_EQ(title, QStringLiteral("Lumitrax 정보"));
+    EXPECT_TRUE(texts.contains(QStringLiteral("Lumitrax 버전 2.5")));
+    EXPECT_EQ(button, QStringLiteral("확인"));
+}
+
+TEST_F(ShellTest, OnlyTheAboutCommandOpensTheAboutBox) {
+    auto dlg = MakeMain();
+    int opened = 0;
+    const auto closeAny = [&] {
+        if (auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
+            ++opened;
+            about->reject();
+        }
+    };
+    for (int command : {IDM_ABOUTBOX, IDM_ABOUTBOX | 0x7, 0xF060 /* close */, 0xF020 /* minimise */}) {
+        QTimer::singleShot(0, closeAny);
+        dlg->OnSysCommand(command);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(opened, 2);
+}
+
+TEST_F(ShellTest, ClosingTheMainWindowClosesTheLinkWithAllChannelsOff) {
+    auto dlg = MakeMain();
+    ASSERT_NE(dlg->Panel()->m_pLink->OpenPort(PortNumberForPath(QStringLiteral("/dev/lumitrax-shell-test"))), 0);
+    line.writes.clear();
+    dlg.reset();
+    EXPECT_EQ(line.Written(), "setonex 00000000\r");
+}
+
+TEST(CommandLine, OptionsHelpAndErrors) {
+    const struct {
+        QStringList args;
+        CommandLineAction action;
+        QStringList ports;
+        bool simulate;
+        const char* messagePart;
+    } cases[] = {
+        {{}, CommandLineAction::Run, {}, false, ""},
+        {{"--port", "/dev/ttyUSB0"}, CommandLineAction::Run, {"/dev/ttyUSB0"}, false, ""},
+        {{"--port", "/dev/b", "--port=/dev/a", "--simulate"}, CommandLineAction::Run, {"/dev/b", "/dev/a"}, true, ""},
+        {{"--simulate"}, CommandLineAction::Run, {}, true, ""},
+        {{"--help"}, CommandLineAction::ShowHelp, {}, false, "--simulate"},
+        {{"-h"}, CommandLineAction::ShowHelp, {}, false, "--port PATH"},
+        {{"--bogus"}, CommandLineAction::Fail, {}, false, "bogus"},
+        {{"--port"}, CommandLineAction::Fail, {}, false, "--port"},
+        {{"--port="}, CommandLineAction::Fail, {}, false, "device path"},
+        {{"/dev/ttyUSB0"}, CommandLineAction::Fail, {}, false, "Unexpected argument"},
+    };
+    for (const auto& c : cases) {
+        QStringList args = c.args;
+        args.prepend(QStringLiteral("lumitrax-panel"));
+        SCOPED_TRACE(args.join(QLatin1Char(' ')).toStdString());
+        const CommandLineResult result = ParseCommandLine(args);
+        EXPECT_EQ(result.action, c.action);
+        if (c.action == CommandLineAction::Run) {
+            EXPECT_EQ(result.options.ports, c.ports);
+            EXPECT_EQ(result.options.simulate, c.simulate);
+        }
+        EXPECT_TRUE(result.message.contains(QString::fromUtf8(c.messagePart))) << result.message.toStdString();
+    }
+}
+
+TEST(Simulator, FailuresLeaveNothingRunning) {
+    SimulatorProcess sim;
+    QString error;
+    EXPECT_FALSE(sim.Start(QStringLiteral("/nonexistent/lumitrax-sim"), &error, 3000));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(sim.IsRunning());
+    error.clear();
+    EXPECT_FALSE(sim.Start(QStringLiteral("/bin/true"), &error, 3000));
+    EXPECT_TRUE(error.contains(QStringLiteral("ended before"))) << error.toStdString();
+    EXPECT_FALSE(sim.Start(QString(), &error, 3000));
+    EXPECT_TRUE(error.contains(QStringLiteral("not found")));
+}
+
+#ifdef LUMITRAX_SIM_PATH
+TEST(Simulator, StartsTheVirtualControllerAndStopsIt) {
+    SimulatorProcess sim;
+    QString error;
+    ASSERT_TRUE(sim.Start(QStringLiteral(LUMITRAX_SIM_PATH), &error)) << error.toStdString();
+    EXPECT_TRUE(sim.IsRunning());
+    EXPECT_TRUE(QFileInfo::exists(sim.DevicePath())) << sim.DevicePath().toStdString();
+    sim.Stop();
+    EXPECT_FALSE(sim.IsRunning());
+    EXPECT_TRUE(sim.DevicePath().isEmpty());
+}
+#endif
+
+}  // namespace
