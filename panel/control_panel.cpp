@@ -1,6 +1,7 @@
 #include "control_panel.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -20,6 +21,8 @@
 #include "dialog_units.h"
 #include "port_list.h"
 #include "ui_panel.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -130,8 +133,6 @@ void CControlPanelDlg::BuildControls() {
     m_editModel = ui.editModel;
     m_editBuild = ui.editBuild;
     m_editModuleId = ui.editModuleId;
-    // Port entries are longer than the drop-down; the list opens as wide as they need.
-    m_comboPort->setSizeAdjustPolicy(QComboBox::AdjustToContents);
 
     m_editMaxBright = ui.editMaxBright;
     m_btnRefresh = ui.btnRefresh;
@@ -384,9 +385,14 @@ bool CControlPanelDlg::OnInitDialog() {
 }
 
 void CControlPanelDlg::FillPortList() {
+    int widest = 0;
     for (const PortEntry& entry : ListPorts()) {
         m_comboPort->addItem(entry.text);
+        widest = std::max(widest, m_comboPort->fontMetrics().horizontalAdvance(entry.text));
     }
+    // The entries ("COM3 /dev/ttyUSB0 (FT232R USB UART)") are longer than the drop-down is
+    // wide: its list opens as wide as they need.
+    m_comboPort->view()->setMinimumWidth(widest + 2 * m_comboPort->fontMetrics().averageCharWidth() + 8);
     if (m_comboPort->count() > 0) {
         m_comboPort->setCurrentIndex(0);
     }

@@ -1,6 +1,7 @@
 // The application shell: main window, splash, About box, command line, simulator launcher.
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -125,6 +126,27 @@ TEST_F(ShellTest, TheAboutItemBelowASeparatorOpensTheModalAboutBox) {
     EXPECT_EQ(title, QStringLiteral("Lumitrax 정보"));
     EXPECT_TRUE(texts.contains(QStringLiteral("Lumitrax 버전 2.5")));
     EXPECT_EQ(button, QStringLiteral("확인"));
+}
+
+// The window manager owns the system menu here: a right click anywhere on the panel's
+// background offers the About item instead.
+TEST_F(ShellTest, ARightClickOnThePanelOffersTheAboutItem) {
+    auto dlg = MakeMain();
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    QStringList offered;
+    QTimer::singleShot(0, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* action : menu->actions()) {
+                offered << action->text();
+            }
+            menu->close();
+        }
+    });
+    QWidget* target = dlg->Panel()->m_groupPortInfo;
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 30), target->mapToGlobal(QPoint(5, 30)));
+    QApplication::sendEvent(target, &event);
+    EXPECT_TRUE(offered.contains(QStringLiteral("Lumitrax 정보(&A)..."))) << offered.join(QLatin1Char('|')).toStdString();
 }
 
 TEST_F(ShellTest, OnlyTheAboutCommandOpensTheAboutBox) {
