@@ -107,9 +107,10 @@ void PaintEdgeCase(QPainter& p, int top, bool rising, const QColor& accent) {
     const int left = 96;
     const int right = 700;
     const int edge = 170;
+    // Drawn to the rule in the note: OFF time more than ten times the ON time.
     const int delay = 90;
-    const int on = 70;
-    const int off = 230;
+    const int on = 22;
+    const int off = 260;
     const int trigHigh = top + 28;
     const int trigLow = top + 58;
     const int strobeHigh = top + 92;
@@ -142,7 +143,11 @@ void PaintEdgeCase(QPainter& p, int top, bool rising, const QColor& accent) {
     p.setFont(PictureFont(12));
     const QColor dim(40, 40, 40);
     PaintSpan(p, edge, strobeOn, strobeLow + 16, QStringLiteral("Delay"), dim);
-    PaintSpan(p, strobeOn, strobeOn + on, strobeLow + 16, QStringLiteral("ON time"), dim);
+    PaintSpan(p, strobeOn, strobeOn + on, strobeLow + 16, QString(), dim);
+    // The pulse is too narrow for its name below it: the name stands above the pulse.
+    p.setPen(dim);
+    p.drawText(QRect(strobeOn - 40, strobeHigh - 22, on + 80, 18), Qt::AlignHCenter | Qt::AlignBottom,
+               QStringLiteral("ON time"));
     PaintSpan(p, strobeOn + on, strobeOn + on + off, strobeLow + 16, QStringLiteral("OFF time"), dim);
 }
 
@@ -241,8 +246,8 @@ QImage PaintTriggerHelpPicture() {
     const int strobeLow = top + 112;
     const int edge = 130;
     const int delay = 22;
-    const int on = 18;
-    const int off = 70;
+    const int on = 8;
+    const int off = 90;
     const int period = delay + on + off;
 
     p.setPen(Qt::black);
