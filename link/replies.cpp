@@ -71,31 +71,28 @@ public:
     bool Float(float& out) {
         SkipSpace();
         const char* s = p_;
-        bool negative = false;
-        if (*s == '+' || *s == '-') {
-            negative = (*s == '-');
-            ++s;
-        }
+        const bool negative = TakeSign(s);
         if (*s == '+' || *s == '-') {
             return false;
         }
+        const bool hex = s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+        const char* digits = hex ? s + 2 : s;
+        const std::chars_format format = hex ? std::chars_format::hex : std::chars_format::general;
+        const char* end = digits + std::strlen(digits);
         float value = 0.0f;
-        std::from_chars_result r{};
-        if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-            r = std::from_chars(s + 2, s + std::strlen(s), value, std::chars_format::hex);
-            if (r.ec == std::errc::invalid_argument) {
-                // "0x" without digits is the number 0 followed by the letter x.
-                r = std::from_chars(s, s + 1, value);
-            }
-        } else {
-            r = std::from_chars(s, s + std::strlen(s), value);
+        std::from_chars_result r = std::from_chars(digits, end, value, format);
+        if (r.ec == std::errc::invalid_argument && hex) {
+            // "0x" without digits is the number 0 followed by the letter x.
+            r = std::from_chars(s, s + 1, value);
         }
         if (r.ec == std::errc::invalid_argument) {
             return false;
         }
         if (r.ec == std::errc::result_out_of_range) {
-            // Too large for a float: infinity, as the C library gives; too small: zero.
-            value = Magnitude(s, r.ptr);
+            // Beyond a float: infinity, as the C library gives; below its smallest: zero.
+            double wide = 0.0;
+            std::from_chars(digits, r.ptr, wide, format);
+            value = std::fabs(wide) >= 1.0 ? std::numeric_limits<float>::infinity() : 0.0f;
         }
         out = negative ? -value : value;
         p_ = r.ptr;
@@ -106,11 +103,7 @@ public:
     bool Hex(std::uint32_t& out) {
         SkipSpace();
         const char* s = p_;
-        bool negative = false;
-        if (*s == '+' || *s == '-') {
-            negative = (*s == '-');
-            ++s;
-        }
+        const bool negative = TakeSign(s);
         if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X') && HexDigit(s[2]) >= 0) {
             s += 2;
         }
@@ -134,10 +127,12 @@ private:
         if (c >= 'A' && c <= 'F') return c - 'A' + 10;
         return -1;
     }
-    static float Magnitude(const char* begin, const char* end) {
-        double d = 0.0;
-        std::from_chars(begin, end, d);
-        return std::fabs(d) >= 1.0 ? std::numeric_limits<float>::infinity() : 0.0f;
+    // Skips an optional sign; true for a minus.
+    static bool TakeSign(const char*& s) {
+        if (*s == '+' || *s == '-') {
+            return *s++ == '-';
+        }
+        return false;
     }
     void SkipSpace() {
         while (IsSpace(*p_)) {

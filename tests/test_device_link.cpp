@@ -12,14 +12,22 @@ namespace {
 
 const char kAllOff[] = "setonex 00000000\r";
 
+// A link whose ports are fakes, with pauses recorded instead of slept.
+class LinkFixture : public ::testing::Test {
+protected:
+    PauseRecorder pauses;
+    FakeLine line;
+    DeviceLink link{line.Factory()};
+};
+using OpenPort = LinkFixture;
+using ClosePort = LinkFixture;
+using Snapshot = LinkFixture;
+
 bool IsZero(const DeviceState& s) {
     return SameState(s, DeviceState{});
 }
 
-TEST(OpenPort, CreatesThePortWithItsNameAndConstants) {
-    PauseRecorder pauses;
-    FakeLine line;
-    DeviceLink link(line.Factory());
+TEST_F(OpenPort, CreatesThePortWithItsNameAndConstants) {
     EXPECT_FALSE(link.IsOpen());
     EXPECT_NE(link.OpenPort(7), 0);
     EXPECT_TRUE(link.IsOpen());
@@ -30,10 +38,7 @@ TEST(OpenPort, CreatesThePortWithItsNameAndConstants) {
     EXPECT_TRUE(line.writes.empty());
 }
 
-TEST(OpenPort, SecondOpenFailsAndKeepsTheFirst) {
-    PauseRecorder pauses;
-    FakeLine line;
-    DeviceLink link(line.Factory());
+TEST_F(OpenPort, SecondOpenFailsAndKeepsTheFirst) {
     ASSERT_NE(link.OpenPort(1), 0);
     EXPECT_EQ(link.OpenPort(2), 0);
     EXPECT_EQ(line.lastName, "COM1");
@@ -41,11 +46,8 @@ TEST(OpenPort, SecondOpenFailsAndKeepsTheFirst) {
     EXPECT_TRUE(link.IsOpen());
 }
 
-TEST(OpenPort, FailedCreateDestroysTheObjectAndLeavesTheLinkClosed) {
-    PauseRecorder pauses;
-    FakeLine line;
+TEST_F(OpenPort, FailedCreateDestroysTheObjectAndLeavesTheLinkClosed) {
     line.failCreate = true;
-    DeviceLink link(line.Factory());
     EXPECT_EQ(link.OpenPort(4), 0);
     EXPECT_FALSE(link.IsOpen());
     EXPECT_EQ(line.created, 1);
@@ -55,19 +57,17 @@ TEST(OpenPort, FailedCreateDestroysTheObjectAndLeavesTheLinkClosed) {
     EXPECT_TRUE(line.writes.empty());
 }
 
-TEST(OpenPort, KeepsLogAndStateOfBefore) {
-    PauseRecorder pauses;
-    FakeLine line;
-    DeviceLink link(line.Factory());
+TEST_F(OpenPort, KeepsLogAndStateOfBefore) {
     link.PushLogLine("kept");
+    link.DispatchReply("getmodelch 4");
     EXPECT_NE(link.OpenPort(1), 0);
     EXPECT_EQ(link.LogLineCount(), 1);
+    DeviceState st;
+    EXPECT_EQ(link.TakeSnapshot(st), 1);
+    EXPECT_EQ(st.modelChannels, 4);
 }
 
-TEST(ClosePort, SendsAllOffWaitsAndForgetsEverything) {
-    PauseRecorder pauses;
-    FakeLine line;
-    DeviceLink link(line.Factory());
+TEST_F(ClosePort, SendsAllOffWaitsAndForgetsEverything) {
     ASSERT_NE(link.OpenPort(1), 0);
     line.Deliver("getmodelch 8\r\nS/N: ABC\r\n");
     ASSERT_EQ(link.LogLineCount(), 2);
@@ -84,10 +84,7 @@ TEST(ClosePort, SendsAllOffWaitsAndForgetsEverything) {
     EXPECT_TRUE(IsZero(st));
 }
 
-TEST(ClosePort, OnAClosedLinkSendsNothingButStillClears) {
-    PauseRecorder pauses;
-    FakeLine line;
-    DeviceLink link(line.Factory());
+TEST_F(ClosePort, OnAClosedLinkSendsNothingButStillClears) {
     link.PushLogLine("x");
     link.DispatchReply("getmodelch 4");
     link.ClosePort();
@@ -99,10 +96,7 @@ TEST(ClosePort, OnAClosedLinkSendsNothingButStillClears) {
     EXPECT_TRUE(IsZero(st));
 }
 
-TEST(ClosePort, PartialLineDoesNotCarryIntoTheNextConnection) {
-    PauseRecorder pauses;
-    FakeLine line;
-    DeviceLink link(line.Factory());
+TEST_F(ClosePort, PartialLineDoesNotCarryIntoTheNextConnection) {
     ASSERT_NE(link.OpenPort(1), 0);
     line.Deliver("garbage-without-end");
     link.ClosePort();
@@ -135,10 +129,7 @@ TEST(Destroy, WithoutPortWritesNothing) {
     EXPECT_EQ(line.created, 0);
 }
 
-TEST(Snapshot, CopiesTheStateAndClearsReplySeen) {
-    PauseRecorder pauses;
-    FakeLine line;
-    DeviceLink link(line.Factory());
+TEST_F(Snapshot, CopiesTheStateAndClearsReplySeen) {
     DeviceState st;
     EXPECT_EQ(link.TakeSnapshot(st), 0);
     EXPECT_TRUE(IsZero(st));
@@ -155,10 +146,7 @@ TEST(Snapshot, CopiesTheStateAndClearsReplySeen) {
     EXPECT_TRUE(SameState(st, again));
 }
 
-TEST(Snapshot, OutOfRangeReplyStillCountsAsSeen) {
-    PauseRecorder pauses;
-    FakeLine line;
-    DeviceLink link(line.Factory());
+TEST_F(Snapshot, OutOfRangeReplyStillCountsAsSeen) {
     ASSERT_NE(link.OpenPort(1), 0);
     line.Deliver("getbrightness 10 0 5\r\n");
     DeviceState st;
@@ -166,10 +154,7 @@ TEST(Snapshot, OutOfRangeReplyStillCountsAsSeen) {
     EXPECT_TRUE(IsZero(st));
 }
 
-TEST(Snapshot, UnknownLinesAreLoggedButNotSeen) {
-    PauseRecorder pauses;
-    FakeLine line;
-    DeviceLink link(line.Factory());
+TEST_F(Snapshot, UnknownLinesAreLoggedButNotSeen) {
     ASSERT_NE(link.OpenPort(1), 0);
     line.Deliver("error what\r\n\r\n");
     DeviceState st;

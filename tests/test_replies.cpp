@@ -108,6 +108,22 @@ const ReplyCase kCases[] = {
          EXPECT_FLOAT_EQ(s.bandwidthHigh[15], 2.0f);
          EXPECT_FLOAT_EQ(s.bandwidthLow[14], 0.0f);
      }},
+    {"getbandwidthex 1 0x1.8p1 -0x10", 68,
+     [](const DeviceState& s) {
+         EXPECT_FLOAT_EQ(s.bandwidthLow[1], 3.0f);
+         EXPECT_FLOAT_EQ(s.bandwidthHigh[1], -16.0f);
+     }},
+    {"getbandwidthex 1 1e39 -0x1p200", 68,
+     [](const DeviceState& s) {
+         EXPECT_TRUE(std::isinf(s.bandwidthLow[1]) && s.bandwidthLow[1] > 0);
+         EXPECT_TRUE(std::isinf(s.bandwidthHigh[1]) && s.bandwidthHigh[1] < 0);
+     }},
+    {"getbandwidthex 2 1e-60 +2.5", 68,
+     [](const DeviceState& s) {
+         EXPECT_FLOAT_EQ(s.bandwidthLow[2], 0.0f);
+         EXPECT_FLOAT_EQ(s.bandwidthHigh[2], 2.5f);
+     }},
+    {"getbandwidthex 3 --1 2", 68, nullptr},
     {"getbandwidthex 16 1 2", 68, nullptr},
     {"getbandwidthex -1 1 2", 68, nullptr},
     {"getoffset 17", 70, [](const DeviceState& s) { EXPECT_EQ(s.offset, 17); }},
