@@ -79,3 +79,12 @@ int PauseRecorder::Total() const {
     }
     return total;
 }
+
+std::vector<std::string> DrainLog(DeviceLink& link) {
+    std::vector<std::string> lines;
+    char buffer[kLogSlotSize];
+    while (link.PopLogLine(buffer) == 1) {
+        lines.emplace_back(buffer);
+    }
+    return lines;
+}

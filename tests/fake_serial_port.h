@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "device_link.h"
 #include "pause.h"
 #include "serial_port.h"
 
@@ -62,3 +63,6 @@ public:
 private:
     PauseFunction previous_;
 };
+
+// Takes every waiting line out of the link's traffic log, oldest first.
+std::vector<std::string> DrainLog(DeviceLink& link);

@@ -211,14 +211,7 @@ protected:
     FakeLine line;
     DeviceLink link{line.Factory()};
 
-    std::vector<std::string> Log() {
-        std::vector<std::string> out;
-        char buffer[kLogSlotSize];
-        while (link.PopLogLine(buffer) == 1) {
-            out.emplace_back(buffer);
-        }
-        return out;
-    }
+    std::vector<std::string> Log() { return DrainLog(link); }
 };
 
 TEST_F(SendCommandTest, WritesOnceLogsAndPauses10ms) {

@@ -10,15 +10,6 @@
 
 namespace {
 
-std::vector<std::string> DrainLog(DeviceLink& link) {
-    std::vector<std::string> lines;
-    char buffer[kLogSlotSize];
-    while (link.PopLogLine(buffer) == 1) {
-        lines.emplace_back(buffer);
-    }
-    return lines;
-}
-
 struct FramingCase {
     const char* name;
     std::vector<std::string> chunks;  // one callback each

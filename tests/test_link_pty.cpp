@@ -22,15 +22,6 @@ int Register(const PtyPair& pty) {
     return PortNumberForPath(QString::fromStdString(pty.path()));
 }
 
-std::vector<std::string> Drain(DeviceLink& link) {
-    std::vector<std::string> out;
-    char buffer[kLogSlotSize];
-    while (link.PopLogLine(buffer) == 1) {
-        out.emplace_back(buffer);
-    }
-    return out;
-}
-
 TEST(LinkOverPty, CommandsArriveByteExact) {
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
@@ -54,7 +45,7 @@ TEST(LinkOverPty, CommandsArriveByteExact) {
                                  std::string(reinterpret_cast<const char*>(encoded.bytes), 38) +
                                  "setbandwidthex 3 0.500000 1.200000\r";
     EXPECT_EQ(pty.Read(expected.size(), 3000), expected);
-    EXPECT_EQ(Drain(link), (std::vector<std::string>{"-> # 2 512\r", "-> setonex 00000005\r",
+    EXPECT_EQ(DrainLog(link), (std::vector<std::string>{"-> # 2 512\r", "-> setonex 00000005\r",
                                                      "-> \xFE\xFE\x1B",
                                                      "-> setbandwidthex 3 0.500000 1.200000\r"}));
 }
@@ -68,7 +59,7 @@ TEST(LinkOverPty, RepliesReachLogAndState) {
     pty.Write("modulename LT-1600\r\nS/N: ");
     pty.Write("SN0042\r\ngetmodelch 16\r\n");
     ASSERT_TRUE(WaitUntil([&] { return link.LogLineCount() == 3; }, 5000));
-    EXPECT_EQ(Drain(link), (std::vector<std::string>{"modulename LT-1600", "S/N: SN0042",
+    EXPECT_EQ(DrainLog(link), (std::vector<std::string>{"modulename LT-1600", "S/N: SN0042",
                                                      "getmodelch 16"}));
     DeviceState st;
     EXPECT_EQ(link.TakeSnapshot(st), 1);

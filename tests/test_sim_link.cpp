@@ -21,6 +21,7 @@
 
 #include "commands.h"
 #include "device_link.h"
+#include "fake_serial_port.h"
 #include "pause.h"
 #include "port_list.h"
 #include "sim_process.h"
@@ -38,15 +39,6 @@ void Send(DeviceLink& link, int id) { link.SendCommand(id, nullptr); }
 template <typename Arg>
 void Send(DeviceLink& link, int id, const Arg& arg) {
     link.SendCommand(id, &arg);
-}
-
-std::vector<std::string> DrainLog(DeviceLink& link) {
-    std::vector<std::string> lines;
-    char buffer[kLogSlotSize];
-    while (link.PopLogLine(buffer) == 1) {
-        lines.emplace_back(buffer);
-    }
-    return lines;
 }
 
 std::vector<std::string> ErrorLines(const std::vector<std::string>& log) {
