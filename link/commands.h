@@ -126,6 +126,86 @@ struct CommandInfo {
     ArgKind args;
 };
 
+// The catalogue: entry i is the command with id i.
+inline constexpr CommandInfo kCommandCatalogue[kCommandCount] = {
+    {CMD_SETTRIGCHANNEL, "settrigchannel %d\r", ArgKind::Value},
+    {CMD_GETTRIGCHANNEL, "gettrigchannel\r", ArgKind::None},
+    {CMD_SETUSEONOFF, "setuseonoff %d\r", ArgKind::Value},
+    {CMD_GETUSEONOFF, "getuseonoff\r", ArgKind::None},
+    {CMD_SETUSETRIG, "setusetrig %d\r", ArgKind::Value},
+    {CMD_GETUSETRIG, "getusetrig\r", ArgKind::None},
+    {CMD_SETSOFTSTART, "setsoftstart %d\r", ArgKind::Value},
+    {CMD_GETSOFTSTART, "getsoftstart\r", ArgKind::None},
+    {CMD_SETUSEPWM, "setusepwm %d\r", ArgKind::Value},
+    {CMD_GETUSEPWM, "getusepwm\r", ArgKind::None},
+    {CMD_GETSWITCH, "getswitch\r", ArgKind::None},
+    {CMD_GETMANBRIGHT, "getmanbright %d\r", ArgKind::Value},
+    {CMD_SETDEBUG, "setdebug %d\r", ArgKind::Value},
+    {CMD_GETDEBUG, "getdebug\r", ArgKind::None},
+    {CMD_RESET, "reset\r", ArgKind::None},
+    {CMD_GETMODULEINFO, "getmoduleinfo\r", ArgKind::None},
+    {CMD_GETBUILDINFO, "getbuildinfo\r", ArgKind::None},
+    {CMD_SETUSEPACKET, "setusepacket %d\r", ArgKind::Value},
+    {CMD_GETUSEPACKET, "getusepacket\r", ArgKind::None},
+    {CMD_SETMODELCH, "setmodelch %d\r", ArgKind::Value},
+    {CMD_GETMODELCH, "getmodelch\r", ArgKind::None},
+    {CMD_GETVERSIONINFO, "getversioninfo\r", ArgKind::None},
+    {CMD_GETFWVERSIONINFO, "getfwversioninfo\r", ArgKind::None},
+    {CMD_GETFPGAVERSIONINFO, "getfpgaversioninfo\r", ArgKind::None},
+    {CMD_SETMODELSAVE, "setmodelsave\r", ArgKind::None},
+    {CMD_SETBRIGHTNESS, "# %d %d\r", ArgKind::Brightness},
+    {CMD_GETBRIGHTNESS, "$ %d\r", ArgKind::Value},
+    {CMD_SETBRIGHTPACKET, nullptr, ArgKind::Packet},
+    {CMD_SETON, "seton %d %d\r", ArgKind::TwoValues},
+    {CMD_GETON, "geton %d\r", ArgKind::Value},
+    {CMD_SETONEX, "setonex %08x\r", ArgKind::Mask},
+    {CMD_GETONEX, "getonex\r", ArgKind::None},
+    {CMD_SAVEBRIGHT, "savebright %d\r", ArgKind::Value},
+    {CMD_LOADBRIGHT, "loadbright %d\r", ArgKind::Value},
+    {CMD_FACTORYRESET, "factoryreset\r", ArgKind::None},
+    {CMD_SETERRIGNORE, "seterrignore %d\r", ArgKind::Value},
+    {CMD_GETERRSTATUS, "geterrstatus\r", ArgKind::None},
+    {CMD_SETTRIGGER, "settrigger %d %d %d %d %d %d\r", ArgKind::Trigger},
+    {CMD_GETTRIGGER, "gettrigger %d\r", ArgKind::Value},
+    {CMD_SAVETRIGGER, "savetrigger %d\r", ArgKind::Value},
+    {CMD_LOADTRIGGER, "loadtrigger %d\r", ArgKind::Value},
+    {CMD_SETBANDWIDTH, "setbandwidth %f %f\r", ArgKind::BandwidthPair},
+    {CMD_GETBANDWIDTH, "getbandwidth\r", ArgKind::None},
+    {CMD_SETBANDWIDTHEX, "setbandwidthex %d %f %f\r", ArgKind::Bandwidth},
+    {CMD_GETBANDWIDTHEX, "getbandwidthex %d\r", ArgKind::Value},
+    {CMD_GETBRIGHTINDEX, "getbrightindex\r", ArgKind::None},
+    {CMD_GETTRIGINDEX, "gettrigindex\r", ArgKind::None},
+    {CMD_SETTRIGTEST, "settrigtest %d\r", ArgKind::Value},
+    {CMD_SETONESHOTTRIG, "setoneshottrig\r", ArgKind::None},
+    {CMD_FPGAREGSET, "fpgaregset %x %x\r", ArgKind::TwoValues},
+    {CMD_RESERVED50, nullptr, ArgKind::NotSent},
+    {CMD_RESERVED51, nullptr, ArgKind::NotSent},
+    {CMD_SETSN, "setsn %s\r", ArgKind::Text},
+    {CMD_GETSN, "getsn\r", ArgKind::None},
+    {CMD_SETMODULEID, "setmoduleid %d\r", ArgKind::SignedValue},
+    {CMD_GETMODULEID, "getmoduleid\r", ArgKind::None},
+    {CMD_SAVESN, "savesn\r", ArgKind::None},
+    {CMD_SAVEID, "saveid\r", ArgKind::None},
+    {CMD_SETBUZZER, "setbuzzer %d\r", ArgKind::SignedValue},
+    {CMD_RAW, "%s", ArgKind::Text},
+    {CMD_SETOUTPORT, "setoutport %d %d\r", ArgKind::TwoValues},
+    {CMD_SETOUTPORTALL, "setoutportall %x\r", ArgKind::Value},
+    {CMD_GETPORTSTATUS, "getportstatus\r", ArgKind::None},
+    {CMD_GETTOTALONOFF, "gettotalonoff\r", ArgKind::None},
+    {CMD_SETOFFSET, "setoffset %d\r", ArgKind::Value16},
+    {CMD_GETOFFSET, "getoffset\r", ArgKind::None},
+};
+
+constexpr bool CatalogueInIdOrder() {
+    for (int i = 0; i < kCommandCount; ++i) {
+        if (kCommandCatalogue[i].id != i) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(CatalogueInIdOrder(), "the catalogue is indexed by command id");
+
 // Catalogue entry of an id in 0..65; null for any other id.
 const CommandInfo* FindCommand(int id);
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "commands.h"
+#include "decimal_comma_locale.h"
 #include "device_link.h"
 #include "fake_serial_port.h"
 
@@ -123,20 +124,14 @@ TEST(Encoder, EveryCommandHasItsBytesAndLogEntry) {
 }
 
 TEST(Encoder, FloatsIgnoreTheUserLocale) {
-    // A locale with a decimal comma, where the system has one.
-    const char* chosen = nullptr;
-    for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "ru_RU.UTF-8", "de_DE"}) {
-        if (std::setlocale(LC_NUMERIC, name) != nullptr) {
-            chosen = name;
-            break;
-        }
+    const DecimalCommaLocale comma;
+    if (!comma.Active()) {
+        GTEST_SKIP() << "localedef could not build a decimal-comma locale";
     }
     EncodedCommand out;
     ASSERT_EQ(EncodeCommand(CMD_SETBANDWIDTHEX, &bw, out), EncodeResult::Ok);
-    std::setlocale(LC_NUMERIC, "C");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.bytes), out.length),
-              "setbandwidthex 3 0.500000 1.200000\r")
-        << "locale " << (chosen ? chosen : "(none available)");
+              "setbandwidthex 3 0.500000 1.200000\r");
 }
 
 TEST(Encoder, BrightnessPacketIs38BytesBigEndian) {
