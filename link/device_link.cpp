@@ -43,13 +43,16 @@ DeviceLink::~DeviceLink() {
 
 int DeviceLink::OpenPort(int portNumber) {
     if (serialPort) {
+        lastOpenFailure_ = OpenFailure::Busy;  // held by this very link
         return 0;
     }
+    lastOpenFailure_ = OpenFailure::NotFound;
     if (portNumber <= 0 || portNumber > 0xFFFF) {
         return 0;
     }
     std::unique_ptr<ISerialPort> port = factory_();
     if (!port) {
+        lastOpenFailure_ = OpenFailure::Other;
         return 0;
     }
     char name[16];
@@ -64,8 +67,10 @@ int DeviceLink::OpenPort(int portNumber) {
     const int result = raw->Create(name, kSpeedCode, static_cast<std::uint16_t>(portNumber),
                                    kFormatCode, &DeviceLink::OnSerialReceive);
     if (result != 0) {
+        lastOpenFailure_ = OpenFailure::None;
         return result;
     }
+    lastOpenFailure_ = raw->LastOpenFailure();
     std::unique_ptr<ISerialPort> failed;
     {
         std::lock_guard lock(mutex_);

@@ -43,6 +43,8 @@ public:
     // zeroes the state, replySeen and the log.
     void ClosePort();
     bool IsOpen() const { return serialPort != nullptr; }
+    // Why the last OpenPort that returned 0 failed; None after a success. Window thread.
+    OpenFailure LastOpenFailure() const { return lastOpenFailure_; }
 
     // Encodes and writes one command, logs "-> " and its text, pauses 10 ms. Does nothing
     // (no write, no log, no pause) with no port open, an unknown id, a command without bytes,
@@ -80,4 +82,5 @@ private:
     std::unique_ptr<unsigned char[]> lineBuffer;
     std::int32_t linePos = 0;
     SerialPortFactory factory_;
+    OpenFailure lastOpenFailure_ = OpenFailure::None;
 };

@@ -9,8 +9,10 @@
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -51,7 +53,85 @@ bool SelectSettings(int speedCode, int formatCode, LineSettings& out) {
     return true;
 }
 
+#ifdef Q_OS_UNIX
+// Why a device path that QSerialPort refused did not open. The file system tells most of it;
+// QSerialPort reports a port held by another program as a permission error, so an accessible
+// device refused "for permission" is taken to be busy.
+OpenFailure ClassifyOpenFailure(const QString& path, QSerialPort::SerialPortError error) {
+    const QByteArray native = path.toLocal8Bit();
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0) {
+        return OpenFailure::NotFound;
+    }
+    if (!S_ISCHR(st.st_mode)) {
+        return OpenFailure::NotSerial;
+    }
+    if (::access(native.constData(), R_OK | W_OK) != 0) {
+        return OpenFailure::NoPermission;
+    }
+    if (error == QSerialPort::PermissionError) {
+        return OpenFailure::Busy;
+    }
+    if (error == QSerialPort::DeviceNotFoundError) {
+        return OpenFailure::NotFound;
+    }
+    const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        const bool terminal = ::isatty(fd) != 0;
+        ::close(fd);
+        if (!terminal) {
+            return OpenFailure::NotSerial;
+        }
+    }
+    return OpenFailure::Other;
+}
+#else
+OpenFailure ClassifyOpenFailure(const QString&, QSerialPort::SerialPortError error) {
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError: return OpenFailure::NotFound;
+    case QSerialPort::PermissionError: return OpenFailure::Busy;
+    default: return OpenFailure::Other;
+    }
+}
+#endif
+
 }  // namespace
+
+QString DescribeOpenFailure(OpenFailure failure, int portNumber) {
+    const QString name = QStringLiteral("COM%1").arg(portNumber);
+    const QString path = ResolvePortName(name.toLatin1().constData());
+    const QString device = path.isEmpty() ? name : path;
+    switch (failure) {
+    case OpenFailure::None:
+        return {};
+    case OpenFailure::NotFound:
+        return path.isEmpty() ? QStringLiteral("%1: no device has this number").arg(name)
+                              : QStringLiteral("%1: the device is gone; check the cable or adapter and choose the port again").arg(device);
+    case OpenFailure::NoPermission: {
+        QString group;
+#ifdef Q_OS_UNIX
+        struct stat st {};
+        if (::stat(path.toLocal8Bit().constData(), &st) == 0) {
+            if (const struct group* g = ::getgrgid(st.st_gid)) {
+                group = QString::fromLocal8Bit(g->gr_name);
+            }
+        }
+#endif
+        if (group.isEmpty()) {
+            return QStringLiteral("%1: no permission to use the device").arg(device);
+        }
+        return QStringLiteral("%1: no permission; join the group \"%2\" (sudo usermod -aG %2 $USER) and log in again")
+            .arg(device, group);
+    }
+    case OpenFailure::Busy:
+        return QStringLiteral("%1: held by another program; close the port there first").arg(device);
+    case OpenFailure::NotSerial:
+        return QStringLiteral("%1: not a serial device").arg(device);
+    case OpenFailure::Other:
+        break;
+    }
+    return QStringLiteral("%1: the port could not be set up").arg(device);
+}
 
 // The receive thread is a std::thread running a Qt event loop; every Qt object of the port is
 // created, used and deleted on it. The window thread hands jobs (write, close) over through
@@ -77,6 +157,8 @@ struct CPortwire::Impl {
     std::condition_variable cv;
     bool started = false;  // the open attempt has finished
     bool opened = false;
+    QSerialPort::SerialPortError openError = QSerialPort::NoError;  // written before `started`
+    OpenFailure failure = OpenFailure::None;                        // window thread
 
     struct Job {
         enum Kind { Write, Close };
@@ -182,6 +264,7 @@ struct CPortwire::Impl {
         port = new QSerialPort(context);
         port->setPortName(path);
         if (!port->open(QIODevice::ReadWrite)) {
+            openError = port->error();
             delete port;
             port = nullptr;
             return false;
@@ -340,6 +423,7 @@ int CPortwire::Create(const char* portName, int speedCode, std::uint16_t portNum
     }
     const QString path = ResolvePortName(portName);
     if (path.isEmpty()) {
+        d->failure = OpenFailure::NotFound;
         return 0;
     }
 #ifdef Q_OS_UNIX
@@ -360,6 +444,7 @@ int CPortwire::Create(const char* portName, int speedCode, std::uint16_t portNum
     }
     lock.unlock();
     d->thread.join();
+    d->failure = ClassifyOpenFailure(path, d->openError);
     return 0;
 }
 
@@ -386,6 +471,10 @@ void CPortwire::GetByte(unsigned char* out) {
     } else {
         *out = 0;
     }
+}
+
+OpenFailure CPortwire::LastOpenFailure() const {
+    return d->failure;
 }
 
 bool CPortwire::IsOpen() const {

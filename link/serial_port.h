@@ -12,11 +12,23 @@
 #include <functional>
 #include <memory>
 
+#include <QString>
+
 class QThread;
 class QObject;
 class QSerialPort;
 
 using ReceiveCallback = void (*)(int);
+
+// Why a port failed to open, in the terms an operator can act on.
+enum class OpenFailure {
+    None,          // it opened (or nothing was tried)
+    NotFound,      // no device behind the name, or it is gone (adapter unplugged)
+    NoPermission,  // the user may not use the device (not in its group)
+    Busy,          // another program holds the port
+    NotSerial,     // the path is not a serial device
+    Other,         // anything else (the settings were refused, ...)
+};
 
 class ISerialPort {
 public:
@@ -32,7 +44,13 @@ public:
     virtual int GetSize() = 0;
     // Moves the oldest waiting byte to *out. Called from inside the callback only.
     virtual void GetByte(unsigned char* out) = 0;
+    // After a Create that returned 0: why. Window thread.
+    virtual OpenFailure LastOpenFailure() const { return OpenFailure::Other; }
 };
+
+// One sentence for the operator on why port portNumber did not open, naming the device path
+// and what to do (for NoPermission the group that owns the device). Window thread.
+QString DescribeOpenFailure(OpenFailure failure, int portNumber);
 
 // Makes the serial object for one connection; DeviceLink calls it at each OpenPort.
 using SerialPortFactory = std::function<std::unique_ptr<ISerialPort>()>;
@@ -68,6 +86,8 @@ public:
     // Receive thread (inside the callback).
     int GetSize() override;
     void GetByte(unsigned char* out) override;
+
+    OpenFailure LastOpenFailure() const override;
 
     // True while the port is open; false before Create, after a failed Create and once the
     // device disappeared (hang-up, adapter pulled). Any thread.

@@ -31,7 +31,7 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QSlider;
-class QSpinBox;
+class CUpDownSpin;
 
 constexpr int kSliderCount = 32;        // 0..15 one per channel row, 16..31 the never-shown column
 constexpr int kMatrixColumns = 4;       // entry 4 x row + column
@@ -188,8 +188,8 @@ public:
     QComboBox* m_comboPort = nullptr;
     QComboBox* m_comboTestMode = nullptr;
     QPushButton* m_checkTest = nullptr;  // push-like toggle "&Test"
-    QSpinBox* m_spinSaveBright = nullptr;
-    QSpinBox* m_spinLoadBright = nullptr;
+    CUpDownSpin* m_spinSaveBright = nullptr;
+    CUpDownSpin* m_spinLoadBright = nullptr;
     QLineEdit* m_editErrorStatus = nullptr;
     std::array<QCheckBox*, kSwitchCount> m_checkIndicator{};  // MODE, GRAB, HOLD, HIGH/LOW
     QCheckBox* m_checkOut0 = nullptr;
@@ -209,14 +209,14 @@ public:
     QComboBox* m_comboRawCommand = nullptr;
     QPushButton* m_btnSendRaw = nullptr;
     std::array<QCheckBox*, kTriggerRows> m_checkTrigEnable{};
-    std::array<QSpinBox*, kTriggerRows> m_spinTrigDelay{};
-    std::array<QSpinBox*, kTriggerRows> m_spinTrigOnTime{};
+    std::array<CUpDownSpin*, kTriggerRows> m_spinTrigDelay{};
+    std::array<CUpDownSpin*, kTriggerRows> m_spinTrigOnTime{};
     std::array<QLineEdit*, kTriggerRows> m_editTrigOffTime{};
     std::array<QLineEdit*, kTriggerRows> m_editTrigMaxFreq{};
     QCheckBox* m_checkTrigEnableAll = nullptr;
     QCheckBox* m_checkTrigAll = nullptr;
     std::array<QComboBox*, kTriggerRows> m_comboTrigEdge{};
-    std::array<QSpinBox*, 2> m_spinTrigMemory{};  // beside "Save to Mem", beside "Load from Mem"
+    std::array<CUpDownSpin*, 2> m_spinTrigMemory{};  // beside "Save to Mem", beside "Load from Mem"
 
     // Bound edit fields (see DoDataExchange for the members and their order).
     QLineEdit* m_editSerial = nullptr;

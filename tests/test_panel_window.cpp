@@ -28,6 +28,7 @@
 #include "help_dialog.h"
 #include "port_list.h"
 #include "test_panel_fakes.h"
+#include "updown_spin.h"
 
 namespace {
 
@@ -165,9 +166,9 @@ TEST_F(PanelTest, InitialisationRangesHidesAndSelects) {
     EXPECT_TRUE(panel->m_checkGrab->isHidden());
 
     for (int r = 0; r < kTriggerRows; ++r) {
-        for (QSpinBox* spin : {panel->m_spinTrigDelay[r], panel->m_spinTrigOnTime[r]}) {
-            EXPECT_EQ(spin->minimum(), 1);
-            EXPECT_EQ(spin->maximum(), 4000);
+        for (CUpDownSpin* spin : {panel->m_spinTrigDelay[r], panel->m_spinTrigOnTime[r]}) {
+            EXPECT_EQ(spin->RangeMin(), 1);
+            EXPECT_EQ(spin->RangeMax(), 4000);
             EXPECT_EQ(spin->value(), 1);
         }
         QComboBox* edge = panel->m_comboTrigEdge[r];
@@ -179,10 +180,10 @@ TEST_F(PanelTest, InitialisationRangesHidesAndSelects) {
         EXPECT_TRUE(panel->m_editTrigOffTime[r]->isReadOnly());
         EXPECT_TRUE(panel->m_editTrigMaxFreq[r]->isReadOnly());
     }
-    for (QSpinBox* spin : {panel->m_spinTrigMemory[0], panel->m_spinTrigMemory[1], panel->m_spinSaveBright,
-                           panel->m_spinLoadBright}) {
-        EXPECT_EQ(spin->minimum(), 0);
-        EXPECT_EQ(spin->maximum(), 9);
+    for (CUpDownSpin* spin : {panel->m_spinTrigMemory[0], panel->m_spinTrigMemory[1], panel->m_spinSaveBright,
+                              panel->m_spinLoadBright}) {
+        EXPECT_EQ(spin->RangeMin(), 0);
+        EXPECT_EQ(spin->RangeMax(), 9);
         EXPECT_EQ(spin->value(), 0);
     }
 
