@@ -89,6 +89,8 @@ void CControlPanelDlg::BuildControls() {
     m_checkGrab = ui.checkGrab;
     m_checkGrab->setVisible(false);
     m_listMessages = ui.listMessages;
+    // All lines are one text line high: the list lays out in constant time per line.
+    m_listMessages->setUniformItemSizes(true);
 
     m_spinSaveBright = ui.spinSaveBright;
     m_btnSaveBright = ui.btnSaveBright;

@@ -19,6 +19,7 @@
 #include "data_exchange.h"
 #include "dialog_units.h"
 #include "port_list.h"
+#include "panel_internal.h"
 #include "updown_spin.h"
 
 #include <algorithm>
@@ -140,7 +141,7 @@ bool CControlPanelDlg::OnInitDialog() {
 
 void CControlPanelDlg::FillPortList() {
     int widest = 0;
-    for (const PortEntry& entry : ListPorts()) {
+    for (const PortEntry& entry : m_platform.Ports()) {
         m_comboPort->addItem(entry.text);
         widest = std::max(widest, m_comboPort->fontMetrics().horizontalAdvance(entry.text));
     }
@@ -323,8 +324,13 @@ bool CControlPanelDlg::UpdateData(bool bSaveAndValidate) {
 }
 
 void CControlPanelDlg::AddMessage(const QString& text) {
-    if (m_listMessages != nullptr) {
-        m_listMessages->insertItem(0, text);
+    if (m_listMessages == nullptr) {
+        return;
+    }
+    m_listMessages->insertItem(0, text);
+    // A test program left running adds hundreds of lines a second for hours: keep the newest.
+    while (m_listMessages->count() > panel_detail::kMessageListLimit) {
+        delete m_listMessages->takeItem(m_listMessages->count() - 1);
     }
 }
 

@@ -17,6 +17,7 @@
 #include <array>
 #include <memory>
 
+#include "command_send.h"
 #include "device_link.h"
 #include "platform.h"
 #include "window_timers.h"
@@ -86,7 +87,8 @@ public:
     // then. Showing (false): writes every member into its field; always true.
     bool UpdateData(bool bSaveAndValidate = true);
 
-    // Inserts text as the first line of the message list; the list has no limit.
+    // Inserts text as the first line of the message list. The list keeps the newest 100,000
+    // lines: the oldest line goes when a new one would pass that.
     void AddMessage(const QString& text);
     // Deletes every line of the message list.
     void ClearMessages();
@@ -97,6 +99,23 @@ public:
     const WindowTimers& Timers() const { return m_timers; }
 
     const PanelPlatform& Platform() const { return m_platform; }
+
+    // Sends a command through the link with the block its catalogue entry names (checked at
+    // compile time); with no port open nothing is sent.
+    template <CommandId Id>
+        requires kTakesNoBlock<Id>
+    void Send() {
+        if (m_pLink) {
+            SendTyped<Id>(*m_pLink);
+        }
+    }
+    template <CommandId Id>
+        requires(!kTakesNoBlock<Id>)
+    void Send(const CommandBlock<Id>& block) {
+        if (m_pLink) {
+            SendTyped<Id>(*m_pLink, block);
+        }
+    }
     QWidget* ParentWnd() const { return m_pParentWnd; }
 
     // ---- Handlers of the event table ----
@@ -109,6 +128,8 @@ public:
     // Status refresh, test and bright memories.
     virtual void OnStatusRefresh();
     virtual void OnTestTick();
+    // One tick of the production test (test mode 5), by its phase.
+    void OnProductionTestTick();
     virtual void OnTestToggle();
     virtual void OnSaveBright();
     virtual void OnLoadBright();

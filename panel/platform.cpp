@@ -2,11 +2,17 @@
 
 #include <QDateTime>
 #include <QFileDialog>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QProcess>
 
 namespace {
+
+// How long ending the firmware tool may hold up the panel's destruction: a polite request,
+// then a kill. At most their sum.
+constexpr int kTerminateWaitMs = 1000;
+constexpr int kKillWaitMs = 1000;
 
 class QtMessageBox final : public IMessageBox {
 public:
@@ -53,9 +59,9 @@ public:
         }
         // Ask first; a tool that ignores the request is killed.
         process_->terminate();
-        if (!process_->waitForFinished(2000)) {
+        if (!process_->waitForFinished(kTerminateWaitMs)) {
             process_->kill();
-            process_->waitForFinished(2000);
+            process_->waitForFinished(kKillWaitMs);
         }
     }
 
@@ -95,4 +101,11 @@ PanelPlatform PanelPlatform::Real() {
     p.toolLauncher = std::make_shared<ProcessLauncher>();
     p.clock = std::make_shared<SystemClock>();
     return p;
+}
+
+bool PanelPlatform::ApplicationActive() const {
+    if (isApplicationActive) {
+        return isApplicationActive();
+    }
+    return QApplication::activeWindow() != nullptr;
 }

@@ -7,8 +7,11 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
+#include "port_list.h"
 #include "serial_port.h"
 
 class QWidget;
@@ -69,14 +72,24 @@ public:
     virtual LocalTime Now() = 0;
 };
 
+// The serial ports the port drop-down lists and "Search" walks, in enumeration order.
+using PortLister = std::function<std::vector<PortEntry>()>;
+
 // What the panel uses of the platform. Real() gives the real implementations; a test replaces
-// the members it needs. An empty serialPorts factory makes real CPortwire objects.
+// the members it needs. An empty serialPorts factory makes real CPortwire objects; an empty
+// listPorts lists the system's ports (ListPorts); an empty isApplicationActive asks Qt whether
+// one of the application's windows is the active one.
 struct PanelPlatform {
     std::shared_ptr<IMessageBox> messageBox;
     std::shared_ptr<IFileDialog> fileDialog;
     std::shared_ptr<IToolLauncher> toolLauncher;
     std::shared_ptr<IClock> clock;
     SerialPortFactory serialPorts;
+    PortLister listPorts;
+    std::function<bool()> isApplicationActive;
+
+    std::vector<PortEntry> Ports() const { return listPorts ? listPorts() : ListPorts(); }
+    bool ApplicationActive() const;
 
     static PanelPlatform Real();
 };

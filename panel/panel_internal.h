@@ -1,0 +1,46 @@
+#pragma once
+// Helpers that several of the panel's handler files share. Private to panel/.
+
+#include <QString>
+
+#include <cstdint>
+
+#include "commands.h"
+#include "control_panel.h"
+#include "device_state.h"
+
+namespace panel_detail {
+
+// Periods of the panel's timers.
+constexpr int kStatusPeriodMs = 200;
+constexpr int kTestPeriodMs = 30;
+// Lines the message list keeps; the oldest go beyond that.
+constexpr int kMessageListLimit = 100000;
+
+// A brightness command's block: the channel index and the low 16 bits of the value.
+inline BrightnessArg Brightness(int channel, long long value) {
+    return {static_cast<std::uint8_t>(channel), static_cast<std::uint16_t>(value & 0xFFFF)};
+}
+inline OneValueArg Byte(int value) { return {static_cast<std::uint8_t>(value & 0xFF)}; }
+
+// The port number of a drop-down entry ("COM3 /dev/ttyUSB0 ..."): the number after "COM"
+// when the text starts with it; false (number untouched) otherwise.
+bool ParsePortNumber(const QString& text, int& number);
+
+// Shows the label, slider and on box of channels 0..count-1, the all-channels box and Grab.
+void ShowChannelRows(CControlPanelDlg& panel, int count);
+// Hides every channel control (sliders back to 0, boxes other than Grab cleared; Grab only
+// hidden, it keeps its state).
+void HideChannelRows(CControlPanelDlg& panel);
+// Enables or disables what may not change while a port is open: the port drop-down and the
+// "Channel" edit.
+void EnablePortChoice(CControlPanelDlg& panel, bool enable);
+
+// The on mask of the ticked on boxes of channels 0..count-1.
+std::uint32_t OnMaskFromBoxes(const CControlPanelDlg& panel);
+
+// Copies what the read-all action shows of a snapshot into the members and controls, in the
+// order the read-back needs (the spins' changes run their nested actions on the way).
+void CopySnapshotToPanel(CControlPanelDlg& panel, const DeviceState& state);
+
+}  // namespace panel_detail
