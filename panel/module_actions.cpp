@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "help_dialog.h"
+#include "updown_spin.h"
 #include "window_geometry.h"
 
 namespace {
@@ -14,6 +15,15 @@ const QSize kWindowModeGrowth(240, 200);
 }  // namespace
 
 void CControlPanelDlg::OnClear() { ClearMessages(); }
+
+void CControlPanelDlg::LoadTriggerMemory() {
+    UpdateData(true);
+    Send<CMD_LOADTRIGGER>({static_cast<std::uint8_t>(m_spinTrigMemory[1]->GetPos() & 0xFF)});
+    // Reads the loaded rows back; it sets the same memory number again, which ends the chain.
+    OnRefresh();
+}
+
+void CControlPanelDlg::OnTrigMemoryIndexChange() { LoadTriggerMemory(); }
 
 void CControlPanelDlg::OnSetWindowMode() {
     QWidget* mainWnd = m_pParentWnd != nullptr ? m_pParentWnd->window() : window();
@@ -42,9 +52,6 @@ void CControlPanelDlg::OnHelp() {
 // Not written yet: wired to their controls, these do nothing until they are.
 void CControlPanelDlg::OnSaveTriggerMemory() {}
 
-void CControlPanelDlg::LoadTriggerMemory() {}
-
-void CControlPanelDlg::OnTrigMemoryIndexChange() {}
 
 void CControlPanelDlg::OnBuzzer() {}
 

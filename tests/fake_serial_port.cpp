@@ -14,6 +14,15 @@ void FakeLine::Deliver(std::string_view bytes) {
     }
 }
 
+void FakeLine::DeliverPending() {
+    if (pending.empty()) {
+        return;
+    }
+    const std::string bytes = std::move(pending);
+    pending.clear();
+    Deliver(bytes);
+}
+
 SerialPortFactory FakeLine::Factory() {
     return [this] { return std::make_unique<FakeSerialPort>(*this); };
 }
@@ -35,7 +44,8 @@ int FakeSerialPort::Create(const char* portName, int speedCode, std::uint16_t po
     line_.lastSpeed = speedCode;
     line_.lastNumber = portNumber;
     line_.lastFormat = formatCode;
-    if (line_.failCreate) {
+    portNumber_ = portNumber;
+    if (line_.failCreate || line_.failingPorts.count(portNumber) != 0) {
         return 0;
     }
     callback_ = callback;
@@ -45,6 +55,9 @@ int FakeSerialPort::Create(const char* portName, int speedCode, std::uint16_t po
 
 std::uint32_t FakeSerialPort::WriteData(const unsigned char* data, std::uint32_t length) {
     line_.writes.emplace_back(reinterpret_cast<const char*>(data), length);
+    if (line_.responder) {
+        line_.pending += line_.responder(portNumber_, line_.writes.back());
+    }
     return length;
 }
 
@@ -66,7 +79,12 @@ void FakeSerialPort::Deliver(std::string_view bytes) {
 }
 
 PauseRecorder::PauseRecorder()
-    : previous_(SetPauseFunction([this](int ms) { pauses.push_back(ms); })) {}
+    : previous_(SetPauseFunction([this](int ms) {
+          pauses.push_back(ms);
+          if (onPause) {
+              onPause(ms);
+          }
+      })) {}
 
 PauseRecorder::~PauseRecorder() {
     SetPauseFunction(previous_);

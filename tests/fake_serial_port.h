@@ -2,7 +2,9 @@
 // Test doubles for the link's platform effects: a serial port that records what is written
 // and delivers scripted bytes, and a pause that records instead of sleeping.
 
+#include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +23,12 @@ struct FakeLine {
     int lastFormat = -1;
     int lastNumber = -1;
     bool failCreate = false;
+    std::set<int> failingPorts;  // port numbers whose Create fails
+    OpenFailure failure = OpenFailure::NotFound;  // what a failed Create reports
+    // Answers each write on port portNumber; the answer waits in `pending` until the next
+    // DeliverPending (a PauseRecorder can run it while the caller "waits").
+    std::function<std::string(int portNumber, std::string_view written)> responder;
+    std::string pending;
     int created = 0;
     int destroyed = 0;
     FakeSerialPort* current = nullptr;  // the port in use, null when none
@@ -30,6 +38,8 @@ struct FakeLine {
     // Makes the bytes waiting on the current port and runs its receive callback, as the
     // receive thread would (here on the calling thread).
     void Deliver(std::string_view bytes);
+    // Delivers and clears `pending`.
+    void DeliverPending();
     SerialPortFactory Factory();
 };
 
@@ -42,11 +52,13 @@ public:
     std::uint32_t WriteData(const unsigned char* data, std::uint32_t length) override;
     int GetSize() override;
     void GetByte(unsigned char* out) override;
+    OpenFailure LastOpenFailure() const override { return line_.failure; }
 
     void Deliver(std::string_view bytes);
 
 private:
     FakeLine& line_;
+    int portNumber_ = 0;
     ReceiveCallback callback_ = nullptr;
     std::string waiting_;
     std::size_t head_ = 0;
@@ -59,6 +71,8 @@ public:
     ~PauseRecorder();
     std::vector<int> pauses;
     int Total() const;
+    // Runs at every pause, after it was recorded (for example FakeLine::DeliverPending).
+    std::function<void(int milliseconds)> onPause;
 
 private:
     PauseFunction previous_;
