@@ -43,5 +43,5 @@ bool CFormatTo(char* buffer, int limit, int& length, const char* format, const C
 
 // The formatted text; empty when the format is malformed.
 std::string CFormat(const char* format, std::initializer_list<CArg> args);
-// The same as a QString; the bytes are taken as Latin-1 (formats and numbers are ASCII).
+// The same as a QString, the bytes read as UTF-8 (numbers are ASCII).
 QString QCFormat(const char* format, std::initializer_list<CArg> args);
