@@ -9,11 +9,12 @@
 
 namespace sim {
 
-constexpr int kChannels = 16;       // channel slots of the hardware, whatever the model uses
-constexpr int kMemories = 10;       // bright memories and trigger memories each
-constexpr int kTriggers = 16;       // triggers per trigger memory
-constexpr int kSwitches = 4;        // MODE, GRAB, HOLD, HIGH/LOW
-constexpr int kMaxTextLength = 63;  // identity texts (one word each)
+constexpr int kChannels = 16;         // channel slots of the hardware, whatever the model uses
+constexpr int kMinModelChannels = 4;  // fewest channels a model has
+constexpr int kMemories = 10;         // bright memories and trigger memories each
+constexpr int kTriggers = 16;         // triggers per trigger memory
+constexpr int kSwitches = 4;          // MODE, GRAB, HOLD, HIGH/LOW
+constexpr int kMaxTextLength = 63;    // identity texts (one word each)
 
 struct Trigger {
     std::uint8_t number = 0;
@@ -37,7 +38,7 @@ struct Identity {
     std::string fpga = "1.3";
     std::string build = "20130225";
     int moduleId = 1;              // 0..255
-    int channels = 8;              // 1..16
+    int channels = 8;              // 4..16
     int trigChannels = 4;          // 0..16
     std::uint8_t inputs = 0;       // bit 0 IN0, bit 1 IN1
     std::uint8_t totalOnOff = 0;   // TOF input
