@@ -10,6 +10,7 @@ namespace sim {
 namespace {
 
 constexpr int kMaxArgs = 12;
+constexpr int kNoneOrOne = -1;  // argument count of a command whose one argument may be left out
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -177,7 +178,7 @@ const Controller::Entry Controller::kEntries[] = {
     {"setoneshottrig", 0, &Controller::Acknowledge},
     {"fpgaregset", 2, &Controller::FpgaRegSet},
     {"fpgaregget", 1, &Controller::FpgaRegGet},
-    {"setsn", 1, &Controller::SetSn},
+    {"setsn", kNoneOrOne, &Controller::SetSn},
     {"getsn", 0, &Controller::GetSn},
     {"setmoduleid", 1, &Controller::SetModuleId},
     {"getmoduleid", 0, &Controller::GetModuleId},
@@ -320,7 +321,9 @@ std::string Controller::Execute(std::string_view line) {
         for (const Entry& e : kEntries) {
             if (a.word == e.word) {
                 known = true;
-                ok = !tooMany && a.count == e.argCount && (this->*e.run)(a, reply);
+                const bool countFits =
+                    e.argCount == kNoneOrOne ? a.count <= 1 : a.count == e.argCount;
+                ok = !tooMany && countFits && (this->*e.run)(a, reply);
                 break;
             }
         }
@@ -397,7 +400,7 @@ bool Controller::Acknowledge(const Args& a, Reply& r) {
 
 bool Controller::SetTrigChannel(const Args& a, Reply& r) {
     long long v = 0;
-    if (!a.Int(0, 0, kChannels, v)) {
+    if (!a.Int(0, 0, 255, v)) {
         return false;
     }
     state_.trigChannels = static_cast<int>(v);
@@ -582,7 +585,9 @@ bool Controller::GetErrStatus(const Args& a, Reply& r) {
 
 bool Controller::SetTrigger(const Args& a, Reply& r) {
     long long t = 0, enable = 0, edge = 0, delay = 0, on = 0, off = 0;
-    if (!a.Int(0, 0, kTriggers - 1, t) || !a.Int(1, 0, 1, enable) || !a.Int(2, 0, 1, edge) ||
+    // Enable and edge are kept as sent: the panel sends any non-zero edge for "Negative" and
+    // 255 for an edge it has no selection for.
+    if (!a.Int(0, 0, kTriggers - 1, t) || !a.Int(1, 0, 255, enable) || !a.Int(2, 0, 255, edge) ||
         !a.Int(3, 0, 0xFFFF, delay) || !a.Int(4, 0, 0xFFFF, on) || !a.Int(5, 0, 0xFFFF, off)) {
         return false;
     }
@@ -723,6 +728,7 @@ bool Controller::FpgaRegGet(const Args& a, Reply& r) {
     return true;
 }
 
+// "setsn" alone sets an empty serial number (a configuration can hold one).
 bool Controller::SetSn(const Args& a, Reply& r) {
     if (a.arg[0].size() > static_cast<std::size_t>(kMaxTextLength)) {
         return false;

@@ -65,7 +65,7 @@ private:
     using Handler = bool (Controller::*)(const Args&, Reply&);
     struct Entry {
         std::string_view word;
-        int argCount;
+        int argCount;  // or kNoneOrOne
         Handler run;
     };
     static const Entry kEntries[];

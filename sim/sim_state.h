@@ -19,7 +19,7 @@ constexpr int kMaxTextLength = 63;    // identity texts (one word each)
 struct Trigger {
     std::uint8_t number = 0;
     std::uint8_t enable = 0;
-    std::uint8_t edge = 0;       // 0 rising, 1 falling
+    std::uint8_t edge = 0;       // 0 rising, any other value falling
     std::uint16_t delay = 0;     // microseconds minus one, as the panel sends them
     std::uint16_t onTime = 0;
     std::uint16_t offTime = 0;

@@ -64,6 +64,9 @@ TEST(SimController, AnswersQueriesInTheReplyFormats) {
         {"", "getfwversioninfo", "getfwversioninfo 2.5.0\r\n"},
         {"", "getfpgaversioninfo", "getfpgaversioninfo 1.3\r\n"},
         {"setsn AB-12\r", "getsn", "S/N: AB-12\r\n"},
+        {"setsn AB-12\rsetsn \r", "getsn", "S/N: \r\n"},
+        {"setsn AB-12\rsetsn\r", "getsn", "S/N: \r\n"},
+        {"settrigchannel 255\r", "gettrigchannel", "gettrigchannel 255\r\n"},
         {"setmoduleid -56\r", "getmoduleid", "ID: 200\r\n"},
         {"setbandwidth 0.25 3\r", "getbandwidth", "getbandwidth 0.25 3\r\n"},
         {"setbandwidthex 15 1.2 7.5\r", "getbandwidthex 15", "getbandwidthex 15 1.2 7.5\r\n"},
@@ -72,6 +75,9 @@ TEST(SimController, AnswersQueriesInTheReplyFormats) {
         {"", "getbrightness 1", "getbrightness 0 1 101\r\n"},
         {"loadtrigger 7\rsettrigger 2 1 1 99 49 490\r", "gettrigger 2",
          "gettrigger 7 2 2 1 1 99 49 490\r\n"},
+        // enable and edge come back as sent, whatever their value
+        {"settrigger 3 2 255 0 0 0\r", "gettrigger 3", "gettrigger 0 3 3 2 255 0 0 0\r\n"},
+        {"settrigger 3 255 7 0 0 0\r", "gettrigger 3", "gettrigger 0 3 3 255 7 0 0 0\r\n"},
         {"", "geterrstatus", "geterrstatus 0 0\r\n"},
         {"setoutport 1 1\r", "getportstatus", "getportstatus 0 2\r\n"},
         {"", "getswitch", "getswitch 0 0 0 1\r\n"},
@@ -91,6 +97,7 @@ TEST(SimController, AnswersQueriesInTheReplyFormats) {
         {"", "savesn", "savesn\r\n"},
         {"", "setmodelsave", "setmodelsave\r\n"},
         {"", "echo 1", "echo 1\r\n"},
+        {"", "setsn", "setsn \r\n"},
         // refusals start with a word that is no reply keyword
         {"", "getmodelch16", "error unknown command getmodelch16\r\n"},
         {"", "GETMODELCH", "error unknown command GETMODELCH\r\n"},
@@ -101,6 +108,10 @@ TEST(SimController, AnswersQueriesInTheReplyFormats) {
         {"", "setbandwidth 1 nan", "error bad arguments setbandwidth\r\n"},
         {"", "setonex 1ffffffff", "error bad arguments setonex\r\n"},
         {"", "setmodelch 0", "error bad arguments setmodelch\r\n"},
+        {"", "setsn A B", "error bad arguments setsn\r\n"},
+        {"", "settrigchannel 256", "error bad arguments settrigchannel\r\n"},
+        {"", "settrigger 0 0 256 0 0 0", "error bad arguments settrigger\r\n"},
+        {"", "settrigger 0 -1 0 0 0 0", "error bad arguments settrigger\r\n"},
     };
     for (const AnswerCase& c : cases) {
         SCOPED_TRACE(c.command);
