@@ -350,9 +350,8 @@ std::string Controller::ExecutePacket(const unsigned char* p) {
         reply.Word("error").Word("bad").Word("packet").End();
         return text;
     }
-    BrightMemory& mem = state_.bright[state_.brightIndex];
     for (int c = 0; c < kChannels; ++c) {
-        mem.level[c] = static_cast<std::uint16_t>((p[5 + 2 * c] << 8) | p[6 + 2 * c]);
+        state_.working.level[c] = static_cast<std::uint16_t>((p[5 + 2 * c] << 8) | p[6 + 2 * c]);
     }
     reply.Word("setbrightpacket").End();
     return text;
@@ -480,7 +479,7 @@ bool Controller::SetBrightness(const Args& a, Reply& r) {
     if (!a.Int(0, 0, kChannels - 1, c) || !a.Int(1, 0, 0xFFFF, v)) {
         return false;
     }
-    state_.bright[state_.brightIndex].level[c] = static_cast<std::uint16_t>(v);
+    state_.working.level[c] = static_cast<std::uint16_t>(v);
     r.Word(a.word).Dec(c).Dec(v).End();
     return true;
 }
@@ -491,11 +490,10 @@ bool Controller::GetBrightness(const Args& a, Reply& r) {
     if (!all && !a.Int(0, 0, kChannels - 1, c)) {
         return false;
     }
-    const BrightMemory& mem = state_.bright[state_.brightIndex];
     const int from = all ? 0 : static_cast<int>(c);
     const int to = all ? kChannels : from + 1;
     for (int ch = from; ch < to; ++ch) {
-        r.Word(a.word).Dec(state_.brightIndex).Dec(ch).Dec(mem.level[ch]).End();
+        r.Word(a.word).Dec(state_.brightIndex).Dec(ch).Dec(state_.working.level[ch]).End();
     }
     return true;
 }
@@ -506,7 +504,7 @@ bool Controller::SetOn(const Args& a, Reply& r) {
     if (!a.Int(0, 0, kChannels - 1, c) || !a.Int(1, 0, 1, on)) {
         return false;
     }
-    std::uint16_t& mask = state_.bright[state_.brightIndex].onMask;
+    std::uint16_t& mask = state_.working.onMask;
     const auto bit = static_cast<std::uint16_t>(1u << c);
     mask = static_cast<std::uint16_t>(on ? (mask | bit) : (mask & ~bit));
     r.Word(a.word).Dec(c).Dec(on).End();
@@ -518,7 +516,7 @@ bool Controller::GetOn(const Args& a, Reply& r) {
     if (!a.Int(0, 0, kChannels - 1, c)) {
         return false;
     }
-    const std::uint16_t mask = state_.bright[state_.brightIndex].onMask;
+    const std::uint16_t mask = state_.working.onMask;
     r.Word(a.word).Dec(c).Dec((mask >> c) & 1).End();
     return true;
 }
@@ -530,13 +528,13 @@ bool Controller::SetOnEx(const Args& a, Reply& r) {
     }
     // The hardware has 16 channels; higher bits of the mask have nothing to switch.
     const auto mask = static_cast<std::uint16_t>(v & 0xFFFFu);
-    state_.bright[state_.brightIndex].onMask = mask;
+    state_.working.onMask = mask;
     r.Word(a.word).Hex(mask, 8).End();
     return true;
 }
 
 bool Controller::GetOnEx(const Args& a, Reply& r) {
-    r.Word(a.word).Dec(state_.brightIndex).Hex(state_.bright[state_.brightIndex].onMask).End();
+    r.Word(a.word).Dec(state_.brightIndex).Hex(state_.working.onMask).End();
     return true;
 }
 
@@ -545,7 +543,7 @@ bool Controller::SaveBright(const Args& a, Reply& r) {
     if (!a.Int(0, 0, kMemories - 1, m)) {
         return false;
     }
-    state_.bright[m] = state_.bright[state_.brightIndex];
+    state_.bright[m] = state_.working;
     r.Word(a.word).Dec(m).End();
     return true;
 }
@@ -555,6 +553,7 @@ bool Controller::LoadBright(const Args& a, Reply& r) {
     if (!a.Int(0, 0, kMemories - 1, m)) {
         return false;
     }
+    state_.working = state_.bright[m];
     state_.brightIndex = static_cast<std::uint8_t>(m);
     r.Word(a.word).Dec(m).End();
     return true;
@@ -591,7 +590,7 @@ bool Controller::SetTrigger(const Args& a, Reply& r) {
         !a.Int(3, 0, 0xFFFF, delay) || !a.Int(4, 0, 0xFFFF, on) || !a.Int(5, 0, 0xFFFF, off)) {
         return false;
     }
-    Trigger& tr = state_.trigger[state_.trigIndex][t];
+    Trigger& tr = state_.workingTriggers[t];
     tr.number = static_cast<std::uint8_t>(t);
     tr.enable = static_cast<std::uint8_t>(enable);
     tr.edge = static_cast<std::uint8_t>(edge);
@@ -611,7 +610,7 @@ bool Controller::GetTrigger(const Args& a, Reply& r) {
     const int from = all ? 0 : static_cast<int>(t);
     const int to = all ? kTriggers : from + 1;
     for (int k = from; k < to; ++k) {
-        const Trigger& tr = state_.trigger[state_.trigIndex][k];
+        const Trigger& tr = state_.workingTriggers[k];
         r.Word(a.word).Dec(state_.trigIndex).Dec(k).Dec(tr.number).Dec(tr.enable).Dec(tr.edge)
             .Dec(tr.delay).Dec(tr.onTime).Dec(tr.offTime).End();
     }
@@ -623,10 +622,7 @@ bool Controller::SaveTrigger(const Args& a, Reply& r) {
     if (!a.Int(0, 0, kMemories - 1, m)) {
         return false;
     }
-    if (m != state_.trigIndex) {
-        std::memcpy(state_.trigger[m], state_.trigger[state_.trigIndex],
-                    sizeof state_.trigger[m]);
-    }
+    std::memcpy(state_.trigger[m], state_.workingTriggers, sizeof state_.trigger[m]);
     r.Word(a.word).Dec(m).End();
     return true;
 }
@@ -636,6 +632,7 @@ bool Controller::LoadTrigger(const Args& a, Reply& r) {
     if (!a.Int(0, 0, kMemories - 1, m)) {
         return false;
     }
+    std::memcpy(state_.workingTriggers, state_.trigger[m], sizeof state_.workingTriggers);
     state_.trigIndex = static_cast<std::uint8_t>(m);
     r.Word(a.word).Dec(m).End();
     return true;

@@ -69,10 +69,16 @@ struct State {
     float bandwidthLow[kChannels] = {};
     float bandwidthHigh[kChannels] = {};
 
+    // The outputs run on working values: the brightness and on commands change them, "savebright
+    // M" copies them into memory M, "loadbright M" copies memory M into them and selects M.
+    // The queries report the working values under the selected memory's number. Triggers
+    // work the same way with their own memories.
     BrightMemory bright[kMemories];
-    std::uint8_t brightIndex = 0;
+    BrightMemory working;
+    std::uint8_t brightIndex = 0;   // memory last loaded
     Trigger trigger[kMemories][kTriggers];
-    std::uint8_t trigIndex = 0;
+    Trigger workingTriggers[kTriggers];
+    std::uint8_t trigIndex = 0;     // trigger memory last loaded
 
     std::uint8_t outputs = 0;      // bit 0 OUT0, bit 1 OUT1
     std::uint8_t inputs = 0;
@@ -92,7 +98,7 @@ struct State {
 // The state a controller with this identity starts in (and returns to on "factoryreset"):
 // every bright memory m holds 100 * (m + 1) + c on channel c and has the model's channels on,
 // PWM and soft start on, bandwidth 0.5 ~ 2.5 on every channel, triggers disabled with
-// delay 9, on time 9, off time 90.
+// delay 9, on time 9, off time 90; memory 0 and trigger memory 0 loaded.
 State DefaultState(const Identity& identity);
 
 }  // namespace sim

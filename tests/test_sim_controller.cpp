@@ -121,6 +121,37 @@ TEST(SimController, AnswersQueriesInTheReplyFormats) {
     }
 }
 
+// Memories hold what was saved into them; the panel closing the port (setonex 00000000) or
+// unsaved edits do not reach them.
+TEST(SimController, MemoriesGiveBackWhatWasSaved) {
+    const char* const kSavedThenChanged =
+        "# 0 1234\r# 15 4321\rsetonex 8001\rsavebright 3\r# 0 7\rsetonex 0\rloadbright 3\r";
+    const AnswerCase cases[] = {
+        {kSavedThenChanged, "$ 0", "$ 3 0 1234\r\n"},
+        {kSavedThenChanged, "getbrightness 15", "getbrightness 3 15 4321\r\n"},
+        {kSavedThenChanged, "getonex", "getonex 3 8001\r\n"},
+        {"loadbright 3\r# 2 900\rsavebright 3\rsetonex 00000000\rloadbright 3\r", "getonex",
+         "getonex 3 ff\r\n"},
+        {"loadbright 3\r# 2 900\rsavebright 3\rsetonex 00000000\rloadbright 3\r", "$ 2",
+         "$ 3 2 900\r\n"},
+        {"loadbright 2\r# 2 900\rseton 0 0\rloadbright 2\r", "$ 2", "$ 2 2 302\r\n"},
+        {"loadbright 2\r# 2 900\rseton 0 0\rloadbright 2\r", "geton 0", "geton 0 1\r\n"},
+        {"loadbright 2\rsavebright 7\r", "getbrightindex", "getbrightindex 2\r\n"},
+        {"loadtrigger 4\rsettrigger 1 1 1 5 6 60\rsavetrigger 4\rsettrigger 1 0 0 0 0 0\r"
+         "loadtrigger 4\r",
+         "gettrigger 1", "gettrigger 4 1 1 1 1 5 6 60\r\n"},
+        {"settrigger 1 1 1 5 6 60\rloadtrigger 0\r", "gettrigger 1",
+         "gettrigger 0 1 1 0 0 9 9 90\r\n"},
+        {"loadtrigger 4\rsavetrigger 6\r", "gettrigindex", "gettrigindex 4\r\n"},
+    };
+    for (const AnswerCase& c : cases) {
+        SCOPED_TRACE(c.setup);
+        Controller controller(Quiet());
+        Feed(controller, c.setup);
+        EXPECT_EQ(controller.Execute(c.command), c.answer);
+    }
+}
+
 TEST(SimController, AllChannelQueriesGiveSixteenLines) {
     Controller c(Quiet());
     Feed(c, "loadbright 1\rsetbandwidthex 9 4 8\rloadtrigger 2\r");
@@ -156,41 +187,45 @@ struct StateCase {
 
 TEST(SimController, CommandsChangeStateAsAControllerWould) {
     const StateCase cases[] = {
-        {"brightness goes to the current memory only", "loadbright 4\r# 2 777\r",
+        {"loadbright fills the working values, brightness changes only them",
+         "loadbright 4\r# 2 777\r",
          [](const sim::State& s) {
              EXPECT_EQ(s.brightIndex, 4);
-             EXPECT_EQ(s.bright[4].level[2], 777);
-             EXPECT_EQ(s.bright[0].level[2], 102);
+             EXPECT_EQ(s.working.level[2], 777);
+             EXPECT_EQ(s.working.level[3], 503);
+             EXPECT_EQ(s.bright[4].level[2], 502);
          }},
-        {"savebright copies the current memory and keeps the index",
+        {"savebright copies the working values and keeps the index",
          "# 0 1\rsetonex 3\rsavebright 6\r",
          [](const sim::State& s) {
              EXPECT_EQ(s.brightIndex, 0);
              EXPECT_EQ(s.bright[6].level[0], 1);
              EXPECT_EQ(s.bright[6].level[1], 101);
              EXPECT_EQ(s.bright[6].onMask, 3);
+             EXPECT_EQ(s.bright[0].level[0], 100);
          }},
         {"packet sets all sixteen channels, CR and LF bytes included",
          nullptr,  // fed below
          [](const sim::State& s) {
-             EXPECT_EQ(s.bright[0].level[0], 0x0D0A);
-             EXPECT_EQ(s.bright[0].level[1], 1024);
-             EXPECT_EQ(s.bright[0].level[15], 0);
+             EXPECT_EQ(s.working.level[0], 0x0D0A);
+             EXPECT_EQ(s.working.level[1], 1024);
+             EXPECT_EQ(s.working.level[15], 0);
+             EXPECT_EQ(s.bright[0].level[1], 101);
          }},
-        {"seton and setonex edit the mask of the current memory",
+        {"seton and setonex edit the working mask",
          "loadbright 1\rsetonex 0\rseton 3 1\rseton 15 1\r",
          [](const sim::State& s) {
-             EXPECT_EQ(s.bright[1].onMask, 0x8008);
-             EXPECT_EQ(s.bright[0].onMask, 0x00FF);
+             EXPECT_EQ(s.working.onMask, 0x8008);
+             EXPECT_EQ(s.bright[1].onMask, 0x00FF);
          }},
-        {"triggers: set in the current memory, save, load",
+        {"triggers: set in the working values, save, load",
          "loadtrigger 2\rsettrigger 1 1 1 5 6 60\rsavetrigger 8\rloadtrigger 3\r",
          [](const sim::State& s) {
              EXPECT_EQ(s.trigIndex, 3);
-             EXPECT_EQ(s.trigger[2][1].delay, 5);
+             EXPECT_EQ(s.trigger[2][1].delay, 9);
              EXPECT_EQ(s.trigger[8][1].offTime, 60);
              EXPECT_EQ(s.trigger[8][1].edge, 1);
-             EXPECT_EQ(s.trigger[3][1].delay, 9);
+             EXPECT_EQ(s.workingTriggers[1].delay, 9);
          }},
         {"setbandwidth sets every channel, setbandwidthex one",
          "setbandwidth 1 2\rsetbandwidthex 4 -0.5 1e3\r",
@@ -216,10 +251,12 @@ TEST(SimController, CommandsChangeStateAsAControllerWould) {
         {"outputs", "setoutportall 2\rsetoutport 0 1\rsetoutport 1 0\r",
          [](const sim::State& s) { EXPECT_EQ(s.outputs, 1); }},
         {"factory reset restores the defaults but not the echo setting",
-         "echo 1\rloadbright 5\r# 1 9\rsetsn X\rsetoffset 9\rloadtrigger 4\rfactoryreset\r",
+         "echo 1\rloadbright 5\r# 1 9\rsavebright 5\rsetsn X\rsetoffset 9\rloadtrigger 4\r"
+         "factoryreset\r",
          [](const sim::State& s) {
              EXPECT_EQ(s.brightIndex, 0);
              EXPECT_EQ(s.bright[5].level[1], 601);
+             EXPECT_EQ(s.working.level[1], 101);
              EXPECT_EQ(s.serial, "LX24A00017");
              EXPECT_EQ(s.offset, 0);
              EXPECT_EQ(s.trigIndex, 0);
@@ -229,7 +266,7 @@ TEST(SimController, CommandsChangeStateAsAControllerWould) {
          "# 2 65536\rloadbright -1\rsettrigger 16 1 0 1 1 1\rsetsn 0123456789012345678901234567890"
          "12345678901234567890123456789012345\rsetoutportall 4\r",
          [](const sim::State& s) {
-             EXPECT_EQ(s.bright[0].level[2], 102);
+             EXPECT_EQ(s.working.level[2], 102);
              EXPECT_EQ(s.brightIndex, 0);
              EXPECT_EQ(s.serial, "LX24A00017");
              EXPECT_EQ(s.outputs, 0);
