@@ -182,8 +182,8 @@ const Controller::Entry Controller::kEntries[] = {
     {"getsn", 0, &Controller::GetSn},
     {"setmoduleid", 1, &Controller::SetModuleId},
     {"getmoduleid", 0, &Controller::GetModuleId},
-    {"savesn", 0, &Controller::Acknowledge},
-    {"saveid", 0, &Controller::Acknowledge},
+    {"savesn", 0, &Controller::SaveSn},
+    {"saveid", 0, &Controller::SaveId},
     {"setbuzzer", 1, &Controller::SetBuzzer},
     {"setoutport", 2, &Controller::SetOutPort},
     {"setoutportall", 1, &Controller::SetOutPortAll},
@@ -740,6 +740,12 @@ bool Controller::GetSn(const Args&, Reply& r) {
     return true;
 }
 
+bool Controller::SaveSn(const Args& a, Reply& r) {
+    identity_.serial = state_.serial;
+    r.Word(a.word).End();
+    return true;
+}
+
 bool Controller::SetModuleId(const Args& a, Reply& r) {
     long long v = 0;
     if (!a.Int(0, -128, 255, v)) {
@@ -753,6 +759,12 @@ bool Controller::SetModuleId(const Args& a, Reply& r) {
 
 bool Controller::GetModuleId(const Args&, Reply& r) {
     r.Word("ID:").Dec(state_.moduleId).End();
+    return true;
+}
+
+bool Controller::SaveId(const Args& a, Reply& r) {
+    identity_.moduleId = state_.moduleId;
+    r.Word(a.word).End();
     return true;
 }
 

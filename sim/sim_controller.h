@@ -111,8 +111,10 @@ private:
     bool FpgaRegGet(const Args&, Reply&);
     bool SetSn(const Args&, Reply&);
     bool GetSn(const Args&, Reply&);
+    bool SaveSn(const Args&, Reply&);
     bool SetModuleId(const Args&, Reply&);
     bool GetModuleId(const Args&, Reply&);
+    bool SaveId(const Args&, Reply&);
     bool SetBuzzer(const Args&, Reply&);
     bool SetOutPort(const Args&, Reply&);
     bool SetOutPortAll(const Args&, Reply&);
@@ -125,6 +127,8 @@ private:
 
     bool RunFlag(const Args& a, Reply& r);
 
+    // What "factoryreset" returns to: the command line's values, with the serial number and
+    // module ID that "savesn" and "saveid" stored in their place.
     Identity identity_;
     State state_;
 

@@ -95,7 +95,8 @@ struct State {
     bool echo = true;
 };
 
-// The state a controller with this identity starts in (and returns to on "factoryreset"):
+// The state a controller with this identity starts in (and returns to on "factoryreset",
+// saved serial number and module ID included):
 // every bright memory m holds 100 * (m + 1) + c on channel c and has the model's channels on,
 // PWM and soft start on, bandwidth 0.5 ~ 2.5 on every channel, triggers disabled with
 // delay 9, on time 9, off time 90; memory 0 and trigger memory 0 loaded.

@@ -262,6 +262,22 @@ TEST(SimController, CommandsChangeStateAsAControllerWould) {
              EXPECT_EQ(s.trigIndex, 0);
              EXPECT_TRUE(s.echo);
          }},
+        {"factory reset keeps the saved serial number and module ID, not later changes",
+         "setsn S-1\rsetmoduleid 9\rsavesn\rsaveid\rsetsn S-2\rsetmoduleid 10\rfactoryreset\r",
+         [](const sim::State& s) {
+             EXPECT_EQ(s.serial, "S-1");
+             EXPECT_EQ(s.moduleId, 9);
+         }},
+        {"savesn saves the serial number only", "setsn\rsetmoduleid 9\rsavesn\rfactoryreset\r",
+         [](const sim::State& s) {
+             EXPECT_EQ(s.serial, "");
+             EXPECT_EQ(s.moduleId, 1);
+         }},
+        {"saveid saves the module ID only", "setsn S-1\rsetmoduleid 9\rsaveid\rfactoryreset\r",
+         [](const sim::State& s) {
+             EXPECT_EQ(s.serial, "LX24A00017");
+             EXPECT_EQ(s.moduleId, 9);
+         }},
         {"refused commands change nothing",
          "# 2 65536\rloadbright -1\rsettrigger 16 1 0 1 1 1\rsetsn 0123456789012345678901234567890"
          "12345678901234567890123456789012345\rsetoutportall 4\r",
