@@ -239,6 +239,12 @@ void Controller::Feed(const unsigned char* data, std::size_t size, std::vector<R
     }
 }
 
+void Controller::DropUnfinished() {
+    line_.clear();
+    lineTooLong_ = false;
+    packetPos_ = 0;
+}
+
 void Controller::EndLine(std::vector<Received>& out) {
     Received r;
     r.transcript = line_;

@@ -48,6 +48,11 @@ public:
     // command in order of arrival. Bytes of an unfinished command are kept for the next call.
     void Feed(const unsigned char* data, std::size_t size, std::vector<Received>& out);
 
+    // Whether Feed keeps bytes of a command that has not ended yet.
+    bool HasUnfinished() const { return !line_.empty() || lineTooLong_ || packetPos_ > 0; }
+    // Forgets those bytes, unrun and untold: the next byte starts a new command.
+    void DropUnfinished();
+
     // Runs one text command (without terminator) and returns its reply lines, no echo.
     std::string Execute(std::string_view line);
     // Runs one 38-byte brightness packet and returns its reply line.

@@ -176,6 +176,12 @@ void Server::ReadInput() {
         if (n <= 0) {
             return;
         }
+        const auto now = Clock::now();
+        if (now - lastInput_ >= kStaleInput && controller_.HasUnfinished()) {
+            Note("--", "unfinished command dropped after a pause");
+            controller_.DropUnfinished();
+        }
+        lastInput_ = now;
         received.clear();
         controller_.Feed(buffer, static_cast<std::size_t>(n), received);
         for (Controller::Received& r : received) {

@@ -8,6 +8,10 @@
 // thrown away, as a serial line with nothing attached loses them. A panel that connects
 // later therefore does not receive stale answers or a backlog of switch lines.
 //
+// A command left unfinished (part of a line or of a brightness packet) is dropped when the next
+// bytes come after kStaleInput of silence: a panel killed in the middle of a command never
+// finishes it, and what it left must not be glued onto the next connection's first command.
+//
 // Hang-up (--hangup-after N): the N-th command is answered; once the answer has been taken
 // from the terminal (or a second has passed), both ends are closed and the --link removed.
 // The simulator then idles until it is told to stop. A blank line is not a command.
@@ -28,6 +32,7 @@ namespace sim {
 class Server {
 public:
     static constexpr std::size_t kPendingLimit = 64 * 1024;
+    static constexpr std::chrono::milliseconds kStaleInput{100};
 
     explicit Server(const Options& options);
     ~Server();  // Stop()
@@ -75,6 +80,7 @@ private:
     bool hungUp_ = false;
     Clock::time_point hangupDeadline_{};
     Clock::time_point lastWrite_{};
+    Clock::time_point lastInput_{};
 
     Clock::time_point nextSwitch_{};
     Clock::time_point nextUnreadCheck_{};

@@ -354,6 +354,51 @@ TEST(SimController, FramingOfLinesAndPackets) {
     }
 }
 
+TEST(SimController, DroppedUnfinishedInputLeavesNoTrace) {
+    struct Case {
+        const char* name;
+        std::string before;  // fed, then whatever is unfinished is dropped
+        bool unfinished;     // expected before the drop
+        std::string after;
+        std::vector<std::string> transcript;
+        std::string answer;
+    };
+    const std::string packet = Packet({7});
+    std::string packetText = "fe fe 1b 00 20 00 07";
+    for (int i = 0; i < 30; ++i) {
+        packetText += " 00";
+    }
+    packetText += " fd";
+    const Case cases[] = {
+        {"part of a line", "getmo", true, "getoffset\r", {"getoffset"}, "getoffset 0\r\n"},
+        {"part of an over-long line", std::string(300, 'x'), true, "getoffset\r", {"getoffset"},
+         "getoffset 0\r\n"},
+        {"part of a packet", packet.substr(0, 10), true, "getoffset\r", {"getoffset"},
+         "getoffset 0\r\n"},
+        {"a lone FE", "\xFE", true, packet, {packetText}, "setbrightpacket\r\n"},
+        {"finished commands", "getoffset\r", false, "getmodelch\r", {"getoffset", "getmodelch"},
+         "getoffset 0\r\ngetmodelch 8\r\n"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        Controller c(Quiet());
+        std::vector<Controller::Received> out;
+        c.Feed(reinterpret_cast<const unsigned char*>(k.before.data()), k.before.size(), out);
+        EXPECT_EQ(c.HasUnfinished(), k.unfinished);
+        c.DropUnfinished();
+        EXPECT_FALSE(c.HasUnfinished());
+        c.Feed(reinterpret_cast<const unsigned char*>(k.after.data()), k.after.size(), out);
+        std::vector<std::string> transcript;
+        std::string answer;
+        for (const auto& r : out) {
+            transcript.push_back(r.transcript);
+            answer += r.answer;
+        }
+        EXPECT_EQ(transcript, k.transcript);
+        EXPECT_EQ(answer, k.answer);
+    }
+}
+
 TEST(SimController, EchoIsOnAtStartAndSwitchable) {
     Controller c{sim::Identity{}};
     EXPECT_EQ(Feed(c, "getmodelch\r"), "getmodelch\r\ngetmodelch 8\r\n");
