@@ -74,6 +74,7 @@ bool Server::Start(std::string& error) {
             return false;
         }
     }
+    connectionStarted_ = pty_.OpenWatchFd() < 0;
     const auto now = Clock::now();
     nextUnreadCheck_ = now + kUnreadCheckPeriod;
     nextSwitch_ = now + std::chrono::milliseconds(options_.switchEveryMs);
@@ -142,15 +143,22 @@ void Server::Serve(const volatile std::sig_atomic_t& stop, const sigset_t* waitM
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
         timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
 
-        pollfd fd{-1, 0, 0};
+        pollfd fds[2] = {{-1, 0, 0}, {-1, 0, 0}};
+        pollfd& fd = fds[0];
         if (pty_.IsOpen()) {
             fd.fd = pty_.MasterFd();
             fd.events = static_cast<short>((hangupPending_ ? 0 : POLLIN) |
                                            (pending_.empty() ? 0 : POLLOUT));
+            fds[1].fd = pty_.OpenWatchFd();
+            fds[1].events = POLLIN;
         }
-        const int ready = ppoll(&fd, 1, &timeout, waitMask);
+        const int ready = ppoll(fds, 2, &timeout, waitMask);
         if (ready < 0) {
             continue;  // EINTR: a signal; the loop condition looks at it
+        }
+        // Looked at before the input: an opener's first bytes come after its open.
+        if (pty_.WasOpened()) {
+            connectionStarted_ = true;
         }
         if (ready > 0 && (fd.revents & POLLIN) != 0) {
             ReadInput();
@@ -195,6 +203,10 @@ void Server::ReadInput() {
                 std::fflush(transcript_);
             }
             Note("<-", r.transcript);
+            if (connectionStarted_) {
+                connectionStarted_ = false;
+                r.answer.insert(0, controller_.Execute("getswitch"));
+            }
             if (!r.answer.empty()) {
                 Answer(std::move(r.answer));
             }

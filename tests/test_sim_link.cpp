@@ -445,13 +445,14 @@ TEST(SimEndToEnd, UnfinishedCommandIsDroppedAfterAPause) {
         std::vector<std::string> transcript;
         std::string answer;
     };
+    const std::string kSwitches = "getswitch 0 0 0 1\r\n";  // a connection starts with them
     const Case cases[] = {
         {"part of a line", "getmo", 300, "getsn\r", {"getsn", "getoffset"},
-         "S/N: LX24A00017\r\ngetoffset 0\r\n"},
+         kSwitches + "S/N: LX24A00017\r\ngetoffset 0\r\n"},
         {"part of a packet", std::string("\xFE\xFE\x1B\x00\x20\x01\x02\x03", 8), 300,
-         "getsn\r", {"getsn", "getoffset"}, "S/N: LX24A00017\r\ngetoffset 0\r\n"},
+         "getsn\r", {"getsn", "getoffset"}, kSwitches + "S/N: LX24A00017\r\ngetoffset 0\r\n"},
         {"one command in two pieces", "getmo", 20, "delch\r", {"getmodelch", "getoffset"},
-         "getmodelch 8\r\ngetoffset 0\r\n"},
+         kSwitches + "getmodelch 8\r\ngetoffset 0\r\n"},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -468,6 +469,32 @@ TEST(SimEndToEnd, UnfinishedCommandIsDroppedAfterAPause) {
         EXPECT_EQ(line.ReadUntil("getoffset 0\r\n", 5000), k.answer);
         EXPECT_EQ(ReadLines(transcript), k.transcript);
     }
+}
+
+// Every connection starts with one unasked "getswitch" line, ahead of the first answer; so
+// the panel, which never asks for the switches, shows them from the start.
+TEST(SimEndToEnd, EachConnectionStartsWithTheSwitches) {
+    SimProcess sim({"--switches", "1,0,1,1", "--echo", "0"});
+    ASSERT_FALSE(sim.devicePath().empty()) << sim.ErrorOutput();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        RawLine line(sim.devicePath());
+        ASSERT_TRUE(line.ok());
+        ASSERT_TRUE(line.Write("getoffset\r"));
+        EXPECT_EQ(line.ReadUntil("getoffset 0\r\n", 5000), "getswitch 1 0 1 1\r\ngetoffset 0\r\n");
+        ASSERT_TRUE(line.Write("getoffset\r"));
+        EXPECT_EQ(line.ReadUntil("getoffset 0\r\n", 5000), "getoffset 0\r\n");
+    }
+
+    DeviceLink link;
+    ASSERT_NE(OpenSim(link, sim), 0);
+    Send(link, CMD_GETOFFSET);
+    Pause(300);
+    DeviceState s;
+    ASSERT_EQ(link.TakeSnapshot(s), 1);
+    EXPECT_EQ(std::vector<int>(s.switches, s.switches + kSwitchCount),
+              (std::vector<int>{1, 0, 1, 1}));
+    link.ClosePort();
 }
 
 // Every command of the catalogue, with a typical argument block, is understood by the
