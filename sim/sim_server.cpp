@@ -156,12 +156,10 @@ void Server::Serve(const volatile std::sig_atomic_t& stop, const sigset_t* waitM
         if (ready < 0) {
             continue;  // EINTR: a signal; the loop condition looks at it
         }
-        // Looked at before the input: an opener's first bytes come after its open.
-        if (pty_.WasOpened()) {
-            connectionStarted_ = true;
-        }
         if (ready > 0 && (fd.revents & POLLIN) != 0) {
             ReadInput();
+        } else if (pty_.WasOpened()) {
+            connectionStarted_ = true;  // opened, nothing sent yet
         }
         if (ready > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 &&
             (fd.revents & POLLIN) == 0) {
@@ -180,6 +178,11 @@ void Server::ReadInput() {
     unsigned char buffer[4096];
     std::vector<Controller::Received> received;
     for (;;) {
+        // Looked at before every read: an opener's first bytes come after its open, and the
+        // panel may close and open again while earlier bytes are being answered.
+        if (pty_.WasOpened()) {
+            connectionStarted_ = true;
+        }
         const long n = pty_.Read(buffer, sizeof buffer);
         if (n <= 0) {
             return;
