@@ -65,7 +65,6 @@ TEST(SimController, AnswersQueriesInTheReplyFormats) {
         {"", "getfpgaversioninfo", "getfpgaversioninfo 1.3\r\n"},
         {"setsn AB-12\r", "getsn", "S/N: AB-12\r\n"},
         {"setsn AB-12\rsetsn \r", "getsn", "S/N: \r\n"},
-        {"setsn AB-12\rsetsn\r", "getsn", "S/N: \r\n"},
         {"settrigchannel 255\r", "gettrigchannel", "gettrigchannel 255\r\n"},
         {"setmoduleid -56\r", "getmoduleid", "ID: 200\r\n"},
         {"setbandwidth 0.25 3\r", "getbandwidth", "getbandwidth 0.25 3\r\n"},
@@ -111,7 +110,6 @@ TEST(SimController, AnswersQueriesInTheReplyFormats) {
         {"", "setsn A B", "error bad arguments setsn\r\n"},
         {"", "settrigchannel 256", "error bad arguments settrigchannel\r\n"},
         {"", "settrigger 0 0 256 0 0 0", "error bad arguments settrigger\r\n"},
-        {"", "settrigger 0 -1 0 0 0 0", "error bad arguments settrigger\r\n"},
     };
     for (const AnswerCase& c : cases) {
         SCOPED_TRACE(c.command);
@@ -128,14 +126,12 @@ TEST(SimController, MemoriesGiveBackWhatWasSaved) {
         "# 0 1234\r# 15 4321\rsetonex 8001\rsavebright 3\r# 0 7\rsetonex 0\rloadbright 3\r";
     const AnswerCase cases[] = {
         {kSavedThenChanged, "$ 0", "$ 3 0 1234\r\n"},
-        {kSavedThenChanged, "getbrightness 15", "getbrightness 3 15 4321\r\n"},
         {kSavedThenChanged, "getonex", "getonex 3 8001\r\n"},
         {"loadbright 3\r# 2 900\rsavebright 3\rsetonex 00000000\rloadbright 3\r", "getonex",
          "getonex 3 ff\r\n"},
         {"loadbright 3\r# 2 900\rsavebright 3\rsetonex 00000000\rloadbright 3\r", "$ 2",
          "$ 3 2 900\r\n"},
         {"loadbright 2\r# 2 900\rseton 0 0\rloadbright 2\r", "$ 2", "$ 2 2 302\r\n"},
-        {"loadbright 2\r# 2 900\rseton 0 0\rloadbright 2\r", "geton 0", "geton 0 1\r\n"},
         {"loadbright 2\rsavebright 7\r", "getbrightindex", "getbrightindex 2\r\n"},
         {"loadtrigger 4\rsettrigger 1 1 1 5 6 60\rsavetrigger 4\rsettrigger 1 0 0 0 0 0\r"
          "loadtrigger 4\r",
