@@ -10,6 +10,7 @@ namespace sim {
 namespace {
 
 constexpr int kMaxArgs = 12;
+constexpr int kNoneOrOne = -1;  // argument count of a command whose one argument may be left out
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -177,12 +178,12 @@ const Controller::Entry Controller::kEntries[] = {
     {"setoneshottrig", 0, &Controller::Acknowledge},
     {"fpgaregset", 2, &Controller::FpgaRegSet},
     {"fpgaregget", 1, &Controller::FpgaRegGet},
-    {"setsn", 1, &Controller::SetSn},
+    {"setsn", kNoneOrOne, &Controller::SetSn},
     {"getsn", 0, &Controller::GetSn},
     {"setmoduleid", 1, &Controller::SetModuleId},
     {"getmoduleid", 0, &Controller::GetModuleId},
-    {"savesn", 0, &Controller::Acknowledge},
-    {"saveid", 0, &Controller::Acknowledge},
+    {"savesn", 0, &Controller::SaveSn},
+    {"saveid", 0, &Controller::SaveId},
     {"setbuzzer", 1, &Controller::SetBuzzer},
     {"setoutport", 2, &Controller::SetOutPort},
     {"setoutportall", 1, &Controller::SetOutPortAll},
@@ -236,6 +237,12 @@ void Controller::Feed(const unsigned char* data, std::size_t size, std::vector<R
             lineTooLong_ = true;
         }
     }
+}
+
+void Controller::DropUnfinished() {
+    line_.clear();
+    lineTooLong_ = false;
+    packetPos_ = 0;
 }
 
 void Controller::EndLine(std::vector<Received>& out) {
@@ -320,7 +327,9 @@ std::string Controller::Execute(std::string_view line) {
         for (const Entry& e : kEntries) {
             if (a.word == e.word) {
                 known = true;
-                ok = !tooMany && a.count == e.argCount && (this->*e.run)(a, reply);
+                const bool countFits =
+                    e.argCount == kNoneOrOne ? a.count <= 1 : a.count == e.argCount;
+                ok = !tooMany && countFits && (this->*e.run)(a, reply);
                 break;
             }
         }
@@ -347,9 +356,8 @@ std::string Controller::ExecutePacket(const unsigned char* p) {
         reply.Word("error").Word("bad").Word("packet").End();
         return text;
     }
-    BrightMemory& mem = state_.bright[state_.brightIndex];
     for (int c = 0; c < kChannels; ++c) {
-        mem.level[c] = static_cast<std::uint16_t>((p[5 + 2 * c] << 8) | p[6 + 2 * c]);
+        state_.working.level[c] = static_cast<std::uint16_t>((p[5 + 2 * c] << 8) | p[6 + 2 * c]);
     }
     reply.Word("setbrightpacket").End();
     return text;
@@ -397,7 +405,7 @@ bool Controller::Acknowledge(const Args& a, Reply& r) {
 
 bool Controller::SetTrigChannel(const Args& a, Reply& r) {
     long long v = 0;
-    if (!a.Int(0, 0, kChannels, v)) {
+    if (!a.Int(0, 0, 255, v)) {
         return false;
     }
     state_.trigChannels = static_cast<int>(v);
@@ -477,7 +485,7 @@ bool Controller::SetBrightness(const Args& a, Reply& r) {
     if (!a.Int(0, 0, kChannels - 1, c) || !a.Int(1, 0, 0xFFFF, v)) {
         return false;
     }
-    state_.bright[state_.brightIndex].level[c] = static_cast<std::uint16_t>(v);
+    state_.working.level[c] = static_cast<std::uint16_t>(v);
     r.Word(a.word).Dec(c).Dec(v).End();
     return true;
 }
@@ -488,11 +496,10 @@ bool Controller::GetBrightness(const Args& a, Reply& r) {
     if (!all && !a.Int(0, 0, kChannels - 1, c)) {
         return false;
     }
-    const BrightMemory& mem = state_.bright[state_.brightIndex];
     const int from = all ? 0 : static_cast<int>(c);
     const int to = all ? kChannels : from + 1;
     for (int ch = from; ch < to; ++ch) {
-        r.Word(a.word).Dec(state_.brightIndex).Dec(ch).Dec(mem.level[ch]).End();
+        r.Word(a.word).Dec(state_.brightIndex).Dec(ch).Dec(state_.working.level[ch]).End();
     }
     return true;
 }
@@ -503,7 +510,7 @@ bool Controller::SetOn(const Args& a, Reply& r) {
     if (!a.Int(0, 0, kChannels - 1, c) || !a.Int(1, 0, 1, on)) {
         return false;
     }
-    std::uint16_t& mask = state_.bright[state_.brightIndex].onMask;
+    std::uint16_t& mask = state_.working.onMask;
     const auto bit = static_cast<std::uint16_t>(1u << c);
     mask = static_cast<std::uint16_t>(on ? (mask | bit) : (mask & ~bit));
     r.Word(a.word).Dec(c).Dec(on).End();
@@ -515,7 +522,7 @@ bool Controller::GetOn(const Args& a, Reply& r) {
     if (!a.Int(0, 0, kChannels - 1, c)) {
         return false;
     }
-    const std::uint16_t mask = state_.bright[state_.brightIndex].onMask;
+    const std::uint16_t mask = state_.working.onMask;
     r.Word(a.word).Dec(c).Dec((mask >> c) & 1).End();
     return true;
 }
@@ -527,13 +534,13 @@ bool Controller::SetOnEx(const Args& a, Reply& r) {
     }
     // The hardware has 16 channels; higher bits of the mask have nothing to switch.
     const auto mask = static_cast<std::uint16_t>(v & 0xFFFFu);
-    state_.bright[state_.brightIndex].onMask = mask;
+    state_.working.onMask = mask;
     r.Word(a.word).Hex(mask, 8).End();
     return true;
 }
 
 bool Controller::GetOnEx(const Args& a, Reply& r) {
-    r.Word(a.word).Dec(state_.brightIndex).Hex(state_.bright[state_.brightIndex].onMask).End();
+    r.Word(a.word).Dec(state_.brightIndex).Hex(state_.working.onMask).End();
     return true;
 }
 
@@ -542,7 +549,7 @@ bool Controller::SaveBright(const Args& a, Reply& r) {
     if (!a.Int(0, 0, kMemories - 1, m)) {
         return false;
     }
-    state_.bright[m] = state_.bright[state_.brightIndex];
+    state_.bright[m] = state_.working;
     r.Word(a.word).Dec(m).End();
     return true;
 }
@@ -552,6 +559,7 @@ bool Controller::LoadBright(const Args& a, Reply& r) {
     if (!a.Int(0, 0, kMemories - 1, m)) {
         return false;
     }
+    state_.working = state_.bright[m];
     state_.brightIndex = static_cast<std::uint8_t>(m);
     r.Word(a.word).Dec(m).End();
     return true;
@@ -582,11 +590,13 @@ bool Controller::GetErrStatus(const Args& a, Reply& r) {
 
 bool Controller::SetTrigger(const Args& a, Reply& r) {
     long long t = 0, enable = 0, edge = 0, delay = 0, on = 0, off = 0;
-    if (!a.Int(0, 0, kTriggers - 1, t) || !a.Int(1, 0, 1, enable) || !a.Int(2, 0, 1, edge) ||
+    // Enable and edge are kept as sent: the panel sends any non-zero edge for "Negative" and
+    // 255 for an edge it has no selection for.
+    if (!a.Int(0, 0, kTriggers - 1, t) || !a.Int(1, 0, 255, enable) || !a.Int(2, 0, 255, edge) ||
         !a.Int(3, 0, 0xFFFF, delay) || !a.Int(4, 0, 0xFFFF, on) || !a.Int(5, 0, 0xFFFF, off)) {
         return false;
     }
-    Trigger& tr = state_.trigger[state_.trigIndex][t];
+    Trigger& tr = state_.workingTriggers[t];
     tr.number = static_cast<std::uint8_t>(t);
     tr.enable = static_cast<std::uint8_t>(enable);
     tr.edge = static_cast<std::uint8_t>(edge);
@@ -606,7 +616,7 @@ bool Controller::GetTrigger(const Args& a, Reply& r) {
     const int from = all ? 0 : static_cast<int>(t);
     const int to = all ? kTriggers : from + 1;
     for (int k = from; k < to; ++k) {
-        const Trigger& tr = state_.trigger[state_.trigIndex][k];
+        const Trigger& tr = state_.workingTriggers[k];
         r.Word(a.word).Dec(state_.trigIndex).Dec(k).Dec(tr.number).Dec(tr.enable).Dec(tr.edge)
             .Dec(tr.delay).Dec(tr.onTime).Dec(tr.offTime).End();
     }
@@ -618,10 +628,7 @@ bool Controller::SaveTrigger(const Args& a, Reply& r) {
     if (!a.Int(0, 0, kMemories - 1, m)) {
         return false;
     }
-    if (m != state_.trigIndex) {
-        std::memcpy(state_.trigger[m], state_.trigger[state_.trigIndex],
-                    sizeof state_.trigger[m]);
-    }
+    std::memcpy(state_.trigger[m], state_.workingTriggers, sizeof state_.trigger[m]);
     r.Word(a.word).Dec(m).End();
     return true;
 }
@@ -631,6 +638,7 @@ bool Controller::LoadTrigger(const Args& a, Reply& r) {
     if (!a.Int(0, 0, kMemories - 1, m)) {
         return false;
     }
+    std::memcpy(state_.workingTriggers, state_.trigger[m], sizeof state_.workingTriggers);
     state_.trigIndex = static_cast<std::uint8_t>(m);
     r.Word(a.word).Dec(m).End();
     return true;
@@ -723,6 +731,7 @@ bool Controller::FpgaRegGet(const Args& a, Reply& r) {
     return true;
 }
 
+// "setsn" alone sets an empty serial number (a configuration can hold one).
 bool Controller::SetSn(const Args& a, Reply& r) {
     if (a.arg[0].size() > static_cast<std::size_t>(kMaxTextLength)) {
         return false;
@@ -734,6 +743,12 @@ bool Controller::SetSn(const Args& a, Reply& r) {
 
 bool Controller::GetSn(const Args&, Reply& r) {
     r.Word("S/N:").Word(state_.serial).End();
+    return true;
+}
+
+bool Controller::SaveSn(const Args& a, Reply& r) {
+    identity_.serial = state_.serial;
+    r.Word(a.word).End();
     return true;
 }
 
@@ -750,6 +765,12 @@ bool Controller::SetModuleId(const Args& a, Reply& r) {
 
 bool Controller::GetModuleId(const Args&, Reply& r) {
     r.Word("ID:").Dec(state_.moduleId).End();
+    return true;
+}
+
+bool Controller::SaveId(const Args& a, Reply& r) {
+    identity_.moduleId = state_.moduleId;
+    r.Word(a.word).End();
     return true;
 }
 

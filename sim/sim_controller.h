@@ -48,6 +48,11 @@ public:
     // command in order of arrival. Bytes of an unfinished command are kept for the next call.
     void Feed(const unsigned char* data, std::size_t size, std::vector<Received>& out);
 
+    // Whether Feed keeps bytes of a command that has not ended yet.
+    bool HasUnfinished() const { return !line_.empty() || lineTooLong_ || packetPos_ > 0; }
+    // Forgets those bytes, unrun and untold: the next byte starts a new command.
+    void DropUnfinished();
+
     // Runs one text command (without terminator) and returns its reply lines, no echo.
     std::string Execute(std::string_view line);
     // Runs one 38-byte brightness packet and returns its reply line.
@@ -65,7 +70,7 @@ private:
     using Handler = bool (Controller::*)(const Args&, Reply&);
     struct Entry {
         std::string_view word;
-        int argCount;
+        int argCount;  // or kNoneOrOne
         Handler run;
     };
     static const Entry kEntries[];
@@ -111,8 +116,10 @@ private:
     bool FpgaRegGet(const Args&, Reply&);
     bool SetSn(const Args&, Reply&);
     bool GetSn(const Args&, Reply&);
+    bool SaveSn(const Args&, Reply&);
     bool SetModuleId(const Args&, Reply&);
     bool GetModuleId(const Args&, Reply&);
+    bool SaveId(const Args&, Reply&);
     bool SetBuzzer(const Args&, Reply&);
     bool SetOutPort(const Args&, Reply&);
     bool SetOutPortAll(const Args&, Reply&);
@@ -125,6 +132,8 @@ private:
 
     bool RunFlag(const Args& a, Reply& r);
 
+    // What "factoryreset" returns to: the command line's values, with the serial number and
+    // module ID that "savesn" and "saveid" stored in their place.
     Identity identity_;
     State state_;
 

@@ -68,7 +68,7 @@ std::string UsageText() {
            "  --fpga TEXT           FPGA version (default 1.3)\n"
            "  --build TEXT          build text (default 20130225)\n"
            "  --module-id N         module ID 0..255 (default 1)\n"
-           "  --channels N          model channel count 1..16 (default 8)\n"
+           "  --channels N          model channel count 4..16 (default 8)\n"
            "  --trig-channels N     trigger channel count 0..16 (default 4)\n"
            "  --inputs N            IN0/IN1 bit mask 0..3 (default 0)\n"
            "  --tof 0|1             TOF input (default 0)\n"
@@ -191,7 +191,8 @@ ParseResult ParseOptions(int argc, const char* const* argv, Options& o, std::str
             ok = number(0, 255, n);
             id.moduleId = static_cast<int>(n);
         } else if (name == "--channels") {
-            ok = number(1, kChannels, n);
+            // What a module reports: the smallest model has four channels.
+            ok = number(kMinModelChannels, kChannels, n);
             id.channels = static_cast<int>(n);
         } else if (name == "--trig-channels") {
             ok = number(0, kChannels, n);

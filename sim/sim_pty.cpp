@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -69,10 +70,21 @@ bool Pty::Open(std::string& error) {
         Close();
         return false;
     }
+
+    // Best effort: without the watch the simulator works, it only cannot tell connections apart.
+    watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch_ >= 0 && inotify_add_watch(watch_, name, IN_OPEN) < 0) {
+        ::close(watch_);
+        watch_ = -1;
+    }
     return true;
 }
 
 void Pty::Close() {
+    if (watch_ >= 0) {
+        ::close(watch_);
+        watch_ = -1;
+    }
     if (slave_ >= 0) {
         ::close(slave_);
         slave_ = -1;
@@ -119,6 +131,27 @@ long Pty::Write(const char* data, std::size_t size) {
         }
         return -1;
     }
+}
+
+bool Pty::WasOpened() {
+    bool opened = false;
+    alignas(inotify_event) char events[1024];
+    while (watch_ >= 0) {
+        const ssize_t n = ::read(watch_, events, sizeof events);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        for (ssize_t at = 0; at < n;) {
+            inotify_event event;
+            std::memcpy(&event, events + at, sizeof event);
+            opened = opened || (event.mask & IN_OPEN) != 0;
+            at += static_cast<ssize_t>(sizeof event + event.len);
+        }
+    }
+    return opened;
 }
 
 int Pty::Unread() const {

@@ -8,6 +8,9 @@
 // no echo, no CR/LF translation, 8 bits) stay as set here. It never reads that descriptor,
 // so everything written to the master is for the panel alone.
 //
+// Because of that descriptor the master cannot tell when the panel opens or closes the
+// device; opens are watched on the device path instead (inotify), where the system allows it.
+//
 // The master is non-blocking: Write takes what the terminal accepts and never waits.
 // Single-threaded use.
 
@@ -38,6 +41,11 @@ public:
     // Bytes taken by the terminal: > 0, 0 when it is full for now, -1 when it failed.
     long Write(const char* data, std::size_t size);
 
+    // Readable when the device was opened; -1 when opens are not watched.
+    int OpenWatchFd() const { return watch_; }
+    // Whether the device was opened since the last call. Opens by the Pty itself do not count.
+    bool WasOpened();
+
     // Bytes written towards the panel that no reader has taken from the slave yet.
     int Unread() const;
     // Throws those bytes away, as a line with nothing attached loses them.
@@ -46,6 +54,7 @@ public:
 private:
     int master_ = -1;
     int slave_ = -1;
+    int watch_ = -1;
     std::string devicePath_;
 };
 

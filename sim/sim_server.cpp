@@ -74,6 +74,7 @@ bool Server::Start(std::string& error) {
             return false;
         }
     }
+    connectionStarted_ = pty_.OpenWatchFd() < 0;
     const auto now = Clock::now();
     nextUnreadCheck_ = now + kUnreadCheckPeriod;
     nextSwitch_ = now + std::chrono::milliseconds(options_.switchEveryMs);
@@ -142,18 +143,23 @@ void Server::Serve(const volatile std::sig_atomic_t& stop, const sigset_t* waitM
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
         timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
 
-        pollfd fd{-1, 0, 0};
+        pollfd fds[2] = {{-1, 0, 0}, {-1, 0, 0}};
+        pollfd& fd = fds[0];
         if (pty_.IsOpen()) {
             fd.fd = pty_.MasterFd();
             fd.events = static_cast<short>((hangupPending_ ? 0 : POLLIN) |
                                            (pending_.empty() ? 0 : POLLOUT));
+            fds[1].fd = pty_.OpenWatchFd();
+            fds[1].events = POLLIN;
         }
-        const int ready = ppoll(&fd, 1, &timeout, waitMask);
+        const int ready = ppoll(fds, 2, &timeout, waitMask);
         if (ready < 0) {
             continue;  // EINTR: a signal; the loop condition looks at it
         }
         if (ready > 0 && (fd.revents & POLLIN) != 0) {
             ReadInput();
+        } else if (pty_.WasOpened()) {
+            connectionStarted_ = true;  // opened, nothing sent yet
         }
         if (ready > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 &&
             (fd.revents & POLLIN) == 0) {
@@ -172,10 +178,21 @@ void Server::ReadInput() {
     unsigned char buffer[4096];
     std::vector<Controller::Received> received;
     for (;;) {
+        // Looked at before every read: an opener's first bytes come after its open, and the
+        // panel may close and open again while earlier bytes are being answered.
+        if (pty_.WasOpened()) {
+            connectionStarted_ = true;
+        }
         const long n = pty_.Read(buffer, sizeof buffer);
         if (n <= 0) {
             return;
         }
+        const auto now = Clock::now();
+        if (now - lastInput_ >= kStaleInput && controller_.HasUnfinished()) {
+            Note("--", "unfinished command dropped after a pause");
+            controller_.DropUnfinished();
+        }
+        lastInput_ = now;
         received.clear();
         controller_.Feed(buffer, static_cast<std::size_t>(n), received);
         for (Controller::Received& r : received) {
@@ -189,6 +206,10 @@ void Server::ReadInput() {
                 std::fflush(transcript_);
             }
             Note("<-", r.transcript);
+            if (connectionStarted_) {
+                connectionStarted_ = false;
+                r.answer.insert(0, controller_.Execute("getswitch"));
+            }
             if (!r.answer.empty()) {
                 Answer(std::move(r.answer));
             }

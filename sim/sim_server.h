@@ -8,6 +8,16 @@
 // thrown away, as a serial line with nothing attached loses them. A panel that connects
 // later therefore does not receive stale answers or a backlog of switch lines.
 //
+// A connection starts with the switches: when the device has been opened, the answer to the
+// first line or packet that arrives is preceded by one unasked "getswitch" line, as a module
+// reports its switches to whoever connects (the panel never asks for them). It goes with that
+// first answer rather than at the open itself, when the opener may not be reading yet. Where
+// opens cannot be watched, only the first line of all gets it.
+//
+// A command left unfinished (part of a line or of a brightness packet) is dropped when the next
+// bytes come after kStaleInput of silence: a panel killed in the middle of a command never
+// finishes it, and what it left must not be glued onto the next connection's first command.
+//
 // Hang-up (--hangup-after N): the N-th command is answered; once the answer has been taken
 // from the terminal (or a second has passed), both ends are closed and the --link removed.
 // The simulator then idles until it is told to stop. A blank line is not a command.
@@ -28,6 +38,7 @@ namespace sim {
 class Server {
 public:
     static constexpr std::size_t kPendingLimit = 64 * 1024;
+    static constexpr std::chrono::milliseconds kStaleInput{100};
 
     explicit Server(const Options& options);
     ~Server();  // Stop()
@@ -75,6 +86,8 @@ private:
     bool hungUp_ = false;
     Clock::time_point hangupDeadline_{};
     Clock::time_point lastWrite_{};
+    Clock::time_point lastInput_{};
+    bool connectionStarted_ = false;  // the next answer starts with the switches
 
     Clock::time_point nextSwitch_{};
     Clock::time_point nextUnreadCheck_{};

@@ -38,6 +38,11 @@ State DefaultState(const Identity& identity) {
         }
     }
 
+    s.working = s.bright[0];
+    for (int t = 0; t < kTriggers; ++t) {
+        s.workingTriggers[t] = s.trigger[0][t];
+    }
+
     s.inputs = identity.inputs;
     s.totalOnOff = identity.totalOnOff;
     s.errorCode = identity.errorCode;

@@ -9,16 +9,17 @@
 
 namespace sim {
 
-constexpr int kChannels = 16;       // channel slots of the hardware, whatever the model uses
-constexpr int kMemories = 10;       // bright memories and trigger memories each
-constexpr int kTriggers = 16;       // triggers per trigger memory
-constexpr int kSwitches = 4;        // MODE, GRAB, HOLD, HIGH/LOW
-constexpr int kMaxTextLength = 63;  // identity texts (one word each)
+constexpr int kChannels = 16;         // channel slots of the hardware, whatever the model uses
+constexpr int kMinModelChannels = 4;  // fewest channels a model has
+constexpr int kMemories = 10;         // bright memories and trigger memories each
+constexpr int kTriggers = 16;         // triggers per trigger memory
+constexpr int kSwitches = 4;          // MODE, GRAB, HOLD, HIGH/LOW
+constexpr int kMaxTextLength = 63;    // identity texts (one word each)
 
 struct Trigger {
     std::uint8_t number = 0;
     std::uint8_t enable = 0;
-    std::uint8_t edge = 0;       // 0 rising, 1 falling
+    std::uint8_t edge = 0;       // 0 rising, any other value falling
     std::uint16_t delay = 0;     // microseconds minus one, as the panel sends them
     std::uint16_t onTime = 0;
     std::uint16_t offTime = 0;
@@ -37,7 +38,7 @@ struct Identity {
     std::string fpga = "1.3";
     std::string build = "20130225";
     int moduleId = 1;              // 0..255
-    int channels = 8;              // 1..16
+    int channels = 8;              // 4..16
     int trigChannels = 4;          // 0..16
     std::uint8_t inputs = 0;       // bit 0 IN0, bit 1 IN1
     std::uint8_t totalOnOff = 0;   // TOF input
@@ -68,10 +69,16 @@ struct State {
     float bandwidthLow[kChannels] = {};
     float bandwidthHigh[kChannels] = {};
 
+    // The outputs run on working values: the brightness and on commands change them, "savebright
+    // M" copies them into memory M, "loadbright M" copies memory M into them and selects M.
+    // The queries report the working values under the selected memory's number. Triggers
+    // work the same way with their own memories.
     BrightMemory bright[kMemories];
-    std::uint8_t brightIndex = 0;
+    BrightMemory working;
+    std::uint8_t brightIndex = 0;   // memory last loaded
     Trigger trigger[kMemories][kTriggers];
-    std::uint8_t trigIndex = 0;
+    Trigger workingTriggers[kTriggers];
+    std::uint8_t trigIndex = 0;     // trigger memory last loaded
 
     std::uint8_t outputs = 0;      // bit 0 OUT0, bit 1 OUT1
     std::uint8_t inputs = 0;
@@ -88,10 +95,11 @@ struct State {
     bool echo = true;
 };
 
-// The state a controller with this identity starts in (and returns to on "factoryreset"):
+// The state a controller with this identity starts in (and returns to on "factoryreset",
+// saved serial number and module ID included):
 // every bright memory m holds 100 * (m + 1) + c on channel c and has the model's channels on,
 // PWM and soft start on, bandwidth 0.5 ~ 2.5 on every channel, triggers disabled with
-// delay 9, on time 9, off time 90.
+// delay 9, on time 9, off time 90; memory 0 and trigger memory 0 loaded.
 State DefaultState(const Identity& identity);
 
 }  // namespace sim

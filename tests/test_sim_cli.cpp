@@ -29,7 +29,8 @@ TEST(SimProgram, BadOptionsExitWithStatusTwoAndSayWhy) {
     };
     const Case cases[] = {
         {{"--bogus"}, "unknown option '--bogus'"},
-        {{"--channels", "0"}, "'--channels' needs a number from 1 to 16"},
+        {{"--channels", "3"}, "'--channels' needs a number from 4 to 16"},
+        {{"--channels", "17"}, "'--channels' needs a number from 4 to 16"},
         {{"--delay"}, "'--delay' needs a value"},
         {{"--serial", ""}, "'--serial' needs one word"},
         {{"extra"}, "unexpected argument 'extra'"},

@@ -64,6 +64,8 @@ TEST(SimController, AnswersQueriesInTheReplyFormats) {
         {"", "getfwversioninfo", "getfwversioninfo 2.5.0\r\n"},
         {"", "getfpgaversioninfo", "getfpgaversioninfo 1.3\r\n"},
         {"setsn AB-12\r", "getsn", "S/N: AB-12\r\n"},
+        {"setsn AB-12\rsetsn \r", "getsn", "S/N: \r\n"},
+        {"settrigchannel 255\r", "gettrigchannel", "gettrigchannel 255\r\n"},
         {"setmoduleid -56\r", "getmoduleid", "ID: 200\r\n"},
         {"setbandwidth 0.25 3\r", "getbandwidth", "getbandwidth 0.25 3\r\n"},
         {"setbandwidthex 15 1.2 7.5\r", "getbandwidthex 15", "getbandwidthex 15 1.2 7.5\r\n"},
@@ -72,6 +74,9 @@ TEST(SimController, AnswersQueriesInTheReplyFormats) {
         {"", "getbrightness 1", "getbrightness 0 1 101\r\n"},
         {"loadtrigger 7\rsettrigger 2 1 1 99 49 490\r", "gettrigger 2",
          "gettrigger 7 2 2 1 1 99 49 490\r\n"},
+        // enable and edge come back as sent, whatever their value
+        {"settrigger 3 2 255 0 0 0\r", "gettrigger 3", "gettrigger 0 3 3 2 255 0 0 0\r\n"},
+        {"settrigger 3 255 7 0 0 0\r", "gettrigger 3", "gettrigger 0 3 3 255 7 0 0 0\r\n"},
         {"", "geterrstatus", "geterrstatus 0 0\r\n"},
         {"setoutport 1 1\r", "getportstatus", "getportstatus 0 2\r\n"},
         {"", "getswitch", "getswitch 0 0 0 1\r\n"},
@@ -91,6 +96,7 @@ TEST(SimController, AnswersQueriesInTheReplyFormats) {
         {"", "savesn", "savesn\r\n"},
         {"", "setmodelsave", "setmodelsave\r\n"},
         {"", "echo 1", "echo 1\r\n"},
+        {"", "setsn", "setsn \r\n"},
         // refusals start with a word that is no reply keyword
         {"", "getmodelch16", "error unknown command getmodelch16\r\n"},
         {"", "GETMODELCH", "error unknown command GETMODELCH\r\n"},
@@ -101,9 +107,41 @@ TEST(SimController, AnswersQueriesInTheReplyFormats) {
         {"", "setbandwidth 1 nan", "error bad arguments setbandwidth\r\n"},
         {"", "setonex 1ffffffff", "error bad arguments setonex\r\n"},
         {"", "setmodelch 0", "error bad arguments setmodelch\r\n"},
+        {"", "setsn A B", "error bad arguments setsn\r\n"},
+        {"", "settrigchannel 256", "error bad arguments settrigchannel\r\n"},
+        {"", "settrigger 0 0 256 0 0 0", "error bad arguments settrigger\r\n"},
     };
     for (const AnswerCase& c : cases) {
         SCOPED_TRACE(c.command);
+        Controller controller(Quiet());
+        Feed(controller, c.setup);
+        EXPECT_EQ(controller.Execute(c.command), c.answer);
+    }
+}
+
+// Memories hold what was saved into them; the panel closing the port (setonex 00000000) or
+// unsaved edits do not reach them.
+TEST(SimController, MemoriesGiveBackWhatWasSaved) {
+    const char* const kSavedThenChanged =
+        "# 0 1234\r# 15 4321\rsetonex 8001\rsavebright 3\r# 0 7\rsetonex 0\rloadbright 3\r";
+    const AnswerCase cases[] = {
+        {kSavedThenChanged, "$ 0", "$ 3 0 1234\r\n"},
+        {kSavedThenChanged, "getonex", "getonex 3 8001\r\n"},
+        {"loadbright 3\r# 2 900\rsavebright 3\rsetonex 00000000\rloadbright 3\r", "getonex",
+         "getonex 3 ff\r\n"},
+        {"loadbright 3\r# 2 900\rsavebright 3\rsetonex 00000000\rloadbright 3\r", "$ 2",
+         "$ 3 2 900\r\n"},
+        {"loadbright 2\r# 2 900\rseton 0 0\rloadbright 2\r", "$ 2", "$ 2 2 302\r\n"},
+        {"loadbright 2\rsavebright 7\r", "getbrightindex", "getbrightindex 2\r\n"},
+        {"loadtrigger 4\rsettrigger 1 1 1 5 6 60\rsavetrigger 4\rsettrigger 1 0 0 0 0 0\r"
+         "loadtrigger 4\r",
+         "gettrigger 1", "gettrigger 4 1 1 1 1 5 6 60\r\n"},
+        {"settrigger 1 1 1 5 6 60\rloadtrigger 0\r", "gettrigger 1",
+         "gettrigger 0 1 1 0 0 9 9 90\r\n"},
+        {"loadtrigger 4\rsavetrigger 6\r", "gettrigindex", "gettrigindex 4\r\n"},
+    };
+    for (const AnswerCase& c : cases) {
+        SCOPED_TRACE(c.setup);
         Controller controller(Quiet());
         Feed(controller, c.setup);
         EXPECT_EQ(controller.Execute(c.command), c.answer);
@@ -145,41 +183,45 @@ struct StateCase {
 
 TEST(SimController, CommandsChangeStateAsAControllerWould) {
     const StateCase cases[] = {
-        {"brightness goes to the current memory only", "loadbright 4\r# 2 777\r",
+        {"loadbright fills the working values, brightness changes only them",
+         "loadbright 4\r# 2 777\r",
          [](const sim::State& s) {
              EXPECT_EQ(s.brightIndex, 4);
-             EXPECT_EQ(s.bright[4].level[2], 777);
-             EXPECT_EQ(s.bright[0].level[2], 102);
+             EXPECT_EQ(s.working.level[2], 777);
+             EXPECT_EQ(s.working.level[3], 503);
+             EXPECT_EQ(s.bright[4].level[2], 502);
          }},
-        {"savebright copies the current memory and keeps the index",
+        {"savebright copies the working values and keeps the index",
          "# 0 1\rsetonex 3\rsavebright 6\r",
          [](const sim::State& s) {
              EXPECT_EQ(s.brightIndex, 0);
              EXPECT_EQ(s.bright[6].level[0], 1);
              EXPECT_EQ(s.bright[6].level[1], 101);
              EXPECT_EQ(s.bright[6].onMask, 3);
+             EXPECT_EQ(s.bright[0].level[0], 100);
          }},
         {"packet sets all sixteen channels, CR and LF bytes included",
          nullptr,  // fed below
          [](const sim::State& s) {
-             EXPECT_EQ(s.bright[0].level[0], 0x0D0A);
-             EXPECT_EQ(s.bright[0].level[1], 1024);
-             EXPECT_EQ(s.bright[0].level[15], 0);
+             EXPECT_EQ(s.working.level[0], 0x0D0A);
+             EXPECT_EQ(s.working.level[1], 1024);
+             EXPECT_EQ(s.working.level[15], 0);
+             EXPECT_EQ(s.bright[0].level[1], 101);
          }},
-        {"seton and setonex edit the mask of the current memory",
+        {"seton and setonex edit the working mask",
          "loadbright 1\rsetonex 0\rseton 3 1\rseton 15 1\r",
          [](const sim::State& s) {
-             EXPECT_EQ(s.bright[1].onMask, 0x8008);
-             EXPECT_EQ(s.bright[0].onMask, 0x00FF);
+             EXPECT_EQ(s.working.onMask, 0x8008);
+             EXPECT_EQ(s.bright[1].onMask, 0x00FF);
          }},
-        {"triggers: set in the current memory, save, load",
+        {"triggers: set in the working values, save, load",
          "loadtrigger 2\rsettrigger 1 1 1 5 6 60\rsavetrigger 8\rloadtrigger 3\r",
          [](const sim::State& s) {
              EXPECT_EQ(s.trigIndex, 3);
-             EXPECT_EQ(s.trigger[2][1].delay, 5);
+             EXPECT_EQ(s.trigger[2][1].delay, 9);
              EXPECT_EQ(s.trigger[8][1].offTime, 60);
              EXPECT_EQ(s.trigger[8][1].edge, 1);
-             EXPECT_EQ(s.trigger[3][1].delay, 9);
+             EXPECT_EQ(s.workingTriggers[1].delay, 9);
          }},
         {"setbandwidth sets every channel, setbandwidthex one",
          "setbandwidth 1 2\rsetbandwidthex 4 -0.5 1e3\r",
@@ -205,20 +247,38 @@ TEST(SimController, CommandsChangeStateAsAControllerWould) {
         {"outputs", "setoutportall 2\rsetoutport 0 1\rsetoutport 1 0\r",
          [](const sim::State& s) { EXPECT_EQ(s.outputs, 1); }},
         {"factory reset restores the defaults but not the echo setting",
-         "echo 1\rloadbright 5\r# 1 9\rsetsn X\rsetoffset 9\rloadtrigger 4\rfactoryreset\r",
+         "echo 1\rloadbright 5\r# 1 9\rsavebright 5\rsetsn X\rsetoffset 9\rloadtrigger 4\r"
+         "factoryreset\r",
          [](const sim::State& s) {
              EXPECT_EQ(s.brightIndex, 0);
              EXPECT_EQ(s.bright[5].level[1], 601);
+             EXPECT_EQ(s.working.level[1], 101);
              EXPECT_EQ(s.serial, "LX24A00017");
              EXPECT_EQ(s.offset, 0);
              EXPECT_EQ(s.trigIndex, 0);
              EXPECT_TRUE(s.echo);
          }},
+        {"factory reset keeps the saved serial number and module ID, not later changes",
+         "setsn S-1\rsetmoduleid 9\rsavesn\rsaveid\rsetsn S-2\rsetmoduleid 10\rfactoryreset\r",
+         [](const sim::State& s) {
+             EXPECT_EQ(s.serial, "S-1");
+             EXPECT_EQ(s.moduleId, 9);
+         }},
+        {"savesn saves the serial number only", "setsn\rsetmoduleid 9\rsavesn\rfactoryreset\r",
+         [](const sim::State& s) {
+             EXPECT_EQ(s.serial, "");
+             EXPECT_EQ(s.moduleId, 1);
+         }},
+        {"saveid saves the module ID only", "setsn S-1\rsetmoduleid 9\rsaveid\rfactoryreset\r",
+         [](const sim::State& s) {
+             EXPECT_EQ(s.serial, "LX24A00017");
+             EXPECT_EQ(s.moduleId, 9);
+         }},
         {"refused commands change nothing",
          "# 2 65536\rloadbright -1\rsettrigger 16 1 0 1 1 1\rsetsn 0123456789012345678901234567890"
          "12345678901234567890123456789012345\rsetoutportall 4\r",
          [](const sim::State& s) {
-             EXPECT_EQ(s.bright[0].level[2], 102);
+             EXPECT_EQ(s.working.level[2], 102);
              EXPECT_EQ(s.brightIndex, 0);
              EXPECT_EQ(s.serial, "LX24A00017");
              EXPECT_EQ(s.outputs, 0);
@@ -290,6 +350,51 @@ TEST(SimController, FramingOfLinesAndPackets) {
     }
 }
 
+TEST(SimController, DroppedUnfinishedInputLeavesNoTrace) {
+    struct Case {
+        const char* name;
+        std::string before;  // fed, then whatever is unfinished is dropped
+        bool unfinished;     // expected before the drop
+        std::string after;
+        std::vector<std::string> transcript;
+        std::string answer;
+    };
+    const std::string packet = Packet({7});
+    std::string packetText = "fe fe 1b 00 20 00 07";
+    for (int i = 0; i < 30; ++i) {
+        packetText += " 00";
+    }
+    packetText += " fd";
+    const Case cases[] = {
+        {"part of a line", "getmo", true, "getoffset\r", {"getoffset"}, "getoffset 0\r\n"},
+        {"part of an over-long line", std::string(300, 'x'), true, "getoffset\r", {"getoffset"},
+         "getoffset 0\r\n"},
+        {"part of a packet", packet.substr(0, 10), true, "getoffset\r", {"getoffset"},
+         "getoffset 0\r\n"},
+        {"a lone FE", "\xFE", true, packet, {packetText}, "setbrightpacket\r\n"},
+        {"finished commands", "getoffset\r", false, "getmodelch\r", {"getoffset", "getmodelch"},
+         "getoffset 0\r\ngetmodelch 8\r\n"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        Controller c(Quiet());
+        std::vector<Controller::Received> out;
+        c.Feed(reinterpret_cast<const unsigned char*>(k.before.data()), k.before.size(), out);
+        EXPECT_EQ(c.HasUnfinished(), k.unfinished);
+        c.DropUnfinished();
+        EXPECT_FALSE(c.HasUnfinished());
+        c.Feed(reinterpret_cast<const unsigned char*>(k.after.data()), k.after.size(), out);
+        std::vector<std::string> transcript;
+        std::string answer;
+        for (const auto& r : out) {
+            transcript.push_back(r.transcript);
+            answer += r.answer;
+        }
+        EXPECT_EQ(transcript, k.transcript);
+        EXPECT_EQ(answer, k.answer);
+    }
+}
+
 TEST(SimController, EchoIsOnAtStartAndSwitchable) {
     Controller c{sim::Identity{}};
     EXPECT_EQ(Feed(c, "getmodelch\r"), "getmodelch\r\ngetmodelch 8\r\n");
@@ -322,7 +427,9 @@ TEST(SimOptions, ParsesOrRefuses) {
         {{"--channels", "16", "--model=LX-2"}, sim::ParseResult::Run, ""},
         {{"--help"}, sim::ParseResult::Help, ""},
         {{"--bogus"}, sim::ParseResult::Error, "unknown option '--bogus'"},
-        {{"--channels", "17"}, sim::ParseResult::Error, "from 1 to 16"},
+        {{"--channels", "4"}, sim::ParseResult::Run, ""},
+        {{"--channels", "3"}, sim::ParseResult::Error, "from 4 to 16"},
+        {{"--channels", "17"}, sim::ParseResult::Error, "from 4 to 16"},
         {{"--channels", "8x"}, sim::ParseResult::Error, "'8x'"},
         {{"--delay"}, sim::ParseResult::Error, "needs a value"},
         {{"--model", "two words"}, sim::ParseResult::Error, "one word"},

@@ -9,14 +9,17 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fcntl.h>
 #include <functional>
 #include <fstream>
 #include <memory>
+#include <poll.h>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "commands.h"
@@ -384,6 +387,114 @@ TEST(SimEndToEnd, TranscriptShowsExactlyWhatWasSent) {
         "setonex 00000000",
     };
     EXPECT_EQ(ReadLines(transcript), expected);
+}
+
+// The simulator's device opened as a bare line: bytes go out exactly as given, in the pieces
+// given.
+class RawLine {
+public:
+    explicit RawLine(const std::string& path)
+        : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
+    ~RawLine() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    RawLine(const RawLine&) = delete;
+    RawLine& operator=(const RawLine&) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+    bool Write(const std::string& bytes) const {
+        return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+    // What arrives until the text ends with `last` or timeoutMs passed.
+    std::string ReadUntil(const std::string& last, int timeoutMs) const {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::string text;
+        while (text.size() < last.size() ||
+               text.compare(text.size() - last.size(), last.size(), last) != 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd p{fd_, POLLIN, 0};
+            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+                break;
+            }
+            char buffer[256];
+            const ssize_t n = read(fd_, buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        return text;
+    }
+
+private:
+    int fd_;
+};
+
+// A panel killed in the middle of a command leaves part of it behind; after a pause the next
+// bytes start afresh. A command that merely arrives in two pieces is still one command.
+TEST(SimEndToEnd, UnfinishedCommandIsDroppedAfterAPause) {
+    struct Case {
+        const char* name;
+        std::string first;
+        int gapMs;
+        std::string second;
+        std::vector<std::string> transcript;
+        std::string answer;
+    };
+    const std::string kSwitches = "getswitch 0 0 0 1\r\n";  // a connection starts with them
+    const Case cases[] = {
+        {"part of a line", "getmo", 300, "getsn\r", {"getsn", "getoffset"},
+         kSwitches + "S/N: LX24A00017\r\ngetoffset 0\r\n"},
+        {"part of a packet", std::string("\xFE\xFE\x1B\x00\x20\x01\x02\x03", 8), 300,
+         "getsn\r", {"getsn", "getoffset"}, kSwitches + "S/N: LX24A00017\r\ngetoffset 0\r\n"},
+        {"one command in two pieces", "getmo", 20, "delch\r", {"getmodelch", "getoffset"},
+         kSwitches + "getmodelch 8\r\ngetoffset 0\r\n"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        QTemporaryDir dir;
+        const std::string transcript = dir.filePath("transcript.txt").toStdString();
+        SimProcess sim({"--echo", "0", "--transcript", transcript});
+        ASSERT_FALSE(sim.devicePath().empty()) << sim.ErrorOutput();
+        RawLine line(sim.devicePath());
+        ASSERT_TRUE(line.ok());
+        ASSERT_TRUE(line.Write(k.first));
+        std::this_thread::sleep_for(std::chrono::milliseconds(k.gapMs));
+        ASSERT_TRUE(line.Write(k.second));
+        ASSERT_TRUE(line.Write("getoffset\r"));
+        EXPECT_EQ(line.ReadUntil("getoffset 0\r\n", 5000), k.answer);
+        EXPECT_EQ(ReadLines(transcript), k.transcript);
+    }
+}
+
+// Every connection starts with one unasked "getswitch" line, ahead of the first answer; so
+// the panel, which never asks for the switches, shows them from the start.
+TEST(SimEndToEnd, EachConnectionStartsWithTheSwitches) {
+    SimProcess sim({"--switches", "1,0,1,1", "--echo", "0"});
+    ASSERT_FALSE(sim.devicePath().empty()) << sim.ErrorOutput();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        RawLine line(sim.devicePath());
+        ASSERT_TRUE(line.ok());
+        ASSERT_TRUE(line.Write("getoffset\r"));
+        EXPECT_EQ(line.ReadUntil("getoffset 0\r\n", 5000), "getswitch 1 0 1 1\r\ngetoffset 0\r\n");
+        ASSERT_TRUE(line.Write("getoffset\r"));
+        EXPECT_EQ(line.ReadUntil("getoffset 0\r\n", 5000), "getoffset 0\r\n");
+    }
+
+    DeviceLink link;
+    ASSERT_NE(OpenSim(link, sim), 0);
+    Send(link, CMD_GETOFFSET);
+    Pause(300);
+    DeviceState s;
+    ASSERT_EQ(link.TakeSnapshot(s), 1);
+    EXPECT_EQ(std::vector<int>(s.switches, s.switches + kSwitchCount),
+              (std::vector<int>{1, 0, 1, 1}));
+    link.ClosePort();
 }
 
 // Every command of the catalogue, with a typical argument block, is understood by the
