@@ -1,0 +1,150 @@
+// The panel against lumitrax-sim over a pseudo-terminal: real serial port, real receive thread,
+// real waits. Each "Open" and "Refresh" takes over a second here, as on a real line.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control_panel.h"
+#include "sim_process.h"
+#include "test_panel_fakes.h"
+
+namespace {
+
+// A panel whose port list holds just the given device paths.
+std::unique_ptr<CControlPanelDlg> MakePanel(QWidget* host, FakePlatform& fakes, std::vector<QString> paths) {
+    PanelPlatform platform = fakes.Make();
+    platform.listPorts = [paths] {
+        std::vector<PortEntry> entries;
+        for (const QString& path : paths) {
+            AddPortPath(path);
+            const int n = PortNumberForPath(path);
+            entries.push_back({n, path, QString(), QStringLiteral("COM%1 %2").arg(n).arg(path)});
+        }
+        return entries;
+    };
+    platform.isApplicationActive = [] { return true; };
+    auto panel = std::make_unique<CControlPanelDlg>(host, platform);
+    panel->Create();
+    return panel;
+}
+
+QStringList Messages(const CControlPanelDlg& panel) {
+    QStringList lines;
+    for (int i = 0; i < panel.m_listMessages->count(); ++i) {
+        lines << panel.m_listMessages->item(i)->text();
+    }
+    return lines;
+}
+
+void OpenFirstPort(CControlPanelDlg& panel, int channels) {
+    panel.m_editChannelInput->setText(QString::number(channels));
+    panel.m_comboPort->setCurrentIndex(0);
+    panel.OnOpenPort();
+}
+
+TEST(PanelEndToEnd, OpenShowsTheControllerAndASliderMoveReachesIt) {
+    SimProcess sim({"--model", "LX-E2E", "--serial", "SN-E2E-1", "--firmware", "3.1", "--fpga", "F7", "--build",
+                    "B2401", "--module-id", "12", "--channels", "8"});
+    ASSERT_FALSE(sim.devicePath().empty()) << sim.ErrorOutput();
+    QDialog host;
+    FakePlatform fakes;
+    auto panel = MakePanel(&host, fakes, {QString::fromStdString(sim.devicePath())});
+
+    OpenFirstPort(*panel, 4);
+    ASSERT_EQ(panel->m_bPortOpen, 1) << Messages(*panel).join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(Messages(*panel).contains(QStringLiteral("updateinfo")));
+    EXPECT_EQ(panel->m_editModel->text(), QStringLiteral("LX-E2E"));
+    EXPECT_EQ(panel->m_editSerial->text(), QStringLiteral("SN-E2E-1"));
+    EXPECT_EQ(panel->m_editFwVersion->text(), QStringLiteral("3.1"));
+    EXPECT_EQ(panel->m_editHwVersion->text(), QStringLiteral("F7"));
+    EXPECT_EQ(panel->m_editBuild->text(), QStringLiteral("B2401"));
+    EXPECT_EQ(panel->m_editModuleId->text(), QStringLiteral("12"));
+    EXPECT_EQ(panel->m_editConfigChannels->text(), QStringLiteral("8"));
+
+    // The operator drags channel 2 and ticks channel 3; the panel is then put back by the
+    // program (which sends nothing) and a refresh shows what the controller holds.
+    QSlider* slider = panel->m_sliderBright[1];
+    slider->setSliderDown(true);
+    slider->setSliderPosition(300);
+    slider->setSliderDown(false);
+    panel->m_checkMatrix[4 * 2 + kOnColumn]->click();
+    const bool ch3WasOn = panel->m_checkMatrix[4 * 2 + kOnColumn]->isChecked();
+    slider->setValue(0);
+    panel->m_checkMatrix[4 * 2 + kOnColumn]->setChecked(!ch3WasOn);
+    panel->OnRefresh();
+    EXPECT_EQ(slider->value(), 300);
+    EXPECT_EQ(panel->m_checkMatrix[4 * 2 + kOnColumn]->isChecked(), ch3WasOn);
+
+    // The status timer brings the traffic into the list.
+    panel->OnStatusRefresh();
+    EXPECT_TRUE(Messages(*panel).contains(QStringLiteral("-> # 1 300\r")));
+
+    panel->OnClosePort();
+    EXPECT_EQ(panel->m_bPortOpen, 0);
+    EXPECT_EQ(panel->m_editModel->text(), QStringLiteral("---"));
+}
+
+TEST(PanelEndToEnd, SearchFindsTheControllerAndNotASilentOne) {
+    SimProcess sim({"--model", "LX-S", "--serial", "SN-S1", "--firmware", "1.0", "--fpga", "F1", "--build", "B1"});
+    SimProcess silent({"--silent"});
+    ASSERT_FALSE(sim.devicePath().empty());
+    ASSERT_FALSE(silent.devicePath().empty());
+    QDialog host;
+    FakePlatform fakes;
+    const QString found = QString::fromStdString(sim.devicePath());
+    const QString mute = QString::fromStdString(silent.devicePath());
+    auto panel = MakePanel(&host, fakes, {mute, found});
+
+    panel->OnSearchPorts();
+    const QStringList lines = Messages(*panel);
+    const QString expected = QStringLiteral("COM%1 %2 LX-S 1.0 F1 B1 SN-S1").arg(PortNumberForPath(found)).arg(found);
+    EXPECT_EQ(lines.value(0), expected) << lines.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(lines.filter(QStringLiteral("LX-S")).size(), 1);
+    EXPECT_FALSE(lines.contains(QStringLiteral("not found")));
+
+    auto lonely = MakePanel(&host, fakes, {mute});
+    lonely->OnSearchPorts();
+    EXPECT_EQ(Messages(*lonely).value(0), QStringLiteral("not found"));
+}
+
+TEST(PanelEndToEnd, AControllerThatHangsUpLeavesTheWindowWorking) {
+    QTemporaryDir dir;
+    const std::string linkPath = dir.filePath(QStringLiteral("controller")).toStdString();
+    QDialog host;
+    FakePlatform fakes;
+    auto panel = MakePanel(&host, fakes, {QString::fromStdString(linkPath)});
+    {
+        SimProcess sim({"--hangup-after", "5", "--serial", "HUP-1", "--link", linkPath});
+        ASSERT_FALSE(sim.devicePath().empty());
+        OpenFirstPort(*panel, 4);
+        ASSERT_EQ(panel->m_bPortOpen, 1);
+        const QString device = QString::fromStdString(sim.devicePath());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !QFileInfo::exists(device); }, 5000)) << "the controller never hung up";
+        // Everything still works on a port whose device is gone.
+        panel->OnRefresh();
+        panel->OnStatusRefresh();
+        panel->m_sliderBright[0]->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        panel->OnClosePort();
+        EXPECT_EQ(panel->m_bPortOpen, 0);
+    }
+    SimProcess again({"--serial", "HUP-2", "--link", linkPath});
+    ASSERT_FALSE(again.devicePath().empty());
+    OpenFirstPort(*panel, 4);
+    ASSERT_EQ(panel->m_bPortOpen, 1) << Messages(*panel).join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(panel->m_editSerial->text(), QStringLiteral("HUP-2"));
+    panel->OnClosePort();
+}
+
+}  // namespace
