@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "command_send.h"
+#include "config_file.h"
 #include "device_link.h"
 #include "platform.h"
 #include "window_timers.h"
@@ -196,6 +197,7 @@ public:
     std::array<float, kChannelCount> m_fBandwidthLow{};
     std::array<float, kChannelCount> m_fBandwidthHigh{};
     FirmwareToolLaunch m_firmwareTool;
+    ConfigLines m_configLines{};  // the last loaded configuration file, line by line
     unsigned char m_bWindowMode = 0;
 
     // ---- Control arrays ----

@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "control_panel.h"
 #include "device_state.h"
+#include "module_config.h"
 
 namespace panel_detail {
 
@@ -42,5 +43,10 @@ std::uint32_t OnMaskFromBoxes(const CControlPanelDlg& panel);
 // Copies what the read-all action shows of a snapshot into the members and controls, in the
 // order the read-back needs (the spins' changes run their nested actions on the way).
 void CopySnapshotToPanel(CControlPanelDlg& panel, const DeviceState& state);
+
+// The "[Config]" group as a configuration record, and back (the three check boxes that the
+// file holds change at once; the others are not in a file).
+ModuleConfig ConfigFromPanel(const CControlPanelDlg& panel);
+void ConfigToPanel(CControlPanelDlg& panel, const ModuleConfig& config);
 
 }  // namespace panel_detail

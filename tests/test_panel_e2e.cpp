@@ -147,4 +147,30 @@ TEST(PanelEndToEnd, AControllerThatHangsUpLeavesTheWindowWorking) {
     panel->OnClosePort();
 }
 
+TEST(PanelEndToEnd, ApplyToModuleChangesTheControllerAndRefreshShowsIt) {
+    SimProcess sim({"--serial", "OLD-SN", "--module-id", "3"});
+    ASSERT_FALSE(sim.devicePath().empty());
+    QDialog host;
+    FakePlatform fakes;
+    auto panel = MakePanel(&host, fakes, {QString::fromStdString(sim.devicePath())});
+    OpenFirstPort(*panel, 4);
+    ASSERT_EQ(panel->m_bPortOpen, 1);
+    ASSERT_EQ(panel->m_editSerial->text(), QStringLiteral("OLD-SN"));
+    const QString row4 = panel->m_editBandwidthLow[3]->text() + QLatin1Char('~') + panel->m_editBandwidthHigh[3]->text();
+
+    panel->m_editConfigSerial->setText(QStringLiteral("NEW-SN"));
+    panel->m_editConfigId->setText(QStringLiteral("33"));
+    panel->m_editBandwidthLow[2]->setText(QStringLiteral("0.25"));
+    panel->m_editBandwidthHigh[2]->setText(QStringLiteral("2.25"));
+    panel->ApplyConfigToModule();
+    EXPECT_TRUE(fakes.messageBox->shown.empty());
+    panel->OnRefresh();
+    EXPECT_EQ(panel->m_editSerial->text(), QStringLiteral("NEW-SN"));
+    EXPECT_EQ(panel->m_editModuleId->text(), QStringLiteral("33"));
+    EXPECT_EQ(panel->m_editBandwidthLow[2]->text(), QStringLiteral("0.25"));
+    EXPECT_EQ(panel->m_editBandwidthHigh[2]->text(), QStringLiteral("2.25"));
+    EXPECT_EQ(panel->m_editBandwidthLow[3]->text() + QLatin1Char('~') + panel->m_editBandwidthHigh[3]->text(), row4);
+    panel->OnClosePort();
+}
+
 }  // namespace
