@@ -1,5 +1,7 @@
 #include "data_exchange.h"
 
+#include "c_format.h"
+
 #include <QLineEdit>
 #include <QLocale>
 
@@ -22,9 +24,9 @@ QString FieldName(const QLineEdit* field) {
 
 }  // namespace
 
-QString FormatInt(int value) { return QString::number(value); }
-QString FormatUInt(unsigned value) { return QString::number(value); }
-QString FormatFloat(float value) { return CLocale().toString(static_cast<double>(value), 'g', 6); }
+QString FormatInt(int value) { return QCFormat("%d", {value}); }
+QString FormatUInt(unsigned value) { return QCFormat("%u", {value}); }
+QString FormatFloat(float value) { return QCFormat("%g", {value}); }
 
 bool ParseInt(const QString& text, int& value) {
     bool ok = false;
