@@ -90,9 +90,7 @@ public:
         }
         if (r.ec == std::errc::result_out_of_range) {
             // Beyond a float: infinity, as the C library gives; below its smallest: zero.
-            double wide = 0.0;
-            std::from_chars(digits, r.ptr, wide, format);
-            value = std::fabs(wide) >= 1.0 ? std::numeric_limits<float>::infinity() : 0.0f;
+            value = Overflows(digits, r.ptr, hex) ? std::numeric_limits<float>::infinity() : 0.0f;
         }
         out = negative ? -value : value;
         p_ = r.ptr;
@@ -121,6 +119,24 @@ public:
     }
 
 private:
+    // Whether an out-of-range number [begin, end) is too large rather than too small. The
+    // text decides, not a wider parse: "1e400" is beyond a double as well.
+    static bool Overflows(const char* begin, const char* end, bool hex) {
+        const char exponentMark = hex ? 'p' : 'e';
+        const char* p = begin;
+        bool nonZeroWhole = false;
+        while (p < end && *p != '.' && (*p | 0x20) != exponentMark) {
+            nonZeroWhole = nonZeroWhole || (*p != '0');
+            ++p;
+        }
+        while (p < end && (*p | 0x20) != exponentMark) {
+            ++p;
+        }
+        if (p < end) {
+            return p + 1 < end && p[1] != '-';  // a positive exponent made it too large
+        }
+        return nonZeroWhole;  // no exponent: a long whole part is too large, a long fraction small
+    }
     static int HexDigit(char c) {
         if (c >= '0' && c <= '9') return c - '0';
         if (c >= 'a' && c <= 'f') return c - 'a' + 10;
