@@ -29,6 +29,7 @@
 #include "port_list.h"
 #include "test_panel_fakes.h"
 #include "updown_spin.h"
+#include "window_geometry.h"
 
 namespace {
 
@@ -688,6 +689,47 @@ TEST_F(PanelTest, WindowModeEnlargesTheMainWindowAndRestoresIt) {
     EXPECT_EQ(host.frameGeometry().size(), before);
     EXPECT_FALSE(panel->m_btnSendRaw->isEnabled());
     EXPECT_FALSE(panel->m_comboRawCommand->isEnabled());
+}
+
+// A window manager frames a window only when it maps it, so a geometry applied before the
+// first show must be applied again once the frame is known, with the frame counted. The
+// offscreen platform, too, reports a frame only once the window exists.
+TEST(WindowGeometry, OuterGeometryCountsTheFrameOnceItIsKnown) {
+    const struct {
+        std::function<void(QWidget&)> beforeShow;
+        std::function<void(QWidget&)> afterShow;
+        QRect frame;   // checked when valid
+        QSize client;  // checked when valid
+    } cases[] = {
+        {[](QWidget& w) { SetOuterGeometryWhenFramed(&w, {0, 0}, {300, 200}); }, nullptr, QRect(0, 0, 300, 200), {}},
+        {nullptr, [](QWidget& w) { SetOuterGeometryWhenFramed(&w, {10, 20}, {300, 200}); }, QRect(10, 20, 300, 200), {}},
+        // A later geometry (window mode) stands; the pending one is not applied over it.
+        {[](QWidget& w) {
+             SetOuterGeometryWhenFramed(&w, {0, 0}, {300, 200});
+             SetOuterGeometry(&w, {0, 0}, {400, 250});
+         },
+         nullptr, QRect(), QSize(400, 250)},
+    };
+    int row = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(row++);
+        QDialog window;
+        if (c.beforeShow) {
+            c.beforeShow(window);
+        }
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        if (c.afterShow) {
+            c.afterShow(window);
+        }
+        if (c.frame.isValid()) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return window.frameGeometry() == c.frame; }, 1000));
+        }
+        if (c.client.isValid()) {
+            QCoreApplication::processEvents();
+            EXPECT_EQ(window.size(), c.client);
+        }
+    }
 }
 
 TEST_F(PanelTest, HelpShowsTheTimingDiagramUntilEscape) {
