@@ -50,9 +50,10 @@ bool CMainDlg::OnInitDialog() {
     // 7.
     m_pPanel->show();
     // 8. To the screen origin, smaller than the template: the right and bottom of the panel
-    //    stay cut off until window mode enlarges the window.
+    //    stay cut off until window mode enlarges the window. Applied again once the window
+    //    manager has framed the window, so that the frame counts in the outer size.
     m_templateClient = size();
-    SetOuterGeometry(this, QPoint(0, 0),
+    SetOuterGeometryWhenFramed(this, QPoint(0, 0),
                      QSize(m_templateClient.width() - kOpenShrinkWidth, m_templateClient.height() - kOpenShrinkHeight));
     // 9.
     setWindowTitle(windowTitle() + QStringLiteral(" ") + QString::fromLatin1(kBuildDate) +

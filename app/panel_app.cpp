@@ -21,11 +21,14 @@ void StopSignalHandler(int) {
 
 }  // namespace
 
+void SetApplicationIdentity() {
+    QCoreApplication::setApplicationName(QStringLiteral("Lumitrax"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("2.5"));
+    QApplication::setWindowIcon(LoadIconResource(IDI_MAINFRAME));
+}
+
 CPanelApp::CPanelApp(int& argc, char** argv) : QApplication(argc, argv) {
-    setApplicationName(QStringLiteral("lumitrax-panel"));
-    setApplicationDisplayName(QStringLiteral("Lumitrax"));
-    setApplicationVersion(QStringLiteral("2.5"));
-    setWindowIcon(LoadIconResource(IDI_MAINFRAME));
+    SetApplicationIdentity();
     InstallStopSignals();
 }
 

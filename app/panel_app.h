@@ -10,6 +10,12 @@
 class CMainDlg;
 class QSocketNotifier;
 
+// Names the running application "Lumitrax" (the default caption of its message boxes), with
+// its version and icon. It sets no display name on purpose: the X11 platform appends a display
+// name to every window title (" — Lumitrax"), and each caption must read exactly as its window
+// sets it. Called by the CPanelApp constructor; on the window thread.
+void SetApplicationIdentity();
+
 class CPanelApp : public QApplication {
     Q_OBJECT
 

@@ -67,6 +67,7 @@ void CControlPanelDlg::BuildControls() {
 
     m_editChannelInput = ui.editChannelInput;
     m_comboPort = ui.comboPort;
+    m_comboPort->setCompleter(nullptr);
     m_btnOpen = ui.btnOpen;
     m_btnClose = ui.btnClose;
     m_btnSearch = ui.btnSearch;
@@ -103,6 +104,9 @@ void CControlPanelDlg::BuildControls() {
 
     m_checkIndicator = {ui.checkIndicator0, ui.checkIndicator1, ui.checkIndicator2, ui.checkIndicator3};
     m_comboRawCommand = ui.comboRawCommand;
+    // The editable drop-downs take the text as typed: a completer would fill in the rest of a
+    // matching entry, and the raw command line must send exactly what the operator typed.
+    m_comboRawCommand->setCompleter(nullptr);
     m_btnSendRaw = ui.btnSendRaw;
     m_btnWindowMode = ui.btnWindowMode;
     m_btnSaveDebug = ui.btnSaveDebug;

@@ -4,12 +4,15 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSlider>
@@ -38,6 +41,44 @@ public:
 private:
     int& counter_;
 };
+
+// Where a key's receiver stands with respect to the panel.
+enum class KeyScope {
+    Outside,  // another window: the main window itself, a dialog, a message box, a menu
+    Control,  // one of the panel's controls, or a part of one
+    Popup,    // the open list of one of the panel's drop-downs
+};
+
+KeyScope ScopeOf(const QWidget* panel, QObject* receiver) {
+    auto* widget = qobject_cast<QWidget*>(receiver);
+    bool inPopup = false;
+    while (widget != nullptr && widget != panel) {
+        if (widget->isWindow()) {
+            // A drop-down's list is a window of its own that belongs to its control (its
+            // parent, or for a completer's list the control it stands in for). Menus,
+            // dialogs and message boxes keep their own keys.
+            if (widget->windowType() != Qt::Popup || qobject_cast<QMenu*>(widget) != nullptr) {
+                return KeyScope::Outside;
+            }
+            inPopup = true;
+            widget = widget->parentWidget() != nullptr ? widget->parentWidget() : widget->focusProxy();
+        } else {
+            widget = widget->parentWidget();
+        }
+    }
+    if (widget == nullptr) {
+        return KeyScope::Outside;
+    }
+    return inPopup ? KeyScope::Popup : KeyScope::Control;
+}
+
+bool IsEnterOrEscape(const QEvent* event) {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
+        return false;
+    }
+    const int key = static_cast<const QKeyEvent*>(event)->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape;
+}
 
 bool ToScrollCode(int action, ScrollCode& code) {
     switch (action) {
@@ -237,24 +278,32 @@ void CControlPanelDlg::ConnectEvents() {
     auto* saveDebug = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_L), this);
     connect(saveDebug, &QShortcut::activated, this, [this] { Dispatch([&] { SaveDebugLog(); }); });
 
-    // Keys (Enter, Escape) and the DAC edits' loss of focus go through the event filter.
-    installEventFilter(this);
-    for (QWidget* widget : findChildren<QWidget*>()) {
-        widget->installEventFilter(this);
-    }
+    // Keys (Enter, Escape) and the DAC edits' loss of focus go through the event filter. It
+    // sits on the application so that it also sees the parts that controls create later: a
+    // drop-down's list, a completer's list.
+    QCoreApplication::instance()->installEventFilter(this);
 }
 
 bool CControlPanelDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
+    if (IsEnterOrEscape(event)) {
+        const KeyScope scope = ScopeOf(this, watched);
+        // Escape closes an open drop-down list: the list's own use of the key, which ends in
+        // the list and never reaches the window. A shortcut override swallowed here stays
+        // unaccepted, so the key press follows and is swallowed in turn.
+        const bool listClosing = scope == KeyScope::Popup && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
+        if (scope != KeyScope::Outside && !listClosing) {
             return true;
         }
     } else if (event->type() == QEvent::FocusOut) {
-        for (int i = 0; i < kChannelCount; ++i) {
-            if (watched == m_editBandwidthLow[i] || watched == m_editBandwidthHigh[i]) {
-                Dispatch([&] { OnBandwidthKillFocus(); });
-                break;
+        // Only a move of the focus to another control counts; a menu or list opening over the
+        // edit, or another window becoming active, leaves the focus where it is.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) {
+            for (int i = 0; i < kChannelCount; ++i) {
+                if (watched == m_editBandwidthLow[i] || watched == m_editBandwidthHigh[i]) {
+                    Dispatch([&] { OnBandwidthKillFocus(); });
+                    break;
+                }
             }
         }
     }
@@ -343,11 +392,10 @@ void CControlPanelDlg::ClearMessages() {
 void CControlPanelDlg::DestroyControls() {
     m_bCreated = false;
     m_timers.KillAll();
+    QCoreApplication::instance()->removeEventFilter(this);
     const QObjectList direct = children();
     for (QObject* object : findChildren<QObject*>()) {
-        object->removeEventFilter(this);
         QObject::disconnect(object, nullptr, this, nullptr);
     }
-    removeEventFilter(this);
     qDeleteAll(direct);
 }

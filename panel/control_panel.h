@@ -297,7 +297,9 @@ protected:
     bool OnInitDialog();
     // The bindings between edit fields and members, in their order.
     void DoDataExchange(DataExchange& dx);
-    // Swallows Enter and Escape for the panel and its controls; DAC edits' focus loss.
+    // Swallows Enter and Escape in the panel and every part of its controls, also in a
+    // drop-down's open list (where Escape still closes the list); runs the DAC rule when the
+    // focus leaves a DAC edit for another control.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
 

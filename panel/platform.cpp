@@ -1,9 +1,9 @@
 #include "platform.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QApplication>
-#include <QGuiApplication>
 #include <QMessageBox>
 #include <QProcess>
 
@@ -24,7 +24,9 @@ public:
         case MessageIcon::Warning: qtIcon = QMessageBox::Warning; break;
         case MessageIcon::Error: qtIcon = QMessageBox::Critical; break;
         }
-        const QString title = caption.isEmpty() ? QGuiApplication::applicationDisplayName() : caption;
+        // The application's name: the program sets no display name, which the X11 platform
+        // would append to every window title.
+        const QString title = caption.isEmpty() ? QCoreApplication::applicationName() : caption;
         QMessageBox box(qtIcon, title, text, QMessageBox::Ok, parent);
         box.exec();
     }

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
@@ -14,11 +15,15 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "about_dialog.h"
 #include "command_line.h"
 #include "dialog_units.h"
 #include "fake_serial_port.h"
 #include "main_dialog.h"
+#include "panel_app.h"
+#include "platform.h"
 #include "port_list.h"
 #include "simulator.h"
 #include "test_panel_fakes.h"
@@ -62,6 +67,45 @@ TEST_F(ShellTest, CaptionPositionAndSizeAfterInitialisation) {
     EXPECT_EQ(panel->size(), units.Size(582, 439));
     // The window opens smaller than the panel: the configuration group lies beyond its right edge.
     EXPECT_GT(panel->m_groupConfig->geometry().right(), dlg->width());
+}
+
+// Once a display name is set, the X11 platform appends " — " and that name to every window
+// title that does not end with it; the offscreen platform shows titles as they are. Without a
+// display name of its own, the display name follows the application's name.
+bool DisplayNameIsSet() {
+    const QString name = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName(name + QStringLiteral(" probe"));
+    const bool follows = QGuiApplication::applicationDisplayName() == QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName(name);
+    return !follows;
+}
+
+TEST_F(ShellTest, TitlesGetNothingAppendedOnX11AndMessageBoxesTakeTheApplicationsName) {
+    SetApplicationIdentity();
+    EXPECT_FALSE(DisplayNameIsSet()) << "X11 would show every caption followed by \" \u2014 "
+                                     << QGuiApplication::applicationDisplayName().toStdString() << "\"";
+    auto dlg = MakeMain();
+    const std::shared_ptr<IMessageBox> box = PanelPlatform::Real().messageBox;
+    const struct {
+        std::function<void()> open;  // returns once the window is closed
+        const char* caption;
+    } modals[] = {
+        {[&] { box->Show(dlg.get(), QStringLiteral("open failed"), QString(), MessageIcon::None); }, "Lumitrax"},
+        {[&] { box->Show(dlg.get(), QStringLiteral("x"), QStringLiteral("Invalid value!!"), MessageIcon::Error); },
+         "Invalid value!!"},
+        {[&] { dlg->Panel()->OnHelp(); }, ""},
+    };
+    for (const auto& modal : modals) {
+        QString title = QStringLiteral("(no modal window)");
+        QTimer::singleShot(0, [&title] {
+            if (QWidget* window = QApplication::activeModalWidget()) {
+                title = window->windowTitle();
+                window->close();
+            }
+        });
+        modal.open();
+        EXPECT_EQ(title, QString::fromUtf8(modal.caption));
+    }
 }
 
 TEST_F(ShellTest, SplashShowsUntilTimerOneRemovesItOnce) {

@@ -1,12 +1,15 @@
 // The panel's model, controls, initialisation, read-back, message list, keys, event wiring and
 // destruction.
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QSet>
@@ -29,6 +32,7 @@
 #include "port_list.h"
 #include "test_panel_fakes.h"
 #include "updown_spin.h"
+#include "window_geometry.h"
 
 namespace {
 
@@ -556,6 +560,100 @@ TEST_F(PanelTest, EnterAndEscapeAreSwallowedAndOtherKeysPass) {
     EXPECT_EQ(panel->calls, std::vector<std::string>{"OnOpenPort"});
 }
 
+// A drop-down's list is a window of its own, made when it first opens. Enter chooses nothing
+// there either; Escape closes the list, and the list only.
+TEST_F(PanelTest, OpenDropDownListsSwallowEnterAndCloseOnEscape) {
+    auto* panel = MakePanel<RecordingPanel>();
+    panel->m_comboRawCommand->setEnabled(true);
+    panel->m_comboRawCommand->addItem(QStringLiteral("getstatus"));
+    ShowHost();
+    int finished = 0;
+    QObject::connect(&host, &QDialog::finished, [&finished] { ++finished; });
+
+    for (QComboBox* combo : {panel->m_comboTrigEdge[1], panel->m_comboRawCommand, panel->m_comboPort}) {
+        SCOPED_TRACE(combo->accessibleName().toStdString());
+        ASSERT_GE(combo->count(), 2);
+        const int before = combo->currentIndex();
+        combo->showPopup();
+        QAbstractItemView* list = combo->view();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return list->isVisible(); }));
+        list->setCurrentIndex(list->model()->index(before == 0 ? 1 : 0, 0));
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        ASSERT_TRUE(focus == list || list->isAncestorOf(focus)) << focus->metaObject()->className();
+
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+            QTest::keyClick(focus, key);
+        }
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(list->isVisible());
+        EXPECT_EQ(combo->currentIndex(), before);
+
+        QTest::keyClick(focus, Qt::Key_Escape);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !list->isVisible(); }, 1000));
+        EXPECT_EQ(combo->currentIndex(), before);
+        EXPECT_TRUE(host.isVisible());
+        EXPECT_EQ(finished, 0);
+    }
+    EXPECT_TRUE(panel->calls.empty());  // no edge was chosen, so no trigger change
+}
+
+// The editable drop-downs keep the typed text as it is: no entry completes it.
+TEST_F(PanelTest, EditableDropDownsKeepTheTypedTextAsTyped) {
+    CControlPanelDlg* panel = MakePanel();
+    panel->m_comboRawCommand->setEnabled(true);
+    panel->m_comboRawCommand->addItem(QStringLiteral("getstatus"));
+    ShowHost();
+    for (QComboBox* combo : {panel->m_comboRawCommand, panel->m_comboPort}) {
+        const QString typed = combo->itemText(1).left(3);  // the start of an entry
+        combo->lineEdit()->clear();
+        combo->setFocus();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return combo->lineEdit()->hasFocus(); }));
+        QTest::keyClicks(combo->lineEdit(), typed);
+        EXPECT_EQ(combo->currentText(), typed);
+    }
+}
+
+// The DAC rule runs when the focus moves from a DAC edit to another control, not when a menu
+// opens over the edit or another window becomes active.
+TEST_F(PanelTest, DacRuleRunsOnlyWhenTheFocusMovesToAnotherControl) {
+    auto* panel = MakePanel<RecordingPanel>();
+    ShowHost();
+    QLineEdit* edit = panel->m_editBandwidthLow[3];
+    QWidget other;
+    const struct {
+        std::function<void()> leave;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {[&] { QTest::keyClick(edit, Qt::Key_Tab); }, {"OnBandwidthKillFocus"}},
+        {[&] {  // the edit's context menu
+             QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(5, 5), edit->mapToGlobal(QPoint(5, 5)));
+             QApplication::sendEvent(edit, &event);
+             ASSERT_NE(qobject_cast<QMenu*>(QApplication::activePopupWidget()), nullptr);
+             QApplication::activePopupWidget()->close();
+         },
+         {}},
+        {[&] {
+             other.show();
+             other.activateWindow();
+             ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+             other.hide();
+         },
+         {}},
+    };
+    int row = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(row++);
+        host.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&host));
+        edit->setFocus();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return edit->hasFocus(); }));
+        panel->calls.clear();
+        c.leave();
+        EXPECT_EQ(panel->calls, c.expected);
+    }
+}
+
 TEST_F(PanelTest, EveryEventOfTheTableReachesItsHandler) {
     auto* panel = MakePanel<RecordingPanel>();
     ASSERT_TRUE(panel->calls.empty()) << "initialisation ran " << panel->calls.front();
@@ -688,6 +786,47 @@ TEST_F(PanelTest, WindowModeEnlargesTheMainWindowAndRestoresIt) {
     EXPECT_EQ(host.frameGeometry().size(), before);
     EXPECT_FALSE(panel->m_btnSendRaw->isEnabled());
     EXPECT_FALSE(panel->m_comboRawCommand->isEnabled());
+}
+
+// A window manager frames a window only when it maps it, so a geometry applied before the
+// first show must be applied again once the frame is known, with the frame counted. The
+// offscreen platform, too, reports a frame only once the window exists.
+TEST(WindowGeometry, OuterGeometryCountsTheFrameOnceItIsKnown) {
+    const struct {
+        std::function<void(QWidget&)> beforeShow;
+        std::function<void(QWidget&)> afterShow;
+        QRect frame;   // checked when valid
+        QSize client;  // checked when valid
+    } cases[] = {
+        {[](QWidget& w) { SetOuterGeometryWhenFramed(&w, {0, 0}, {300, 200}); }, nullptr, QRect(0, 0, 300, 200), {}},
+        {nullptr, [](QWidget& w) { SetOuterGeometryWhenFramed(&w, {10, 20}, {300, 200}); }, QRect(10, 20, 300, 200), {}},
+        // A later geometry (window mode) stands; the pending one is not applied over it.
+        {[](QWidget& w) {
+             SetOuterGeometryWhenFramed(&w, {0, 0}, {300, 200});
+             SetOuterGeometry(&w, {0, 0}, {400, 250});
+         },
+         nullptr, QRect(), QSize(400, 250)},
+    };
+    int row = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(row++);
+        QDialog window;
+        if (c.beforeShow) {
+            c.beforeShow(window);
+        }
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        if (c.afterShow) {
+            c.afterShow(window);
+        }
+        if (c.frame.isValid()) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return window.frameGeometry() == c.frame; }, 1000));
+        }
+        if (c.client.isValid()) {
+            QCoreApplication::processEvents();
+            EXPECT_EQ(window.size(), c.client);
+        }
+    }
 }
 
 TEST_F(PanelTest, HelpShowsTheTimingDiagramUntilEscape) {
