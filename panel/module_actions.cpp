@@ -2,23 +2,57 @@
 // the trigger memories, buzzer, error ignore, outputs, raw command and DAC "All" rule.
 #include "control_panel.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
 
+#include "commands.h"
+#include "device_text.h"
 #include "help_dialog.h"
+#include "panel_internal.h"
 #include "updown_spin.h"
 #include "window_geometry.h"
+
+using namespace panel_detail;
 
 namespace {
 // How much window mode enlarges the main window's outer size beyond its client size.
 const QSize kWindowModeGrowth(240, 200);
+
+// The memory number of a trigger memory spin as the one byte the command carries. The spin's
+// text holds any number; one that does not fit a byte would wrap onto another memory (256
+// would save over memory 0), so it is refused with a line in the message list instead.
+bool TriggerMemoryNumber(CControlPanelDlg& panel, const CUpDownSpin* spin, OneValueArg& number) {
+    const int position = spin->GetPos();
+    if (position > 0xFF) {
+        panel.AddMessage(QStringLiteral("trigger memory %1: no such memory (0~%2)").arg(position).arg(kMemoryCount - 1));
+        return false;
+    }
+    number = Byte(position);
+    return true;
+}
 }  // namespace
 
 void CControlPanelDlg::OnClear() { ClearMessages(); }
 
+void CControlPanelDlg::OnSaveTriggerMemory() {
+    UpdateData(true);
+    ApplyTriggers();
+    // Saved whatever "Apply" did: after an invalid row the memory gets the rows sent before it
+    // and what the controller held for the others.
+    OneValueArg number;
+    if (TriggerMemoryNumber(*this, m_spinTrigMemory[0], number)) {
+        Send<CMD_SAVETRIGGER>(number);
+    }
+}
+
 void CControlPanelDlg::LoadTriggerMemory() {
     UpdateData(true);
-    Send<CMD_LOADTRIGGER>({static_cast<std::uint8_t>(m_spinTrigMemory[1]->GetPos() & 0xFF)});
+    OneValueArg number;
+    if (!TriggerMemoryNumber(*this, m_spinTrigMemory[1], number)) {
+        return;
+    }
+    Send<CMD_LOADTRIGGER>(number);
     // Reads the loaded rows back; it sets the same memory number again, which ends the chain.
     OnRefresh();
 }
@@ -49,18 +83,54 @@ void CControlPanelDlg::OnHelp() {
     help.exec();
 }
 
-// Not written yet: wired to their controls, these do nothing until they are.
-void CControlPanelDlg::OnSaveTriggerMemory() {}
+void CControlPanelDlg::OnBuzzer() {
+    UpdateData(true);
+    Send<CMD_SETBUZZER>({static_cast<std::int8_t>(m_checkBuzzer->isChecked() ? 1 : 0)});
+}
 
+void CControlPanelDlg::OnErrorIgnore() {
+    UpdateData(true);
+    Send<CMD_SETERRIGNORE>(Byte(m_checkErrorIgnore->isChecked() ? 1 : 0));
+}
 
-void CControlPanelDlg::OnBuzzer() {}
+// "OUT0" and "OUT1" are created disabled and nothing enables them; should they become
+// operable, a click sends both outputs at once.
+void CControlPanelDlg::OnOutPort() {
+    const int mask = (m_checkOut0->isChecked() ? 1 : 0) | (m_checkOut1->isChecked() ? 2 : 0);
+    Send<CMD_SETOUTPORTALL>(Byte(mask));
+}
 
-void CControlPanelDlg::OnErrorIgnore() {}
+void CControlPanelDlg::OnSendRaw() {
+    UpdateData(true);
+    const QString typed = m_comboRawCommand->currentText();
+    if (m_comboRawCommand->count() == 0 || m_comboRawCommand->itemText(0) != typed) {
+        m_comboRawCommand->insertItem(0, typed);
+    }
+    // Exactly the typed bytes and a carriage return.
+    const QByteArray command = EncodeDeviceText(typed) + '\r';
+    if (command.contains('\0')) {
+        AddMessage(QStringLiteral("Send: a command cannot hold a NUL character"));
+        return;
+    }
+    const TextArg text{command.constData()};
+    EncodedCommand encoded;
+    if (EncodeCommand(CMD_RAW, &text, encoded) == EncodeResult::TooLong) {
+        // The link would drop it without a word.
+        AddMessage(QStringLiteral("Send: command too long (%1 bytes with the CR, at most %2)")
+                       .arg(command.size())
+                       .arg(kCommandBufferSize - 1));
+        return;
+    }
+    Send<CMD_RAW>(text);
+}
 
-void CControlPanelDlg::OnOutPort() {}
+void CControlPanelDlg::OnBandwidthAll() {
+    UpdateData(true);
+    if (m_checkBandwidthAll->isChecked()) {
+        m_fBandwidthLow.fill(m_fBandwidthLow[0]);
+        m_fBandwidthHigh.fill(m_fBandwidthHigh[0]);
+    }
+    UpdateData(false);
+}
 
-void CControlPanelDlg::OnSendRaw() {}
-
-void CControlPanelDlg::OnBandwidthAll() {}
-
-void CControlPanelDlg::OnBandwidthKillFocus() {}
+void CControlPanelDlg::OnBandwidthKillFocus() { OnBandwidthAll(); }

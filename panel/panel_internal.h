@@ -49,4 +49,28 @@ void CopySnapshotToPanel(CControlPanelDlg& panel, const DeviceState& state);
 ModuleConfig ConfigFromPanel(const CControlPanelDlg& panel);
 void ConfigToPanel(CControlPanelDlg& panel, const ModuleConfig& config);
 
+// One trigger row as the trigger actions read it from its controls. The times are the shown
+// positions minus one. Position 0 gives 65535 (minus one in 16 bits); a position above 65536
+// keeps its full value instead of wrapping, so that every position outside 1..4001 fails
+// CheckTriggerRow and none turns into a short valid time.
+struct TriggerRow {
+    std::uint32_t delay = 0;
+    std::uint32_t onTime = 0;
+    std::uint8_t enable = 0;  // the "TriggerN" box, 0 or 1
+    std::uint8_t edge = 0;    // index of the edge drop-down; 255 when nothing is selected
+};
+TriggerRow ReadTriggerRow(const CControlPanelDlg& panel, int row);
+
+enum class TriggerFault { None, Delay, OnTime };
+// The row check of every trigger action: the delay first, then the on time; above 4000 fails.
+TriggerFault CheckTriggerRow(const TriggerRow& row);
+
+// What CMD_SETTRIGGER carries for a valid row: triggerNo = row, the off time ten times the
+// on time (in 16 bits).
+TriggerSetting TriggerSettingOf(const TriggerRow& row, int rowIndex);
+
+// The "Max Freq." text: the inverse of one period (the three times plus one microsecond for
+// each phase) in kHz, "%8.3f" in the C locale.
+QString TriggerMaxFrequency(const TriggerSetting& setting);
+
 }  // namespace panel_detail
