@@ -26,8 +26,10 @@ DeviceLink::DeviceLink(SerialPortFactory factory)
 
 DeviceLink::~DeviceLink() {
     if (serialPort) {
-        MaskArg allOff{0};
-        SendCommand(CMD_SETONEX, &allOff);
+        if (closeAction_ == CloseAction::SwitchAllOff) {
+            MaskArg allOff{0};
+            SendCommand(CMD_SETONEX, &allOff);
+        }
         std::unique_ptr<ISerialPort> closing;
         {
             std::lock_guard lock(mutex_);
@@ -82,9 +84,11 @@ int DeviceLink::OpenPort(int portNumber) {
 
 void DeviceLink::ClosePort() {
     if (serialPort) {
-        MaskArg allOff{0};
-        SendCommand(CMD_SETONEX, &allOff);
-        Pause(kClosePauseMs);
+        if (closeAction_ == CloseAction::SwitchAllOff) {
+            MaskArg allOff{0};
+            SendCommand(CMD_SETONEX, &allOff);
+            Pause(kClosePauseMs);
+        }
         std::unique_ptr<ISerialPort> closing;
         {
             std::lock_guard lock(mutex_);

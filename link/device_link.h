@@ -28,9 +28,17 @@ extern std::atomic<DeviceLink*> currentLink;
 
 class DeviceLink {
 public:
+    // What ending a connection does to the controller's outputs.
+    //   SwitchAllOff (the default, the panel's): ClosePort sends the all-off command and
+    //     pauses 1000 ms before the port closes; the destructor sends it without the pause.
+    //   KeepOutputs (the command-line tool's): ClosePort and the destructor close the port
+    //     without a command and without the pause; the channels stay as last set.
+    enum class CloseAction { SwitchAllOff, KeepOutputs };
+
     // factory makes the serial object at each OpenPort; empty means a real CPortwire.
     explicit DeviceLink(SerialPortFactory factory = {});
-    // With a port open: sends the all-off command (no 1000 ms wait) and closes the port.
+    // With a port open: sends the all-off command (no 1000 ms wait; see CloseAction) and
+    // closes the port.
     virtual ~DeviceLink();
 
     DeviceLink(const DeviceLink&) = delete;
@@ -39,9 +47,12 @@ public:
     // Opens "COM<portNumber>". Non-zero when the port is now open; 0 when it failed or a port
     // is already open (that port stays open). Clears neither the log nor the state.
     int OpenPort(int portNumber);
-    // With a port open: sends the all-off command, pauses 1000 ms, closes the port. Always:
-    // zeroes the state, replySeen and the log.
+    // With a port open: sends the all-off command, pauses 1000 ms (both only with
+    // SwitchAllOff), closes the port. Always: zeroes the state, replySeen and the log.
     void ClosePort();
+    // Window thread; takes effect at the next ClosePort or destruction.
+    void SetCloseAction(CloseAction action) { closeAction_ = action; }
+    CloseAction GetCloseAction() const { return closeAction_; }
     bool IsOpen() const { return serialPort != nullptr; }
     // Why the last OpenPort that returned 0 failed; None after a success. Window thread.
     OpenFailure LastOpenFailure() const { return lastOpenFailure_; }
@@ -83,4 +94,5 @@ private:
     std::int32_t linePos = 0;
     SerialPortFactory factory_;
     OpenFailure lastOpenFailure_ = OpenFailure::None;
+    CloseAction closeAction_ = CloseAction::SwitchAllOff;
 };

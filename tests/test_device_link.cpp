@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "controller_queries.h"
 #include "device_link.h"
 #include "fake_serial_port.h"
 #include "state_compare.h"
@@ -160,6 +161,60 @@ TEST_F(Snapshot, UnknownLinesAreLoggedButNotSeen) {
     DeviceState st;
     EXPECT_EQ(link.TakeSnapshot(st), 0);
     EXPECT_EQ(link.LogLineCount(), 2);
+}
+
+// Ending a connection with each close action: what reaches the line, how long the caller
+// waits, and that the link is closed and clean afterwards either way.
+TEST(CloseAction, DecidesWhetherClosingSwitchesTheChannelsOff) {
+    using Action = DeviceLink::CloseAction;
+    const struct {
+        Action action;
+        bool destroy;  // end by destroying the link instead of ClosePort
+        const char* written;
+        int paused;
+    } cases[] = {
+        {Action::SwitchAllOff, false, kAllOff, 10 + 1000},
+        {Action::SwitchAllOff, true, kAllOff, 10},
+        {Action::KeepOutputs, false, "", 0},
+        {Action::KeepOutputs, true, "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.destroy ? "destroy " : "close ") +
+                     (c.action == Action::KeepOutputs ? "keep" : "switch off"));
+        PauseRecorder pauses;
+        FakeLine line;
+        {
+            DeviceLink link(line.Factory());
+            link.SetCloseAction(c.action);
+            ASSERT_NE(link.OpenPort(1), 0);
+            line.Deliver("getmodelch 8\r\n");
+            pauses.pauses.clear();
+            if (!c.destroy) {
+                link.ClosePort();
+                EXPECT_FALSE(link.IsOpen());
+                EXPECT_EQ(link.LogLineCount(), 0);
+                DeviceState st;
+                EXPECT_EQ(link.TakeSnapshot(st), 0);
+                EXPECT_TRUE(IsZero(st));
+            }
+        }
+        EXPECT_EQ(line.Written(), c.written);
+        EXPECT_EQ(pauses.Total(), c.paused);
+        EXPECT_EQ(line.destroyed, 1);
+    }
+}
+
+TEST(CloseAction, ProbeWithKeepOutputsLeavesTheChannelsAsTheyAre) {
+    PauseRecorder pauses;
+    FakeLine line;
+    DeviceLink link(line.Factory());
+    link.SetCloseAction(DeviceLink::CloseAction::KeepOutputs);
+    ControllerIdentity identity;
+    ProbePort(link, 3, identity);
+    EXPECT_FALSE(link.IsOpen());
+    EXPECT_EQ(line.writes.back(), "getsn\r");
+    EXPECT_EQ(line.Written().find("setonex"), std::string::npos);
+    EXPECT_EQ(pauses.pauses.back(), 800);
 }
 
 }  // namespace

@@ -1,0 +1,169 @@
+// The command line of lumitrax and the trigger row check it applies before anything opens.
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+#include <string>
+
+#include "cli_options.h"
+#include "trigger_row.h"
+
+namespace {
+
+CliParse Parse(const QStringList& args) { return ParseCliArguments(QStringList{"lumitrax"} + args); }
+
+TEST(CliOptions, AcceptsEachCommandWithItsArguments) {
+    const CliParse set = Parse({"--port", "/dev/x", "set", "3", "1024"});
+    ASSERT_EQ(set.action, CliParse::Run) << set.message.toStdString();
+    EXPECT_EQ(set.request.command, CliCommand::Set);
+    EXPECT_EQ(set.request.channels, std::vector<int>{2});
+    EXPECT_EQ(set.request.value, 1024);
+    EXPECT_FALSE(set.request.allChannels);
+
+    // Global options anywhere, "=" forms, several ports where a command takes them.
+    const CliParse info = Parse({"info", "--json", "--port=/dev/a", "--timeout=250", "--port", "/dev/b"});
+    ASSERT_EQ(info.action, CliParse::Run) << info.message.toStdString();
+    EXPECT_EQ(info.request.ports, (QStringList{"/dev/a", "/dev/b"}));
+    EXPECT_TRUE(info.request.json);
+    EXPECT_EQ(info.request.timeoutMs, 250);
+
+    const CliParse on = Parse({"--port", "/dev/x", "on", "16", "1", "16"});
+    ASSERT_EQ(on.action, CliParse::Run);
+    EXPECT_EQ(on.request.channels, (std::vector<int>{15, 0, 15}));
+
+    const CliParse off = Parse({"--port", "/dev/x", "off", "all"});
+    ASSERT_EQ(off.action, CliParse::Run);
+    EXPECT_TRUE(off.request.allChannels);
+
+    QStringList packetArgs = {"--port", "/dev/x", "packet"};
+    for (int i = 0; i < 16; ++i) {
+        packetArgs.append(QString::number(i * 64));
+    }
+    const CliParse packet = Parse(packetArgs);
+    ASSERT_EQ(packet.action, CliParse::Run) << packet.message.toStdString();
+    EXPECT_EQ(packet.request.packet[0], 0);
+    EXPECT_EQ(packet.request.packet[15], 960);
+
+    const CliParse trigger = Parse({"--port", "/dev/x", "trigger", "3", "--delay", "100", "--on", "50",
+                                    "--edge", "negative", "--enable", "1"});
+    ASSERT_EQ(trigger.action, CliParse::Run) << trigger.message.toStdString();
+    EXPECT_EQ(trigger.request.trigger.row, 2);
+    EXPECT_EQ(trigger.request.trigger.delayPosition, 100);
+    EXPECT_EQ(trigger.request.trigger.onPosition, 50);
+    EXPECT_EQ(trigger.request.trigger.edge, 1);
+    EXPECT_EQ(trigger.request.trigger.enable, 1);
+
+    const CliParse apply = Parse({"--port", "/dev/x", "apply-config", "rig.ini", "--verify"});
+    ASSERT_EQ(apply.action, CliParse::Run);
+    EXPECT_EQ(apply.request.file, "rig.ini");
+    EXPECT_TRUE(apply.request.verify);
+
+    // raw joins its words; "--" lets a text start with a dash.
+    const CliParse raw = Parse({"--port", "/dev/x", "raw", "setsn", "AB", "--", "-x"});
+    ASSERT_EQ(raw.action, CliParse::Run);
+    EXPECT_EQ(raw.request.rawText, "setsn AB -x");
+
+    const CliParse load = Parse({"--port", "/dev/x", "load-trigger", "9"});
+    ASSERT_EQ(load.action, CliParse::Run);
+    EXPECT_EQ(load.request.memory, 9);
+
+    EXPECT_EQ(Parse({"ports"}).action, CliParse::Run);
+    EXPECT_EQ(Parse({"search"}).action, CliParse::Run);
+    EXPECT_EQ(Parse({"set", "--help"}).action, CliParse::Help);
+}
+
+TEST(CliOptions, RefusesBadUsageWithAMessageThatNamesTheProblem) {
+    const std::string longText(63, 'a');  // with its CR one more than a command holds
+    const struct {
+        QStringList args;
+        const char* message;  // a part of the message
+    } cases[] = {
+        {{}, "no command"},
+        {{"--port", "/dev/x", "dim", "3"}, "unknown command 'dim'"},
+        {{"--port", "/dev/x", "--colour", "info"}, "unknown option --colour"},
+        {{"set", "1", "5"}, "needs exactly one --port"},
+        {{"--port", "/dev/a", "--port", "/dev/b", "set", "1", "5"}, "needs exactly one --port"},
+        {{"info"}, "needs --port PATH (one or more)"},
+        {{"--port", "/dev/x", "set", "0", "5"}, "channel '0' is not 1..16"},
+        {{"--port", "/dev/x", "set", "17", "5"}, "channel '17' is not 1..16"},
+        {{"--port", "/dev/x", "set", "1", "1025"}, "brightness '1025' is not a number 0..1024"},
+        {{"--port", "/dev/x", "set", "1", "-5"}, "unknown option -5"},
+        {{"--port", "/dev/x", "set", "1"}, "set takes a channel"},
+        {{"--port", "/dev/x", "on"}, "on takes channels"},
+        {{"--port", "/dev/x", "on", "1", "all"}, "'all' stands alone"},
+        {{"--port", "/dev/x", "packet", "1", "2"}, "packet takes 16 brightness values"},
+        {{"--port", "/dev/x", "info", "now"}, "info takes no arguments"},
+        {{"--port", "/dev/x", "save-bright", "10"}, "memory number '10' is not 0..9"},
+        {{"--port", "/dev/x", "trigger", "5", "--delay", "1", "--on", "1", "--edge", "positive", "--enable", "0"},
+         "trigger number '5' is not 1..4"},
+        {{"--port", "/dev/x", "trigger", "1", "--delay", "1", "--on", "1", "--enable", "0"}, "trigger needs --delay"},
+        {{"--port", "/dev/x", "trigger", "1", "--delay", "1", "--on", "1", "--edge", "up", "--enable", "0"},
+         "--edge takes positive or negative"},
+        {{"--port", "/dev/x", "trigger", "1", "--delay", "1", "--delay", "2"}, "--delay is given twice"},
+        {{"--port", "/dev/x", "set", "1", "5", "--delay", "3"}, "option --delay does not apply to set"},
+        {{"--port", "/dev/x", "info", "--verify"}, "option --verify does not apply to info"},
+        {{"--port", "/dev/x", "--timeout", "soon", "info"}, "--timeout takes milliseconds"},
+        {{"--port", "/dev/x", "--json=1", "info"}, "option --json takes no value"},
+        {{"--port"}, "option --port needs a value"},
+        {{"--port", "/dev/x", "raw", QString::fromStdString(longText)}, "raw text is too long"},
+    };
+    for (const auto& c : cases) {
+        const CliParse p = Parse(c.args);
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        EXPECT_EQ(p.action, CliParse::Fail);
+        EXPECT_TRUE(p.message.contains(QLatin1String(c.message))) << p.message.toStdString();
+    }
+}
+
+TEST(CliOptions, TriggerRowIsCheckedAsThePanelChecksIt) {
+    const struct {
+        const char* delay;
+        const char* on;
+        const char* message;  // empty: accepted
+    } cases[] = {
+        {"1", "1", ""},
+        {"4001", "4001", ""},  // sends 4000 and 4000, the largest valid row
+        {"0", "10", "Invalid value!! trig:2,delay:65535"},
+        {"4002", "1", "Invalid value!! trig:2,delay:4001"},
+        {"10", "0", "Invalid value!! trig:2,on:65535"},
+        {"5000", "0", "Invalid value!! trig:2,delay:4999"},  // the delay is judged first
+        {"65536", "1", "--delay takes microseconds 1..4000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.delay) + " " + c.on);
+        const CliParse p = Parse({"--port", "/dev/x", "trigger", "3", "--delay", c.delay, "--on", c.on, "--edge",
+                                  "positive", "--enable", "1"});
+        if (c.message[0] == '\0') {
+            EXPECT_EQ(p.action, CliParse::Run) << p.message.toStdString();
+        } else {
+            EXPECT_EQ(p.action, CliParse::Fail);
+            EXPECT_EQ(p.message, QLatin1String(c.message));
+        }
+    }
+}
+
+TEST(TriggerRow, SendsThePositionsMinusOneAndTenTimesTheOnTimeAsOffTime) {
+    const struct {
+        int row, delayPosition, onPosition, edge, enable;
+        TriggerSetting expected;
+    } cases[] = {
+        {0, 1, 1, 0, 0, {0, 0, 0, 0, 0, 0}},
+        {2, 100, 50, 1, 1, {2, 1, 1, 99, 49, 490}},
+        {1, 4000, 4000, 0, 1, {1, 1, 0, 3999, 3999, 39990}},
+        {3, 0, 10000, 1, 0, {3, 0, 1, 65535, 9999, static_cast<std::uint16_t>(99990)}},  // 16 bits kept
+    };
+    for (const auto& c : cases) {
+        const TriggerSetting s = TriggerRowSetting(c.row, c.delayPosition, c.onPosition, c.edge, c.enable);
+        SCOPED_TRACE(c.delayPosition);
+        EXPECT_EQ(s.triggerNo, c.expected.triggerNo);
+        EXPECT_EQ(s.enable, c.expected.enable);
+        EXPECT_EQ(s.edge, c.expected.edge);
+        EXPECT_EQ(s.delay, c.expected.delay);
+        EXPECT_EQ(s.onTime, c.expected.onTime);
+        EXPECT_EQ(s.offTime, c.expected.offTime);
+    }
+    EXPECT_EQ(TriggerRowProblem(TriggerRowSetting(3, 0, 10000, 1, 0)), "trig:3,delay:65535");
+    EXPECT_EQ(TriggerRowProblem(TriggerRowSetting(1, 1, 4002, 0, 0)), "trig:1,on:4001");
+}
+
+}  // namespace

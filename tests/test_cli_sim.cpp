@@ -1,0 +1,240 @@
+// End to end: the lumitrax program against lumitrax-sim on a pseudo-terminal, each command a
+// process of its own as a script would run it; what one command changed is seen by the next.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "config_file.h"
+#include "sim_process.h"
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    QString out;
+    QString err;
+    QJsonObject Json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
+};
+
+Outcome Lumitrax(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(LUMITRAX_CLI_PATH), args);
+    Outcome o;
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit) {
+        p.kill();
+        p.waitForFinished();
+        return o;
+    }
+    o.exitCode = p.exitCode();
+    o.out = QString::fromUtf8(p.readAllStandardOutput());
+    o.err = QString::fromUtf8(p.readAllStandardError());
+    return o;
+}
+
+QString Path(const SimProcess& sim) { return QString::fromStdString(sim.devicePath()); }
+
+bool WriteFile(const QString& path, const QByteArray& content) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
+}
+
+ModuleConfig ReadFileConfig(const QString& path) {
+    ModuleConfig config;
+    ConfigLines lines;
+    EXPECT_TRUE(ReadConfigFile(path, config, lines).opened) << path.toStdString();
+    return config;
+}
+
+TEST(CliSim, InfoShowsTheSimulatorsIdentityInTextAndJson) {
+    SimProcess sim({"--model", "LT-E2E", "--serial", "SN-E2E-1", "--firmware", "9.8.7", "--fpga", "4.2",
+                    "--build", "20240102", "--module-id", "42"});
+    ASSERT_FALSE(sim.devicePath().empty());
+
+    const Outcome text = Lumitrax({"--port", Path(sim), "info"});
+    EXPECT_EQ(text.exitCode, 0) << text.err.toStdString();
+    for (const char* line : {"model            LT-E2E", "serial number    SN-E2E-1", "module ID        42",
+                             "firmware         9.8.7", "FPGA             4.2", "build            20240102"}) {
+        EXPECT_TRUE(text.out.split('\n').contains(QLatin1String(line))) << line << "\n" << text.out.toStdString();
+    }
+
+    const Outcome json = Lumitrax({"--json", "--port", Path(sim), "info"});
+    ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
+    const QJsonObject doc = json.Json();
+    EXPECT_EQ(doc["command"].toString(), "info");
+    ASSERT_EQ(doc["ports"].toArray().size(), 1);
+    const QJsonObject port = doc["ports"][0].toObject();
+    EXPECT_EQ(port["port"].toString(), Path(sim));
+    const QJsonObject id = port["identity"].toObject();
+    EXPECT_EQ(id["model"].toString(), "LT-E2E");
+    EXPECT_EQ(id["serial"].toString(), "SN-E2E-1");
+    EXPECT_EQ(id["firmware"].toString(), "9.8.7");
+    EXPECT_EQ(id["fpga"].toString(), "4.2");
+    EXPECT_EQ(id["build"].toString(), "20240102");
+    EXPECT_EQ(id["module_id"].toInt(), 42);
+    EXPECT_EQ(port["channels"].toArray().size(), 16);
+    EXPECT_EQ(port["triggers"].toArray().size(), 4);
+}
+
+TEST(CliSim, SetAndOnChangeTheControllerAndOutlastTheTool) {
+    SimProcess sim({});
+    ASSERT_FALSE(sim.devicePath().empty());
+    const QString p = Path(sim);
+    // Every run closes its connection; were that switching all off, "on 3 5" would start
+    // from nothing and the mask would be gone after it.
+    for (const QStringList& args : {QStringList{"set", "3", "777"}, QStringList{"off", "all"},
+                                    QStringList{"on", "1", "3"}, QStringList{"on", "5"}, QStringList{"off", "1"}}) {
+        const Outcome o = Lumitrax(QStringList{"--port", p} + args);
+        EXPECT_EQ(o.exitCode, 0) << args.join(' ').toStdString() << ": " << o.err.toStdString();
+    }
+    const Outcome info = Lumitrax({"--json", "--port", p, "info"});
+    ASSERT_EQ(info.exitCode, 0);
+    const QJsonObject port = info.Json()["ports"][0].toObject();
+    EXPECT_EQ(port["on_mask"].toInt(), 0x14);
+    const QJsonArray channels = port["channels"].toArray();
+    EXPECT_EQ(channels[2]["brightness"].toInt(), 777);
+    EXPECT_TRUE(channels[2]["on"].toBool());
+    EXPECT_TRUE(channels[4]["on"].toBool());
+    EXPECT_FALSE(channels[0]["on"].toBool());
+}
+
+TEST(CliSim, ConfigurationRoundTripsAndVerifyFindsTheFieldChangedBehindItsBack) {
+    SimProcess sim({});
+    ASSERT_FALSE(sim.devicePath().empty());
+    const QString p = Path(sim);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("rig.ini");
+    QByteArray content = "model LX-1608\nS/N RT-0001\nID 77\nchannel 12\npwm_offset 33\n"
+                         "use_pwm 1\nuse_packet 1\nuse_debug 0\n";
+    for (int row = 0; row < 16; ++row) {
+        content += "dac_bandwidth " + QByteArray::number(row) + " 0." + QByteArray::number(row % 10) + "00000 " +
+                   QByteArray::number(row + 1) + ".250000\n";
+    }
+    ASSERT_TRUE(WriteFile(file, content));
+
+    const Outcome apply = Lumitrax({"--port", p, "apply-config", file});
+    ASSERT_EQ(apply.exitCode, 0) << apply.err.toStdString();
+    const QString back = dir.filePath("back.ini");
+    const Outcome read = Lumitrax({"--port", p, "read-config", back});
+    ASSERT_EQ(read.exitCode, 0) << read.err.toStdString();
+    EXPECT_EQ(ReadFileConfig(back), ReadFileConfig(file));
+    QFile written(back);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll(), content);
+
+    const Outcome agree = Lumitrax({"--port", p, "verify-config", file});
+    EXPECT_EQ(agree.exitCode, 0) << agree.out.toStdString() << agree.err.toStdString();
+
+    ASSERT_EQ(Lumitrax({"--port", p, "raw", "setoffset", "99"}).exitCode, 0);
+    const Outcome differ = Lumitrax({"--json", "--port", p, "verify-config", file});
+    EXPECT_EQ(differ.exitCode, 1);
+    const QJsonArray diffs = differ.Json()["ports"][0]["differences"].toArray();
+    ASSERT_EQ(diffs.size(), 1) << differ.out.toStdString();
+    EXPECT_EQ(diffs[0]["field"].toString(), "pwm_offset");
+    EXPECT_EQ(diffs[0]["file"].toString(), "33");
+    EXPECT_EQ(diffs[0]["controller"].toString(), "99");
+
+    const Outcome both = Lumitrax({"--port", p, "apply-config", "--verify", file});
+    EXPECT_EQ(both.exitCode, 0) << both.err.toStdString();
+    EXPECT_TRUE(both.out.contains("the controller agrees with the file"));
+}
+
+TEST(CliSim, SearchFindsTheSimulatorAndNothingOnASilentOne) {
+    SimProcess sim({"--serial", "FIND-ME"});
+    SimProcess silent({"--silent"});
+    ASSERT_FALSE(sim.devicePath().empty());
+    ASSERT_FALSE(silent.devicePath().empty());
+
+    const Outcome found = Lumitrax({"--port", Path(sim), "search"});
+    EXPECT_EQ(found.exitCode, 0) << found.err.toStdString();
+    EXPECT_EQ(found.out, Path(sim) + " LX-1608 2.5.0 1.3 20130225 FIND-ME\n");
+
+    const Outcome none = Lumitrax({"--json", "--port", Path(silent), "search"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_TRUE(none.Json()["controllers"].toArray().isEmpty());
+    EXPECT_TRUE(none.err.contains("not found"));
+}
+
+TEST(CliSim, PortsThatDoNotOpenGiveExit3WithTheReason) {
+    QTemporaryDir dir;
+    const QString plain = dir.filePath("not-a-tty");
+    ASSERT_TRUE(WriteFile(plain, "x"));
+    const QString missing = dir.filePath("ttyGone");
+    const struct {
+        QString path;
+        const char* reason;
+    } cases[] = {{missing, "the device is gone"}, {plain, "not a serial device"}};
+    for (const auto& c : cases) {
+        const Outcome o = Lumitrax({"--port", c.path, "set", "1", "100"});
+        EXPECT_EQ(o.exitCode, 3);
+        EXPECT_TRUE(o.err.contains(c.path + ": " + c.reason)) << o.err.toStdString();
+    }
+
+    // With several ports each gets its report and the worst status is the tool's.
+    SimProcess a({"--serial", "A-1"});
+    SimProcess b({"--serial", "B-2"});
+    const Outcome o = Lumitrax({"--json", "--port", Path(a), "--port", missing, "--port", Path(b), "info"});
+    EXPECT_EQ(o.exitCode, 3);
+    const QJsonArray ports = o.Json()["ports"].toArray();
+    ASSERT_EQ(ports.size(), 3);
+    EXPECT_EQ(ports[0]["identity"]["serial"].toString(), "A-1");
+    EXPECT_EQ(ports[1]["exit"].toInt(), 3);
+    EXPECT_TRUE(ports[1]["error"].toString().contains("the device is gone"));
+    EXPECT_EQ(ports[2]["identity"]["serial"].toString(), "B-2");
+}
+
+TEST(CliSim, BadUsageGivesExit2AndOpensNothing) {
+    SimProcess sim({});
+    ASSERT_FALSE(sim.devicePath().empty());
+    const QString p = Path(sim);
+    const QStringList cases[] = {
+        {},
+        {"--port", p, "blink"},
+        {"--port", p, "set", "17", "100"},
+        {"--port", p, "trigger", "3", "--delay", "0", "--on", "10", "--edge", "positive", "--enable", "1"},
+        {"set", "1", "100"},
+        {"--port", p, "--json", "on"},
+    };
+    for (const QStringList& args : cases) {
+        const Outcome o = Lumitrax(args);
+        EXPECT_EQ(o.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(o.err.contains("Try 'lumitrax --help'")) << o.err.toStdString();
+    }
+    const Outcome trigger = Lumitrax(QStringList{"--json"} + cases[3]);
+    EXPECT_EQ(trigger.Json()["error"].toString(), "Invalid value!! trig:2,delay:65535");
+    EXPECT_EQ(trigger.Json()["exit"].toInt(), 2);
+}
+
+TEST(CliSim, MonitorPrintsTimeStampedLinesUntilInterrupted) {
+    SimProcess sim({"--switch-every", "50"});
+    ASSERT_FALSE(sim.devicePath().empty());
+    QProcess p;
+    p.start(QStringLiteral(LUMITRAX_CLI_PATH), {"--port", Path(sim), "monitor"});
+    ASSERT_TRUE(p.waitForStarted());
+    QByteArray out;
+    while (out.count('\n') < 3 && p.waitForReadyRead(5000)) {
+        out += p.readAllStandardOutput();
+    }
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(5000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+    out += p.readAllStandardOutput();
+    const QStringList lines = QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 3);
+    const QRegularExpression stamped(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} getswitch [01] [01] [01] [01]$)");
+    for (const QString& line : lines) {
+        EXPECT_TRUE(stamped.match(line).hasMatch()) << line.toStdString();
+    }
+}
+
+}  // namespace
