@@ -287,11 +287,11 @@ void CControlPanelDlg::ConnectEvents() {
 bool CControlPanelDlg::eventFilter(QObject* watched, QEvent* event) {
     if (IsEnterOrEscape(event)) {
         const KeyScope scope = ScopeOf(this, watched);
-        // Escape closes an open drop-down list: the list's own use of the key, which ends in
-        // the list and never reaches the window. A shortcut override swallowed here stays
-        // unaccepted, so the key press follows and is swallowed in turn.
-        const bool listClosing = scope == KeyScope::Popup && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
-        if (scope != KeyScope::Outside && !listClosing) {
+        // In an open drop-down list Enter picks the highlighted entry and Escape closes the
+        // list: the list's own use of the keys, which ends in the list and never reaches the
+        // window. Elsewhere a shortcut override swallowed here stays unaccepted, so the key
+        // press follows and is swallowed in turn.
+        if (scope == KeyScope::Control) {
             return true;
         }
     } else if (event->type() == QEvent::FocusOut) {

@@ -19,18 +19,6 @@ namespace {
 // How much window mode enlarges the main window's outer size beyond its client size.
 const QSize kWindowModeGrowth(240, 200);
 
-// The memory number of a trigger memory spin as the one byte the command carries. The spin's
-// text holds any number; one that does not fit a byte would wrap onto another memory (256
-// would save over memory 0), so it is refused with a line in the message list instead.
-bool TriggerMemoryNumber(CControlPanelDlg& panel, const CUpDownSpin* spin, OneValueArg& number) {
-    const int position = spin->GetPos();
-    if (position > 0xFF) {
-        panel.AddMessage(QStringLiteral("trigger memory %1: no such memory (0~%2)").arg(position).arg(kMemoryCount - 1));
-        return false;
-    }
-    number = Byte(position);
-    return true;
-}
 }  // namespace
 
 void CControlPanelDlg::OnClear() { ClearMessages(); }
@@ -41,7 +29,7 @@ void CControlPanelDlg::OnSaveTriggerMemory() {
     // Saved whatever "Apply" did: after an invalid row the memory gets the rows sent before it
     // and what the controller held for the others.
     OneValueArg number;
-    if (TriggerMemoryNumber(*this, m_spinTrigMemory[0], number)) {
+    if (MemoryNumber(*this, "trigger", m_spinTrigMemory[0], number)) {
         Send<CMD_SAVETRIGGER>(number);
     }
 }
@@ -49,7 +37,7 @@ void CControlPanelDlg::OnSaveTriggerMemory() {
 void CControlPanelDlg::LoadTriggerMemory() {
     UpdateData(true);
     OneValueArg number;
-    if (!TriggerMemoryNumber(*this, m_spinTrigMemory[1], number)) {
+    if (!MemoryNumber(*this, "trigger", m_spinTrigMemory[1], number)) {
         return;
     }
     Send<CMD_LOADTRIGGER>(number);

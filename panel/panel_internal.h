@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "control_panel.h"
+#include "updown_spin.h"
 #include "device_state.h"
 #include "module_config.h"
 
@@ -23,6 +24,12 @@ inline BrightnessArg Brightness(int channel, long long value) {
     return {static_cast<std::uint8_t>(channel), static_cast<std::uint16_t>(value & 0xFFFF)};
 }
 inline OneValueArg Byte(int value) { return {static_cast<std::uint8_t>(value & 0xFF)}; }
+
+// The memory number of a memory spin ("bright" or "trigger" memory) as the one byte its
+// command carries. The spin's text holds any number; one that does not fit a byte would wrap
+// onto another memory (256 would save over memory 0), so it is refused with a line in the
+// message list instead, and false is returned.
+bool MemoryNumber(CControlPanelDlg& panel, const char* kind, const CUpDownSpin* spin, OneValueArg& number);
 
 // The port number of a drop-down entry ("COM3 /dev/ttyUSB0 ..."): the number after "COM"
 // when the text starts with it; false (number untouched) otherwise.

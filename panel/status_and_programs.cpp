@@ -190,12 +190,34 @@ void CControlPanelDlg::OnProductionTestTick() {
     }
 }
 
+namespace panel_detail {
+
+bool MemoryNumber(CControlPanelDlg& panel, const char* kind, const CUpDownSpin* spin, OneValueArg& number) {
+    const int position = spin->GetPos();
+    if (position > 0xFF) {
+        panel.AddMessage(QStringLiteral("%1 memory %2: no such memory (0~%3)")
+                             .arg(QLatin1String(kind)).arg(position).arg(kMemoryCount - 1));
+        return false;
+    }
+    number = Byte(position);
+    return true;
+}
+
+}  // namespace panel_detail
+
 void CControlPanelDlg::OnSaveBright() {
-    Send<CMD_SAVEBRIGHT>(Byte(m_spinSaveBright->GetPos()));
+    OneValueArg memory;
+    if (MemoryNumber(*this, "bright", m_spinSaveBright, memory)) {
+        Send<CMD_SAVEBRIGHT>(memory);
+    }
 }
 
 void CControlPanelDlg::OnLoadBright() {
-    Send<CMD_LOADBRIGHT>(Byte(m_spinLoadBright->GetPos()));
+    OneValueArg memory;
+    if (!MemoryNumber(*this, "bright", m_spinLoadBright, memory)) {
+        return;
+    }
+    Send<CMD_LOADBRIGHT>(memory);
     Pause(kLoadBrightExtraWaitMs);
     for (int i = 0; i < m_nChannelCount; ++i) {
         Send<CMD_GETBRIGHTNESS>(Byte(i));

@@ -436,6 +436,14 @@ TEST_F(PortActions, LoadAndSaveBrightMemories) {
     EXPECT_EQ(Since(line, before)[0], "savebright 5\r");
     EXPECT_EQ(Since(line, before)[1], "loadbright 4\r");
 
+    // A number that does not fit the command's byte is refused, not wrapped onto memory 0.
+    before = line.writes.size();
+    panel->m_spinSaveBright->SetPos(256);
+    panel->OnSaveBright();
+    panel->m_spinLoadBright->SetPos(256);
+    EXPECT_EQ(line.writes.size(), before);
+    EXPECT_EQ(Top(*panel), QStringLiteral("bright memory 256: no such memory (0~9)"));
+
     before = line.writes.size();
     pauses.pauses.clear();
     panel->OnFactoryReset();
