@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "pause.h"
 #include "replies.h"
@@ -9,6 +11,39 @@
 std::atomic<DeviceLink*> currentLink{nullptr};
 
 namespace {
+
+// Which live link has which port open. An entry is made before the port is created (its
+// callback may fire at once) and removed only after the serial object is destroyed, when no
+// callback of that port can run any more: a link found here stays alive while its callback runs.
+struct PortRoutes {
+    std::mutex mutex;
+    std::map<int, DeviceLink*> links;
+
+    // False when another link holds the number.
+    bool Claim(int portNumber, DeviceLink* link) {
+        std::lock_guard lock(mutex);
+        const auto [it, inserted] = links.emplace(portNumber, link);
+        return inserted || it->second == link;
+    }
+    void Release(int portNumber, DeviceLink* link) {
+        std::lock_guard lock(mutex);
+        const auto it = links.find(portNumber);
+        if (it != links.end() && it->second == link) {
+            links.erase(it);
+        }
+    }
+    DeviceLink* Find(int portNumber) {
+        std::lock_guard lock(mutex);
+        const auto it = links.find(portNumber);
+        return it != links.end() ? it->second : nullptr;
+    }
+};
+
+PortRoutes& Routes() {
+    static PortRoutes routes;
+    return routes;
+}
+
 constexpr int kCommandPauseMs = 10;
 constexpr int kClosePauseMs = 1000;
 constexpr int kSpeedCode = 4;   // 115200 baud
@@ -38,6 +73,7 @@ DeviceLink::~DeviceLink() {
         // The serial object's destructor returns only when its callback can no longer run;
         // lineBuffer is freed after that, with the members.
         closing.reset();
+        Routes().Release(openPortNumber_, this);
     }
     DeviceLink* self = this;
     currentLink.compare_exchange_strong(self, nullptr);
@@ -52,11 +88,17 @@ int DeviceLink::OpenPort(int portNumber) {
     if (portNumber <= 0 || portNumber > 0xFFFF) {
         return 0;
     }
+    if (!Routes().Claim(portNumber, this)) {
+        lastOpenFailure_ = OpenFailure::Busy;  // another link of this program has it open
+        return 0;
+    }
     std::unique_ptr<ISerialPort> port = factory_();
     if (!port) {
+        Routes().Release(portNumber, this);
         lastOpenFailure_ = OpenFailure::Other;
         return 0;
     }
+    openPortNumber_ = portNumber;
     char name[16];
     std::snprintf(name, sizeof name, "COM%d", portNumber);
     // The callback can fire as soon as Create arms it, before serialPort is set; receiving
@@ -79,6 +121,7 @@ int DeviceLink::OpenPort(int portNumber) {
         failed = std::move(serialPort);
     }
     failed.reset();
+    Routes().Release(portNumber, this);
     return 0;
 }
 
@@ -96,6 +139,7 @@ void DeviceLink::ClosePort() {
         }
         // Destroyed outside the lock: its receive thread may be waiting for the lock.
         closing.reset();
+        Routes().Release(openPortNumber_, this);
     }
     std::lock_guard lock(mutex_);
     state = DeviceState{};
@@ -118,8 +162,12 @@ void DeviceLink::SendCommand(int id, const void* args) {
     Pause(kCommandPauseMs);
 }
 
-void DeviceLink::OnSerialReceive(int) {
-    if (DeviceLink* link = currentLink.load()) {
+void DeviceLink::OnSerialReceive(int portNumber) {
+    DeviceLink* link = Routes().Find(portNumber);
+    if (link == nullptr) {
+        link = currentLink.load();
+    }
+    if (link != nullptr) {
         link->ReceivePending();
     }
 }

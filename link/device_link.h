@@ -23,7 +23,11 @@ constexpr int kLogSlotSize = 128;
 constexpr int kLineBufferSize = 4096;
 
 class DeviceLink;
-// The link the receive callback serves; set by the constructor, cleared by the destructor.
+// The newest link; set by the constructor, cleared by the destructor. It serves one link at a
+// time, so the receive callback does not rely on it: each open port is routed to the link that
+// opened it (by port number), and a port number that another live link has open is refused
+// (OpenPort returns 0, LastOpenFailure() is Busy). currentLink only serves callbacks of a
+// port that no link has registered (a test double calling with 0).
 extern std::atomic<DeviceLink*> currentLink;
 
 class DeviceLink {
@@ -62,8 +66,9 @@ public:
     // a command longer than 63 characters, or a command whose block is missing.
     void SendCommand(int id, const void* args);
 
-    // Receive callback handed to CPortwire::Create: runs ReceivePending on currentLink.
-    static void OnSerialReceive(int);
+    // Receive callback handed to CPortwire::Create: runs ReceivePending on the link that has
+    // port portNumber open (on currentLink when none has).
+    static void OnSerialReceive(int portNumber);
     // Takes every waiting byte from the serial object and files complete lines.
     void ReceivePending();
 
@@ -94,5 +99,6 @@ private:
     std::int32_t linePos = 0;
     SerialPortFactory factory_;
     OpenFailure lastOpenFailure_ = OpenFailure::None;
+    int openPortNumber_ = 0;  // the number of the open port (window thread)
     CloseAction closeAction_ = CloseAction::SwitchAllOff;
 };

@@ -141,6 +141,7 @@ struct CPortwire::Impl {
     std::thread thread;
     std::thread::id threadId;
     ReceiveCallback callback = nullptr;
+    int portNumber = 0;  // set before the receive thread starts
     std::atomic<bool> open{false};
 
     // Receive thread only.
@@ -374,7 +375,7 @@ struct CPortwire::Impl {
         }
         rx.insert(rx.end(), data.begin(), data.end());
         if (callback != nullptr) {
-            callback(0);
+            callback(portNumber);
         }
     }
 
@@ -413,7 +414,9 @@ CPortwire::~CPortwire() {
 
 int CPortwire::Create(const char* portName, int speedCode, std::uint16_t portNumber,
                       std::uint8_t formatCode, ReceiveCallback callback) {
-    (void)portNumber;  // the name carries it
+    // The name carries the number for opening; the callback is told it, so that each port's
+    // bytes reach the link that opened that port.
+    d->portNumber = portNumber;
     if (d->thread.joinable()) {
         return 0;
     }

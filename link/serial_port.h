@@ -18,6 +18,8 @@ class QThread;
 class QObject;
 class QSerialPort;
 
+// Called on the receive thread whenever received bytes wait; the argument is the port number
+// given to Create.
 using ReceiveCallback = void (*)(int);
 
 // Why a port failed to open, in the terms an operator can act on.

@@ -74,7 +74,7 @@ void FakeSerialPort::Deliver(std::string_view bytes) {
     head_ = 0;
     waiting_.append(bytes);
     if (callback_ != nullptr) {
-        callback_(0);
+        callback_(portNumber_);
     }
 }
 

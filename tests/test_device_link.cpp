@@ -218,3 +218,36 @@ TEST(CloseAction, ProbeWithKeepOutputsLeavesTheChannelsAsTheyAre) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two live links: each port's replies reach the link that opened it, and a port number that
+// one link holds is refused to the other until it is closed.
+TEST(TwoLinks, EachPortIsServedByItsOwnLink) {
+    PauseRecorder pauses;
+    FakeLine first;
+    FakeLine second;
+    DeviceLink a(first.Factory());
+    DeviceLink b(second.Factory());
+    ASSERT_NE(a.OpenPort(3), 0);
+    EXPECT_EQ(b.OpenPort(3), 0);
+    EXPECT_EQ(b.LastOpenFailure(), OpenFailure::Busy);
+    ASSERT_NE(b.OpenPort(4), 0);
+
+    first.Deliver("getmodelch 8\r\n");
+    second.Deliver("getmodelch 16\r\n");
+    DeviceState sa;
+    DeviceState sb;
+    EXPECT_EQ(a.TakeSnapshot(sa), 1);
+    EXPECT_EQ(b.TakeSnapshot(sb), 1);
+    EXPECT_EQ(sa.modelChannels, 8);
+    EXPECT_EQ(sb.modelChannels, 16);
+    EXPECT_EQ(DrainLog(a), std::vector<std::string>{"getmodelch 8"});
+    EXPECT_EQ(DrainLog(b), std::vector<std::string>{"getmodelch 16"});
+
+    a.ClosePort();
+    b.ClosePort();
+    EXPECT_NE(b.OpenPort(3), 0);  // free again
+}
+
+}  // namespace
