@@ -67,10 +67,27 @@ void CPanelApp::OnStopSignal() {
     while (::read(g_stopPipe[0], buffer, sizeof buffer) > 0) {
     }
     if (m_pMainWnd != nullptr) {
-        m_pMainWnd->reject();
+        EndModalWindows(m_pMainWnd);
     } else {
         quit();
     }
+}
+
+void EndModalWindows(QDialog* mainWnd) {
+    // A message box or the About box open above the main window runs an event loop of its
+    // own, which ending the main window alone would leave waiting for a click; close those
+    // first, newest first. What the panel was doing when the box opened then finishes.
+    for (int guard = 0; guard < 32; ++guard) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal == mainWnd) {
+            break;
+        }
+        modal->close();
+        if (QApplication::activeModalWidget() == modal) {
+            modal->hide();  // a window that refused to close
+        }
+    }
+    mainWnd->reject();
 }
 
 bool CPanelApp::InitInstance() {

@@ -8,6 +8,7 @@
 #include <QApplication>
 
 class CMainDlg;
+class QDialog;
 class QSocketNotifier;
 
 // Names the running application "Lumitrax" (the default caption of its message boxes), with
@@ -38,3 +39,8 @@ private:
     CMainDlg* m_pMainWnd = nullptr;
     QSocketNotifier* m_stopNotifier = nullptr;
 };
+
+// Ends the main window on a stop signal (SIGINT, SIGTERM): every modal window open above it
+// (a message box, the About box) is closed first, so that the program ends instead of waiting
+// for a click on a window nobody sees.
+void EndModalWindows(QDialog* mainWnd);

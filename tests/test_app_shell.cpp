@@ -2,12 +2,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -216,6 +218,27 @@ TEST_F(ShellTest, ClosingTheMainWindowClosesTheLinkWithAllChannelsOff) {
     line.writes.clear();
     dlg.reset();
     EXPECT_EQ(line.Written(), "setonex 00000000\r");
+}
+
+// A stop signal while a message box is open ends both the box and the main window.
+TEST(StopSignal, ClosesTheModalWindowsAboveTheMainWindowThenTheMainWindow) {
+    QDialog mainWnd;
+    bool boxEnded = false;
+    bool safetyNeeded = false;
+    QTimer::singleShot(0, &mainWnd, [&] {
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Lumitrax"), QStringLiteral("busy"), QMessageBox::Ok, &mainWnd);
+        QTimer::singleShot(50, &mainWnd, [&] { EndModalWindows(&mainWnd); });
+        QTimer::singleShot(5000, &box, [&] {
+            safetyNeeded = true;
+            box.done(0);
+        });
+        box.exec();
+        boxEnded = true;
+    });
+    mainWnd.show();
+    EXPECT_EQ(mainWnd.exec(), QDialog::Rejected);
+    EXPECT_TRUE(boxEnded);
+    EXPECT_FALSE(safetyNeeded) << "the message box stayed open";
 }
 
 TEST(CommandLine, OptionsHelpAndErrors) {
