@@ -3,7 +3,7 @@
 // the window takes to answer a click. Run by bench/soak.sh against lumitrax-sim.
 //   soak_panel DEVICE SECONDS
 // With --idle it only opens the port (the status timer runs) and reports the CPU time the
-// process used over SECONDS.
+// process used over SECONDS; bench/startup.sh runs it so.
 #include <sys/resource.h>
 
 #include <QApplication>
