@@ -116,14 +116,35 @@ TEST_F(ScreenshotTest, MainWindowInBothModes) {
     EXPECT_GT(InkShare(korean->grab().toImage()), 0.03);
 }
 
+TEST_F(ScreenshotTest, PicturesAtTheirSizes) {
+    EXPECT_EQ(LoadBitmapResource(IDB_ABOUT).size(), QSize(kAboutBitmapWidth, kAboutBitmapHeight));
+    EXPECT_EQ(LoadBitmapResource(IDB_TRIGGER_HELP).size(), QSize(kHelpBitmapWidth, kHelpBitmapHeight));
+    EXPECT_TRUE(LoadBitmapResource(999).isNull());
+    EXPECT_FALSE(LoadIconResource(IDI_MAINFRAME).isNull());
+    EXPECT_TRUE(LoadIconResource(IDB_ABOUT).isNull());
+
+    const QImage help = PaintTriggerHelpPicture();
+    ASSERT_TRUE(help.save(ShotPath(QStringLiteral("help_picture.png"))));
+    EXPECT_GT(InkShare(help), 0.02);
+    ASSERT_TRUE(PaintIcon(64).save(ShotPath(QStringLiteral("icon.png"))));
+
+    CHelpDlg dialog(nullptr);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    ASSERT_TRUE(dialog.grab().save(ShotPath(QStringLiteral("help_window.png"))));
+}
+
 // The window as an operator sees it on a controller: lumitrax-sim's port open with 16 channels.
-// main_window_open.png is the picture the README shows.
-TEST_F(ScreenshotTest, MainWindowWithAPortOpen) {
+// main_window_open.png is the picture the README shows. Real pauses (no PauseRecorder): the
+// read-all at "Open" waits for the simulator's answers as on a real line.
+TEST(Screenshot, MainWindowWithAPortOpen) {
     SimProcess sim({"--model", "LX-1608", "--serial", "LX24A00017", "--firmware", "2.5.0", "--fpga", "1.3", "--build",
                     "20130225", "--channels", "16", "--switches", "1,0,1,0"});
     ASSERT_FALSE(sim.devicePath().empty()) << sim.ErrorOutput();
     const QString path = QString::fromStdString(sim.devicePath());
+    ClearAddedPortPaths();
     AddPortPath(path);
+    FakePlatform fakes;
     PanelPlatform platform = fakes.Make();
     platform.listPorts = [path] {
         const int n = PortNumberForPath(path);
@@ -152,24 +173,6 @@ TEST_F(ScreenshotTest, MainWindowWithAPortOpen) {
     EXPECT_GT(InkShare(shot.copy(row16)), 0.02);
     panel->OnClosePort();
     ClearAddedPortPaths();
-}
-
-TEST_F(ScreenshotTest, PicturesAtTheirSizes) {
-    EXPECT_EQ(LoadBitmapResource(IDB_ABOUT).size(), QSize(kAboutBitmapWidth, kAboutBitmapHeight));
-    EXPECT_EQ(LoadBitmapResource(IDB_TRIGGER_HELP).size(), QSize(kHelpBitmapWidth, kHelpBitmapHeight));
-    EXPECT_TRUE(LoadBitmapResource(999).isNull());
-    EXPECT_FALSE(LoadIconResource(IDI_MAINFRAME).isNull());
-    EXPECT_TRUE(LoadIconResource(IDB_ABOUT).isNull());
-
-    const QImage help = PaintTriggerHelpPicture();
-    ASSERT_TRUE(help.save(ShotPath(QStringLiteral("help_picture.png"))));
-    EXPECT_GT(InkShare(help), 0.02);
-    ASSERT_TRUE(PaintIcon(64).save(ShotPath(QStringLiteral("icon.png"))));
-
-    CHelpDlg dialog(nullptr);
-    dialog.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-    ASSERT_TRUE(dialog.grab().save(ShotPath(QStringLiteral("help_window.png"))));
 }
 
 }  // namespace
