@@ -1,11 +1,15 @@
 // Renders the main window offscreen to PNG files in the build folder (screenshots/), with window
-// mode off and on, plus the splash and the help picture, for a person to look at; and checks
-// what a picture can tell: in window mode every group box is inside the window and drawn.
+// mode off and on and with a port open on lumitrax-sim, plus the splash and the help picture, for
+// a person to look at; and checks what a picture can tell: in window mode every group box is
+// inside the window and drawn.
 #include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QComboBox>
 #include <QPixmap>
 #include <QSlider>
 #include <QTest>
@@ -17,6 +21,7 @@
 #include "help_dialog.h"
 #include "main_dialog.h"
 #include "port_list.h"
+#include "sim_process.h"
 #include "test_panel_fakes.h"
 
 namespace {
@@ -127,6 +132,47 @@ TEST_F(ScreenshotTest, PicturesAtTheirSizes) {
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     ASSERT_TRUE(dialog.grab().save(ShotPath(QStringLiteral("help_window.png"))));
+}
+
+// The window as an operator sees it on a controller: lumitrax-sim's port open with 16 channels.
+// main_window_open.png is the picture the README shows. Real pauses (no PauseRecorder): the
+// read-all at "Open" waits for the simulator's answers as on a real line.
+TEST(Screenshot, MainWindowWithAPortOpen) {
+    SimProcess sim({"--model", "LX-1608", "--serial", "LX24A00017", "--firmware", "2.5.0", "--fpga", "1.3", "--build",
+                    "20130225", "--channels", "16", "--switches", "1,0,1,0"});
+    ASSERT_FALSE(sim.devicePath().empty()) << sim.ErrorOutput();
+    const QString path = QString::fromStdString(sim.devicePath());
+    ClearAddedPortPaths();
+    AddPortPath(path);
+    FakePlatform fakes;
+    PanelPlatform platform = fakes.Make();
+    platform.listPorts = [path] {
+        const int n = PortNumberForPath(path);
+        return std::vector<PortEntry>{{n, path, QString(), QStringLiteral("COM%1 %2").arg(n).arg(path)}};
+    };
+    CMainDlg dlg(nullptr, platform);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    CControlPanelDlg* panel = dlg.Panel();
+    panel->OnSetWindowMode();
+    panel->m_editChannelInput->setText(QStringLiteral("16"));
+    panel->m_comboPort->setCurrentIndex(0);
+    panel->OnOpenPort();
+    ASSERT_EQ(panel->m_bPortOpen, 1);
+    for (int i = 0; i < 16; ++i) {
+        panel->m_sliderBright[i]->setValue(64 * i);
+    }
+    panel->OnStatusRefresh();
+    QTest::qWait(50);
+    const QImage shot = dlg.grab().toImage();
+    ASSERT_TRUE(shot.save(ShotPath(QStringLiteral("main_window_open.png"))));
+    EXPECT_EQ(panel->m_editModel->text(), QStringLiteral("LX-1608"));
+    // The sixteenth row is drawn inside the window.
+    const QRect row16(panel->m_sliderBright[15]->mapTo(&dlg, QPoint(0, 0)), panel->m_sliderBright[15]->size());
+    EXPECT_TRUE(dlg.rect().contains(row16));
+    EXPECT_GT(InkShare(shot.copy(row16)), 0.02);
+    panel->OnClosePort();
+    ClearAddedPortPaths();
 }
 
 }  // namespace
