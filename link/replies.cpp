@@ -120,22 +120,44 @@ public:
 
 private:
     // Whether an out-of-range number [begin, end) is too large rather than too small. The
-    // text decides, not a wider parse: "1e400" is beyond a double as well.
+    // text decides, not a wider parse: "1e400" is beyond a double as well. What counts is
+    // where the first non-zero digit stands once the exponent is applied, so "1000e-2" style
+    // numbers with a long whole part and "0.0001e5" style ones with a long fraction go the
+    // right way. Out of range means far beyond 1 either way, so the side of 1 is enough.
     static bool Overflows(const char* begin, const char* end, bool hex) {
         const char exponentMark = hex ? 'p' : 'e';
+        const long digitWeight = hex ? 4 : 1;  // a hex digit is four binary places
+        constexpr long kLimit = 1L << 40;      // far beyond any float, and no overflow here
         const char* p = begin;
-        bool nonZeroWhole = false;
-        while (p < end && *p != '.' && (*p | 0x20) != exponentMark) {
-            nonZeroWhole = nonZeroWhole || (*p != '0');
-            ++p;
+        long position = 0;  // places of the first non-zero digit: 1 for "5", 0 for ".5", -1 ".05"
+        bool seenNonZero = false;
+        bool inFraction = false;
+        for (; p < end && (*p | 0x20) != exponentMark; ++p) {
+            if (*p == '.') {
+                inFraction = true;
+            } else if (seenNonZero) {
+                if (!inFraction && position < kLimit) position += digitWeight;
+            } else if (*p != '0') {
+                seenNonZero = true;
+                position = inFraction ? position : digitWeight;
+            } else if (inFraction && position > -kLimit) {
+                position -= digitWeight;
+            }
         }
-        while (p < end && (*p | 0x20) != exponentMark) {
-            ++p;
+        if (!seenNonZero) {
+            return false;
         }
+        long exponent = 0;
         if (p < end) {
-            return p + 1 < end && p[1] != '-';  // a positive exponent made it too large
+            ++p;
+            const bool negative = p < end && *p == '-';
+            if (p < end && (*p == '-' || *p == '+')) ++p;
+            for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+                if (exponent < kLimit) exponent = exponent * 10 + (*p - '0');
+            }
+            exponent = negative ? -exponent : exponent;
         }
-        return nonZeroWhole;  // no exponent: a long whole part is too large, a long fraction small
+        return position + exponent > 0;
     }
     static int HexDigit(char c) {
         if (c >= '0' && c <= '9') return c - '0';

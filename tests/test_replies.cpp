@@ -140,6 +140,24 @@ const ReplyCase kCases[] = {
          EXPECT_TRUE(std::isinf(s.bandwidthLow[6]));
          EXPECT_FLOAT_EQ(s.bandwidthHigh[6], 0.0f);
      }},
+    // The exponent and the place of the first digit together decide which way a number
+    // beyond a float goes: a long whole part with a negative exponent is still too large,
+    // a long run of fraction zeros with a positive exponent still too small.
+    {"getbandwidthex 7 1" + std::string(45, '0') + "e-5 0." + std::string(50, '0') + "1e5", 68,
+     [](const DeviceState& s) {
+         EXPECT_TRUE(std::isinf(s.bandwidthLow[7]) && s.bandwidthLow[7] > 0);
+         EXPECT_FLOAT_EQ(s.bandwidthHigh[7], 0.0f);
+     }},
+    {"getbandwidthex 8 -0x1" + std::string(40, '0') + "p-20 0x0.0" + std::string(50, '0') + "1p20", 68,
+     [](const DeviceState& s) {
+         EXPECT_TRUE(std::isinf(s.bandwidthLow[8]) && s.bandwidthLow[8] < 0);
+         EXPECT_FLOAT_EQ(s.bandwidthHigh[8], 0.0f);
+     }},
+    {"getbandwidthex 9 1e99999999999999999999 1e-99999999999999999999", 68,
+     [](const DeviceState& s) {
+         EXPECT_TRUE(std::isinf(s.bandwidthLow[9]));
+         EXPECT_FLOAT_EQ(s.bandwidthHigh[9], 0.0f);
+     }},
     {"getbrightness 1e400 0 5", 42, nullptr},
     {"getmodelch 1e400", 11, [](const DeviceState& s) { EXPECT_EQ(s.modelChannels, INT32_MAX); }},
     {"getbandwidthex 3 --1 2", 68, nullptr},
