@@ -42,7 +42,7 @@ private:
     int len_ = 0;
 };
 
-struct Spec {
+struct Conversion {
     bool left = false;
     bool zero = false;
     int width = 0;
@@ -51,45 +51,45 @@ struct Spec {
 };
 
 // Reads the flags, width, precision and conversion after a '%'; p is left on the conversion.
-bool ParseSpec(const char*& p, Spec& spec) {
+bool ParseConversion(const char*& p, Conversion& conv) {
     for (;; ++p) {
         if (*p == '-') {
-            spec.left = true;
+            conv.left = true;
         } else if (*p == '0') {
-            spec.zero = true;
+            conv.zero = true;
         } else {
             break;
         }
     }
     while (*p >= '0' && *p <= '9') {
-        spec.width = spec.width * 10 + (*p - '0');
-        if (spec.width > 200) {
+        conv.width = conv.width * 10 + (*p - '0');
+        if (conv.width > 200) {
             return false;
         }
         ++p;
     }
     if (*p == '.') {
         ++p;
-        spec.precision = 0;
+        conv.precision = 0;
         while (*p >= '0' && *p <= '9') {
-            spec.precision = spec.precision * 10 + (*p - '0');
-            if (spec.precision > 60) {
+            conv.precision = conv.precision * 10 + (*p - '0');
+            if (conv.precision > 60) {
                 return false;
             }
             ++p;
         }
     }
-    spec.conversion = *p;
-    return spec.conversion != '\0';
+    conv.conversion = *p;
+    return conv.conversion != '\0';
 }
 
 // Digits of one conversion (sign included); false for an unknown conversion or kind mismatch.
-bool Convert(const Spec& spec, const CArg& arg, char* digits, std::size_t size, std::size_t& n) {
+bool Convert(const Conversion& conv, const CArg& arg, char* digits, std::size_t size, std::size_t& n) {
     std::to_chars_result r{};
     const auto asInt32 = [&arg] {
         return static_cast<std::uint32_t>(static_cast<unsigned long long>(arg.integer));
     };
-    switch (spec.conversion) {
+    switch (conv.conversion) {
     case 'd':
     case 'i':
         if (arg.kind != CArg::Integer) {
@@ -109,7 +109,7 @@ bool Convert(const Spec& spec, const CArg& arg, char* digits, std::size_t size, 
             return false;
         }
         r = std::to_chars(digits, digits + size, asInt32(), 16);
-        if (r.ec == std::errc() && spec.conversion == 'X') {
+        if (r.ec == std::errc() && conv.conversion == 'X') {
             for (char* c = digits; c < r.ptr; ++c) {
                 if (*c >= 'a' && *c <= 'f') {
                     *c = static_cast<char>(*c - 'a' + 'A');
@@ -130,12 +130,12 @@ bool Convert(const Spec& spec, const CArg& arg, char* digits, std::size_t size, 
             n = v < 0 ? 4 : 3;
             return true;
         }
-        if (spec.conversion == 'f') {
+        if (conv.conversion == 'f') {
             r = std::to_chars(digits, digits + size, v, std::chars_format::fixed,
-                              spec.precision < 0 ? 6 : spec.precision);
+                              conv.precision < 0 ? 6 : conv.precision);
         } else {
             r = std::to_chars(digits, digits + size, v, std::chars_format::general,
-                              spec.precision < 0 ? 6 : (spec.precision == 0 ? 1 : spec.precision));
+                              conv.precision < 0 ? 6 : (conv.precision == 0 ? 1 : conv.precision));
         }
         break;
     }
@@ -181,31 +181,31 @@ bool CFormatTo(char* buffer, int limit, int& length, const char* format, const C
             }
             continue;
         }
-        Spec spec;
-        if (!ParseSpec(p, spec) || next >= count) {
+        Conversion conv;
+        if (!ParseConversion(p, conv) || next >= count) {
             return false;
         }
         const CArg& arg = args[next++];
         const char* body = digits;
         std::size_t n = 0;
-        if (spec.conversion == 's') {
+        if (conv.conversion == 's') {
             if (arg.kind != CArg::Text) {
                 return false;
             }
             body = arg.text;
             n = std::strlen(arg.text);
-            if (spec.precision >= 0 && n > static_cast<std::size_t>(spec.precision)) {
-                n = static_cast<std::size_t>(spec.precision);
+            if (conv.precision >= 0 && n > static_cast<std::size_t>(conv.precision)) {
+                n = static_cast<std::size_t>(conv.precision);
             }
-        } else if (!Convert(spec, arg, digits, sizeof digits, n)) {
+        } else if (!Convert(conv, arg, digits, sizeof digits, n)) {
             return false;
         }
-        const int pad = spec.width > static_cast<int>(n) ? spec.width - static_cast<int>(n) : 0;
-        if (spec.left) {
+        const int pad = conv.width > static_cast<int>(n) ? conv.width - static_cast<int>(n) : 0;
+        if (conv.left) {
             if (!out.Put(body, n) || !out.Pad(' ', pad)) {
                 return false;
             }
-        } else if (spec.zero && spec.conversion != 's' && spec.conversion != 'c') {
+        } else if (conv.zero && conv.conversion != 's' && conv.conversion != 'c') {
             // Zeros go between the sign and the digits.
             std::size_t sign = (n > 0 && body[0] == '-') ? 1 : 0;
             if (!out.Put(body, sign) || !out.Pad('0', pad) || !out.Put(body + sign, n - sign)) {

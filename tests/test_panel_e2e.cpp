@@ -17,28 +17,12 @@
 #include <vector>
 
 #include "control_panel.h"
+#include "sim_panel.h"
 #include "sim_process.h"
 #include "test_panel_fakes.h"
 
 namespace {
 
-// A panel whose port list holds just the given device paths.
-std::unique_ptr<CControlPanelDlg> MakePanel(QWidget* host, FakePlatform& fakes, std::vector<QString> paths) {
-    PanelPlatform platform = fakes.Make();
-    platform.listPorts = [paths] {
-        std::vector<PortEntry> entries;
-        for (const QString& path : paths) {
-            AddPortPath(path);
-            const int n = PortNumberForPath(path);
-            entries.push_back({n, path, QString(), QStringLiteral("COM%1 %2").arg(n).arg(path)});
-        }
-        return entries;
-    };
-    platform.isApplicationActive = [] { return true; };
-    auto panel = std::make_unique<CControlPanelDlg>(host, platform);
-    panel->Create();
-    return panel;
-}
 
 QStringList Messages(const CControlPanelDlg& panel) {
     QStringList lines;
@@ -60,7 +44,7 @@ TEST(PanelEndToEnd, OpenShowsTheControllerAndASliderMoveReachesIt) {
     ASSERT_FALSE(sim.devicePath().empty()) << sim.ErrorOutput();
     QDialog host;
     FakePlatform fakes;
-    auto panel = MakePanel(&host, fakes, {QString::fromStdString(sim.devicePath())});
+    auto panel = MakeSimPanel(&host, fakes, {QString::fromStdString(sim.devicePath())});
 
     OpenFirstPort(*panel, 4);
     ASSERT_EQ(panel->m_bPortOpen, 1) << Messages(*panel).join(QLatin1Char('|')).toStdString();
@@ -105,7 +89,7 @@ TEST(PanelEndToEnd, SearchFindsTheControllerAndNotASilentOne) {
     FakePlatform fakes;
     const QString found = QString::fromStdString(sim.devicePath());
     const QString mute = QString::fromStdString(silent.devicePath());
-    auto panel = MakePanel(&host, fakes, {mute, found});
+    auto panel = MakeSimPanel(&host, fakes, {mute, found});
 
     panel->OnSearchPorts();
     const QStringList lines = Messages(*panel);
@@ -114,7 +98,7 @@ TEST(PanelEndToEnd, SearchFindsTheControllerAndNotASilentOne) {
     EXPECT_EQ(lines.filter(QStringLiteral("LX-S")).size(), 1);
     EXPECT_FALSE(lines.contains(QStringLiteral("not found")));
 
-    auto lonely = MakePanel(&host, fakes, {mute});
+    auto lonely = MakeSimPanel(&host, fakes, {mute});
     lonely->OnSearchPorts();
     EXPECT_EQ(Messages(*lonely).value(0), QStringLiteral("not found"));
 }
@@ -124,7 +108,7 @@ TEST(PanelEndToEnd, AControllerThatHangsUpLeavesTheWindowWorking) {
     const std::string linkPath = dir.filePath(QStringLiteral("controller")).toStdString();
     QDialog host;
     FakePlatform fakes;
-    auto panel = MakePanel(&host, fakes, {QString::fromStdString(linkPath)});
+    auto panel = MakeSimPanel(&host, fakes, {QString::fromStdString(linkPath)});
     {
         SimProcess sim({"--hangup-after", "5", "--serial", "HUP-1", "--link", linkPath});
         ASSERT_FALSE(sim.devicePath().empty());
@@ -152,7 +136,7 @@ TEST(PanelEndToEnd, ApplyToModuleChangesTheControllerAndRefreshShowsIt) {
     ASSERT_FALSE(sim.devicePath().empty());
     QDialog host;
     FakePlatform fakes;
-    auto panel = MakePanel(&host, fakes, {QString::fromStdString(sim.devicePath())});
+    auto panel = MakeSimPanel(&host, fakes, {QString::fromStdString(sim.devicePath())});
     OpenFirstPort(*panel, 4);
     ASSERT_EQ(panel->m_bPortOpen, 1);
     ASSERT_EQ(panel->m_editSerial->text(), QStringLiteral("OLD-SN"));

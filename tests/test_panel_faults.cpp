@@ -25,27 +25,12 @@
 #include "control_panel.h"
 #include "port_list.h"
 #include "serial_port.h"
+#include "sim_panel.h"
 #include "sim_process.h"
 #include "test_panel_fakes.h"
 
 namespace {
 
-std::unique_ptr<CControlPanelDlg> MakePanel(QWidget* host, FakePlatform& fakes, const std::vector<QString>& paths) {
-    PanelPlatform platform = fakes.Make();
-    platform.listPorts = [paths] {
-        std::vector<PortEntry> entries;
-        for (const QString& path : paths) {
-            AddPortPath(path);
-            const int n = PortNumberForPath(path);
-            entries.push_back({n, path, QString(), QStringLiteral("COM%1 %2").arg(n).arg(path)});
-        }
-        return entries;
-    };
-    platform.isApplicationActive = [] { return true; };
-    auto panel = std::make_unique<CControlPanelDlg>(host, platform);
-    panel->Create();
-    return panel;
-}
 
 QString Row(const CControlPanelDlg& panel, int row) {
     QListWidgetItem* item = panel.m_listMessages->item(row);
@@ -112,7 +97,7 @@ TEST(PanelFaults, PathsThatAreNoSerialPortSayWhy) {
         SCOPED_TRACE(c.path.toStdString());
         QDialog host;
         FakePlatform fakes;
-        auto panel = MakePanel(&host, fakes, {c.path, Path(good)});
+        auto panel = MakeSimPanel(&host, fakes, {c.path, Path(good)});
         OpenPortAt(*panel, 0);
         ExpectRefusedThenRecovers(*panel, c.path, c.cause);
         EXPECT_TRUE(fakes.messageBox->shown.empty());
@@ -141,7 +126,7 @@ TEST(PanelFaults, APortHeldByAnotherProgramIsReportedAndOpensOnceFreed) {
 
     QDialog host;
     FakePlatform fakes;
-    auto panel = MakePanel(&host, fakes, {Path(held), Path(good)});
+    auto panel = MakeSimPanel(&host, fakes, {Path(held), Path(good)});
     OpenPortAt(*panel, 0);
     ASSERT_EQ(other.state(), QProcess::Running) << "the other program let go too early";
     ExpectRefusedThenRecovers(*panel, Path(held), QStringLiteral("held by another program"));
@@ -168,7 +153,7 @@ TEST(PanelFaults, ADeviceWithoutPermissionNamesItsGroup) {
 
     QDialog host;
     FakePlatform fakes;
-    auto panel = MakePanel(&host, fakes, {path, Path(good)});
+    auto panel = MakeSimPanel(&host, fakes, {path, Path(good)});
     if (::geteuid() == 0) {
         // Root opens any device, so the refusal cannot happen here; the sentence the operator
         // would get is still built from the device's real group.
@@ -199,7 +184,7 @@ TEST(PanelFaults, LateAndNoisyControllersStillShowTheirIdentity) {
         ASSERT_FALSE(sim.devicePath().empty()) << sim.ErrorOutput();
         QDialog host;
         FakePlatform fakes;
-        auto panel = MakePanel(&host, fakes, {Path(sim)});
+        auto panel = MakeSimPanel(&host, fakes, {Path(sim)});
         OpenPortAt(*panel, 0, 16);
         ASSERT_EQ(panel->m_bPortOpen, 1) << AllMessages(*panel).toStdString();
         EXPECT_EQ(panel->m_editModel->text(), QStringLiteral("LX-NOISY"));
@@ -230,7 +215,7 @@ TEST(PanelFaults, AfterAHangUpTheWindowIdles) {
     const std::string linkPath = dir.filePath(QStringLiteral("controller")).toStdString();
     QDialog host;
     FakePlatform fakes;
-    auto panel = MakePanel(&host, fakes, {QString::fromStdString(linkPath)});
+    auto panel = MakeSimPanel(&host, fakes, {QString::fromStdString(linkPath)});
     SimProcess sim({"--hangup-after", "5", "--link", linkPath});
     ASSERT_FALSE(sim.devicePath().empty());
     OpenPortAt(*panel, 0);
