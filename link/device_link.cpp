@@ -149,17 +149,21 @@ void DeviceLink::ClosePort() {
     linePos = 0;
 }
 
-void DeviceLink::SendCommand(int id, const void* args) {
+DeviceLink::SendResult DeviceLink::SendCommand(int id, const void* args) {
     if (!serialPort) {
-        return;
+        return SendResult::NotOpen;
     }
     EncodedCommand cmd;
     if (EncodeCommand(id, args, cmd) != EncodeResult::Ok) {
-        return;
+        return SendResult::NotEncoded;
     }
-    serialPort->WriteData(cmd.bytes, cmd.length);
+    const std::uint32_t written = serialPort->WriteData(cmd.bytes, cmd.length);
     PushLogLine(cmd.logText);
+    if (observer_) {
+        observer_(true, cmd.logText + 3);
+    }
     Pause(kCommandPauseMs);
+    return written == cmd.length ? SendResult::Sent : SendResult::WriteFailed;
 }
 
 void DeviceLink::OnSerialReceive(int portNumber) {
@@ -201,6 +205,9 @@ void DeviceLink::ReceivePending() {
             std::lock_guard lock(mutex_);
             PushLogLineLocked(line);
             DispatchReplyLine(line, state, replySeen);
+            if (observer_) {
+                observer_(false, line);
+            }
         }
     }
 }

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -61,10 +62,26 @@ public:
     // Why the last OpenPort that returned 0 failed; None after a success. Window thread.
     OpenFailure LastOpenFailure() const { return lastOpenFailure_; }
 
+    // What became of one SendCommand.
+    enum class SendResult {
+        Sent,         // written whole, logged, paced
+        NotOpen,      // no port open: nothing written
+        NotEncoded,   // unknown id, no bytes, longer than 63 characters or no block: nothing written
+        WriteFailed,  // the port took fewer bytes than the command has (connection gone or stalled)
+    };
+
     // Encodes and writes one command, logs "-> " and its text, pauses 10 ms. Does nothing
     // (no write, no log, no pause) with no port open, an unknown id, a command without bytes,
-    // a command longer than 63 characters, or a command whose block is missing.
-    void SendCommand(int id, const void* args);
+    // a command longer than 63 characters, or a command whose block is missing. The panel
+    // ignores the result; tools act on it.
+    SendResult SendCommand(int id, const void* args);
+
+    // Sees every command written (sent = true, its log text without "-> ") and every line
+    // received (sent = false), as the traffic log gets them but without its bounds: on the
+    // thread that sends, or on the receive thread with the link's lock held (the observer
+    // must not call back into the link). Set it while no port is open.
+    using TrafficObserver = std::function<void(bool sent, const char* text)>;
+    void SetTrafficObserver(TrafficObserver observer) { observer_ = std::move(observer); }
 
     // Receive callback handed to CPortwire::Create: runs ReceivePending on the link that has
     // port portNumber open (on currentLink when none has).
@@ -101,4 +118,5 @@ private:
     OpenFailure lastOpenFailure_ = OpenFailure::None;
     int openPortNumber_ = 0;  // the number of the open port (window thread)
     CloseAction closeAction_ = CloseAction::SwitchAllOff;
+    TrafficObserver observer_;
 };

@@ -1,0 +1,249 @@
+#pragma once
+// lumitrax::Controller: one Lumitrax LED lighting controller on one port.
+//
+//   #include <lumitrax/controller.h>
+//   lumitrax::Controller c{"/dev/ttyUSB0"};   // throws lumitrax::Error with the reason
+//   lumitrax::Identity id = c.identity();
+//   c.setBrightness(3, 512);                   // channel 1..16, brightness 0..1024
+//
+// Conventions of every call:
+// - Channels are counted 1..16, trigger rows 1..4, memories 0..9, as the operator's panel
+//   shows them. Texts are UTF-8; the controller's own 8-bit text (Korean in code page 949)
+//   is converted both ways, and bytes that do not decode survive the round trip.
+// - Arguments are checked before anything is written: an out-of-range value throws
+//   Error(ErrorKind::Argument) and nothing reaches the line.
+// - Every command is followed by the controller's 10 ms pacing. A call returns when the
+//   controller has answered every command it sent (then a quiet gap of 20 ms, in which a
+//   late "error" line is still caught), not after a fixed wait. No answer within the
+//   timeout (default 1000 ms, counted from the last command sent) throws
+//   Error(ErrorKind::NoAnswer); a reply line whose first word is "error" throws
+//   Error(ErrorKind::Refused) with that line. Success is never reported for either.
+// - A connection that is lost throws Error(ErrorKind::Port) at the next call.
+// - Destroying a Controller closes the port and leaves the lights as they are: it sends
+//   nothing.
+//
+// Threads: the library runs its own receive thread per port and needs no Qt object, event
+// loop or application object from its caller. A Controller may be called from any thread;
+// its calls are serialised (one runs, others wait for it). cancel() may be called from any
+// thread and from a signal handler. Use one Controller per port: a second Controller on a
+// port that one holds fails with ErrorKind::Port.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "lumitrax/configuration.h"
+#include "lumitrax/error.h"
+#include "lumitrax/export.h"
+
+namespace lumitrax {
+
+constexpr int kChannels = 16;        // channels 1..16
+constexpr int kMaxBrightness = 1024; // brightness 0..1024
+constexpr int kTriggerRows = 4;      // trigger rows 1..4
+constexpr int kMemories = 10;        // bright and trigger memories 0..9
+constexpr int kMaxTriggerUs = 4000;  // trigger delay and on time 1..4000 us
+constexpr int kDefaultTimeoutMs = 1000;
+// The longest raw command text: the link carries at most 63 characters per command, the
+// carriage return that raw() adds included.
+constexpr int kMaxRawLength = 62;
+
+// The library's version, the same as the programs' --version ("2.5.0").
+LUMITRAX_API const char* version() noexcept;
+
+struct Identity {
+    std::string model;         // module name, at most 31 characters
+    std::string serialNumber;  // at most 15 characters
+    int moduleId = 0;
+    std::string firmware;
+    std::string fpga;          // may be empty
+    std::string build;
+};
+
+struct ChannelState {
+    int channel = 0;      // 1..16
+    int brightness = 0;   // as the controller reports it
+    bool on = false;
+};
+
+enum class Edge { Positive, Negative };
+
+struct TriggerRow {
+    int row = 1;          // 1..4
+    bool enable = false;
+    Edge edge = Edge::Positive;
+    int delayUs = 1;      // 1..4000
+    int onUs = 1;         // 1..4000
+    int offUs = 0;        // read only: the controller keeps ten times the on time
+};
+
+struct Switches {
+    bool mode = false;
+    bool grab = false;
+    bool hold = false;
+    bool highLow = false;
+};
+
+// The controller's own error status ("code:%d,%xh" on the panel).
+struct ErrorStatus {
+    int code = 0;
+    int detail = 0;
+};
+
+// Everything the read-all reports.
+struct State {
+    Identity identity;
+    int modelChannels = 0;
+    int triggerChannels = 0;
+    int offset = 0;
+    Features features;
+    Switches switches;
+    ErrorStatus errorStatus;
+    bool out0 = false;
+    bool out1 = false;
+    bool in0 = false;
+    bool in1 = false;
+    int tof = 0;                  // the "TOF" input
+    int brightMemory = 0;         // current bright memory 0..9
+    int triggerMemory = 0;        // current trigger memory 0..9
+    std::array<ChannelState, kChannels> channels{};   // of the current bright memory
+    std::array<TriggerRow, kTriggerRows> triggers{};  // of the current trigger memory
+    std::array<DacRow, kChannels> dac{};
+};
+
+// Which way a line of traffic went (setTrafficHandler).
+enum class Direction { Sent, Received };
+
+class LUMITRAX_API Controller {
+public:
+    // Opens target: a device path ("/dev/ttyUSB0", "/dev/serial/by-id/...", a pseudo-terminal)
+    // or "COM<n>" as ports() lists it. 115200 baud, 8 data bits, no parity, 1 stop bit, no flow
+    // control. Sends nothing. Throws Error(Port) with the reason (missing, no permission and
+    // what to do, held by another program, not a serial device).
+    explicit Controller(const std::string& target, int timeoutMs = kDefaultTimeoutMs);
+    // Closes the port; sends nothing, so the lights stay as they are.
+    ~Controller();
+
+    Controller(const Controller&) = delete;
+    Controller& operator=(const Controller&) = delete;
+
+    const std::string& target() const noexcept;
+
+    // How long a call waits for answers after its last command: 1..600000 ms.
+    void setTimeout(int milliseconds);
+    int timeout() const noexcept;
+
+    // Called with every command sent (its text without the carriage return; the binary
+    // packet as "(brightness packet)") and every line received, on the thread that sent it or
+    // on the receive thread. For logging; it must not call back into this Controller.
+    void setTrafficHandler(std::function<void(Direction, const std::string&)> handler);
+
+    // Sends getmoduleinfo, getbuildinfo, getfwversioninfo, getfpgaversioninfo, getsn and
+    // getmoduleid; waits for their answers.
+    Identity identity();
+
+    // The read-all: identity, switches, configuration, error status, memories, DAC table,
+    // brightness and on state of the current bright memory, trigger rows 1..4 of the current
+    // trigger memory, inputs and outputs (30 queries, ~0.3 s). Sends only queries.
+    State state();
+
+    // "# <channel-1> <value>". channel 1..16, value 0..1024. Waits for the acknowledgement.
+    void setBrightness(int channel, int value);
+    // The same for channels 1..16 in turn (16 commands).
+    void setAllBrightness(int value);
+    // All 16 values (0..1024 each) in one 38-byte binary packet.
+    void setBrightnessPacket(const std::array<int, kChannels>& values);
+
+    // Switches the given channels (1..16, at least one) on or off and leaves the others as
+    // they are: reads the current bright memory's on mask (getbrightindex, getonex), then sends
+    // one "setonex" with those bits changed. Returns the mask sent (bit 0 = channel 1).
+    std::uint16_t switchChannels(const std::vector<int>& channels, bool on);
+    // One "setonex 0000ffff" or "setonex 00000000"; returns the mask sent.
+    std::uint16_t switchAll(bool on);
+
+    // "settrigger": row 1..4, delayUs and onUs 1..4000; the controller is sent the times minus
+    // one and an off time of ten times the sent on time.
+    void setTrigger(const TriggerRow& row);
+    // "setoneshottrig": fires one trigger with the settings the controller holds.
+    void fireOneShot();
+
+    // "savebright M" / "savetrigger M", memory 0..9. The controller writes its flash; the call
+    // returns on its acknowledgement.
+    void saveBrightMemory(int memory);
+    void saveTriggerMemory(int memory);
+    // "loadbright M", then the brightness and on mask it brought back.
+    std::array<ChannelState, kChannels> loadBrightMemory(int memory);
+    // "loadtrigger M", then trigger rows 1..4 it brought back.
+    std::array<TriggerRow, kTriggerRows> loadTriggerMemory(int memory);
+
+    // The controller's configuration with every field present, as read-config saves it.
+    Configuration readConfiguration();
+
+    // Writes a configuration into the controller. Every value is checked and every command
+    // built before the first is sent (Error(Argument) on a bad one, nothing sent). The fields
+    // the configuration lacks, and the trigger channel count, on/off input, soft start and
+    // trigger input switches that no file holds, are first read from the controller and sent
+    // as it has them. Steps, in order, each waiting for its answers: "identity and switches"
+    // (setsn ... setdebug), "save serial number" (savesn, then 500 ms for the flash),
+    // "save module ID" (saveid, 500 ms), "DAC table" (setbandwidth, setbandwidthex 0..15),
+    // "offset" (setoffset), "save model" (setmodelsave, 500 ms). The model name has no
+    // command and is not sent. An error in a step, or cancel(), ends the write after the
+    // command on the line and throws with stepsWritten()/stepsNotWritten().
+    // progress, when given, is called with each step's name once it was written.
+    void applyConfiguration(const Configuration& configuration,
+                            const std::function<void(const std::string& step)>& progress = {});
+
+    // The fields configuration holds that the controller does not have, in file order. Each
+    // field is compared as apply sends it: ID and channel count as their low byte, offset as
+    // its low 16 bits, switches as on/off, DAC values with six decimals, texts exactly.
+    std::vector<Difference> verifyConfiguration(const Configuration& configuration);
+
+    // Sends text (no line break, at most kMaxRawLength bytes once encoded) and a carriage
+    // return, then collects the reply lines for exactly timeout(). Throws Refused when one of
+    // them starts with "error", NoAnswer when none came.
+    std::vector<std::string> raw(const std::string& text);
+
+    // Calls onLine with every line received, on the calling thread, until onLine returns
+    // false or cancel() is called (then it returns normally). Throws Error(Port) when the
+    // connection is lost.
+    void monitor(const std::function<bool(const std::string& line)>& onLine);
+
+    // Asks the running call to stop: a multi-command write finishes the command on the line
+    // and throws Error(Interrupted); monitor() returns. The flag clears when a call starts.
+    // Async-signal-safe.
+    void cancel() noexcept;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+// A port the system lists, or one named on a command line.
+struct PortInfo {
+    std::string name;         // "COM3": the number stays with the device for the process's life
+    std::string path;         // "/dev/ttyUSB0"
+    std::string description;  // "FT232R USB UART", may be empty
+};
+
+// The ports of the system in its enumeration order.
+LUMITRAX_API std::vector<PortInfo> listPorts();
+
+struct SearchResult {
+    std::string target;
+    bool found = false;
+    Identity identity;    // when found
+    std::string problem;  // when not found: why (did not open: the reason; or no answer)
+};
+
+// Probes every target side by side (each on a thread of its own): opens it, sends a carriage
+// return and "echo 0", asks for the identity and waits up to timeoutMs for it. A controller is
+// found when its model, firmware, build and serial number came. Results in the order of
+// targets. Leaves the lights as they are. Never throws for a port; Argument for a bad timeout.
+LUMITRAX_API std::vector<SearchResult> search(const std::vector<std::string>& targets,
+                                              int timeoutMs = kDefaultTimeoutMs);
+
+}  // namespace lumitrax

@@ -1,0 +1,470 @@
+#include "lumitrax/controller.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "configuration_internal.h"
+#include "controller_queries.h"
+#include "lumitrax/version.h"
+#include "pause.h"
+#include "port_list.h"
+#include "text.h"
+#include "wire.h"
+
+namespace lumitrax {
+
+using detail::Make;
+using detail::MakeText;
+using detail::Outgoing;
+
+namespace {
+
+// The controller writes its flash after these and gives no sign when it is done.
+constexpr int kFlashWaitMs = 500;
+constexpr int kMaxTimeoutMs = 600000;
+
+void Require(bool ok, const std::string& message) {
+    if (!ok) {
+        throw Error(ErrorKind::Argument, message);
+    }
+}
+
+void RequireChannel(int channel) {
+    Require(channel >= 1 && channel <= kChannels, "channel " + std::to_string(channel) + " is not 1..16");
+}
+
+void RequireBrightness(int value) {
+    Require(value >= 0 && value <= kMaxBrightness, "brightness " + std::to_string(value) + " is not 0..1024");
+}
+
+void RequireMemory(int memory) {
+    Require(memory >= 0 && memory < kMemories, "memory " + std::to_string(memory) + " is not 0..9");
+}
+
+bool ValidMemory(int m) { return m >= 0 && m < kMemories; }
+
+std::vector<Outgoing> ReadAllCommands() {
+    std::vector<Outgoing> c;
+    for (const int id : {CMD_GETMODULEINFO, CMD_GETBUILDINFO, CMD_GETUSEPACKET, CMD_GETTRIGCHANNEL, CMD_GETUSEONOFF,
+                         CMD_GETUSETRIG, CMD_GETSOFTSTART, CMD_GETUSEPWM, CMD_GETMODELCH, CMD_GETDEBUG,
+                         CMD_GETFWVERSIONINFO, CMD_GETFPGAVERSIONINFO, CMD_GETBANDWIDTH, CMD_GETOFFSET, CMD_GETONEX,
+                         CMD_GETERRSTATUS, CMD_GETBRIGHTINDEX, CMD_GETTRIGINDEX, CMD_GETSN, CMD_GETMODULEID}) {
+        c.push_back(Make(id));
+    }
+    c.push_back(Make(CMD_GETBANDWIDTHEX, OneValueArg{255}));
+    c.push_back(Make(CMD_GETBRIGHTNESS, OneValueArg{255}));
+    for (std::uint8_t k = 0; k < kTriggerRows; ++k) {
+        c.push_back(Make(CMD_GETTRIGGER, OneValueArg{k}));
+    }
+    for (const int id : {CMD_GETPORTSTATUS, CMD_GETTOTALONOFF, CMD_GETSWITCH}) {
+        c.push_back(Make(id));
+    }
+    return c;
+}
+
+Identity IdentityOf(const DeviceState& s) {
+    Identity id;
+    id.model = detail::FieldText(s.moduleName);
+    id.serialNumber = detail::FieldText(s.serialNumber);
+    id.moduleId = s.moduleId;
+    id.firmware = detail::FieldText(s.firmwareVersion);
+    id.fpga = detail::FieldText(s.fpgaVersion);
+    id.build = detail::FieldText(s.buildInfo);
+    return id;
+}
+
+std::array<ChannelState, kChannels> ChannelsOf(const DeviceState& s, int memory) {
+    std::array<ChannelState, kChannels> out{};
+    for (int i = 0; i < kChannels; ++i) {
+        out[static_cast<std::size_t>(i)].channel = i + 1;
+        if (ValidMemory(memory)) {
+            out[static_cast<std::size_t>(i)].brightness = s.brightness[memory][i];
+            out[static_cast<std::size_t>(i)].on = ((s.onMask[memory] >> i) & 1u) != 0;
+        }
+    }
+    return out;
+}
+
+std::array<TriggerRow, kTriggerRows> TriggersOf(const DeviceState& s, int memory) {
+    std::array<TriggerRow, kTriggerRows> out{};
+    for (int k = 0; k < kTriggerRows; ++k) {
+        TriggerRow& r = out[static_cast<std::size_t>(k)];
+        r.row = k + 1;
+        if (ValidMemory(memory)) {
+            const TriggerSetting& t = s.trigger[memory][k];
+            r.enable = t.enable != 0;
+            r.edge = t.edge == 0 ? Edge::Positive : Edge::Negative;
+            r.delayUs = t.delay + 1;
+            r.onUs = t.onTime + 1;
+            r.offUs = t.offTime;
+        }
+    }
+    return out;
+}
+
+// What the panel's "[Config]" group shows after its read-all.
+ModuleConfig ModuleOf(const DeviceState& s) {
+    ModuleConfig c;
+    c.model = QString::fromStdString(detail::FieldText(s.moduleName));
+    c.serial = QString::fromStdString(detail::FieldText(s.serialNumber));
+    c.id = s.moduleId;
+    c.channels = s.modelChannels;
+    c.offset = s.offset;
+    c.trigChannels = s.trigChannelCount;
+    c.usePwm = s.usePwm != 0 ? 1 : 0;
+    c.usePacket = s.usePacket != 0 ? 1 : 0;
+    c.useDebug = s.debug != 0 ? 1 : 0;
+    c.useOnOff = s.useOnOff != 0 ? 1 : 0;
+    c.useSoft = s.softStart != 0 ? 1 : 0;
+    c.useTrig = s.useTrig != 0 ? 1 : 0;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannels); ++i) {
+        c.bandwidthLow[i] = s.bandwidthLow[i];
+        c.bandwidthHigh[i] = s.bandwidthHigh[i];
+    }
+    return c;
+}
+
+State StateOf(const DeviceState& s) {
+    State st;
+    st.identity = IdentityOf(s);
+    st.modelChannels = s.modelChannels;
+    st.triggerChannels = s.trigChannelCount;
+    st.offset = s.offset;
+    st.features = {s.usePwm != 0, s.usePacket != 0, s.debug != 0, s.useTrig != 0, s.useOnOff != 0, s.softStart != 0};
+    st.switches = {s.switches[0] != 0, s.switches[1] != 0, s.switches[2] != 0, s.switches[3] != 0};
+    st.errorStatus = {s.errorCode, s.errorDetail};
+    st.out0 = s.out0 != 0;
+    st.out1 = s.out1 != 0;
+    st.in0 = s.in0 != 0;
+    st.in1 = s.in1 != 0;
+    st.tof = s.totalOnOff;
+    st.brightMemory = s.brightIndex;
+    st.triggerMemory = s.trigIndex;
+    st.channels = ChannelsOf(s, s.brightIndex);
+    st.triggers = TriggersOf(s, s.trigIndex);
+    for (int i = 0; i < kChannels; ++i) {
+        st.dac[static_cast<std::size_t>(i)] = DacRow{i + 1, s.bandwidthLow[i], s.bandwidthHigh[i]};
+    }
+    return st;
+}
+
+OneValueArg Byte(int v) { return {static_cast<std::uint8_t>(v & 0xFF)}; }
+
+struct Step {
+    std::string name;
+    std::vector<Outgoing> commands;
+    int waitAfterMs = 0;
+};
+
+// Every command of a configuration write, built (and so checked against the link's limits)
+// before the first is sent.
+std::vector<Step> ApplySteps(const ModuleConfig& c) {
+    std::vector<Step> steps;
+    steps.push_back({"identity and switches",
+                     {MakeText(CMD_SETSN, detail::EncodeFromUtf8(c.serial.toStdString())),
+                      Make(CMD_SETMODULEID, SignedValueArg{static_cast<std::int8_t>(static_cast<std::uint8_t>(c.id & 0xFF))}),
+                      Make(CMD_SETMODELCH, Byte(c.channels)), Make(CMD_SETTRIGCHANNEL, Byte(c.trigChannels)),
+                      Make(CMD_SETUSEPACKET, Byte(c.usePacket)), Make(CMD_SETUSEONOFF, Byte(c.useOnOff)),
+                      Make(CMD_SETSOFTSTART, Byte(c.useSoft)), Make(CMD_SETUSETRIG, Byte(c.useTrig)),
+                      Make(CMD_SETUSEPWM, Byte(c.usePwm)), Make(CMD_SETDEBUG, Byte(c.useDebug))},
+                     0});
+    steps.push_back({"save serial number", {Make(CMD_SAVESN)}, kFlashWaitMs});
+    steps.push_back({"save module ID", {Make(CMD_SAVEID)}, kFlashWaitMs});
+    Step dac{"DAC table", {Make(CMD_SETBANDWIDTH, BandwidthArg{0, c.bandwidthLow[0], c.bandwidthHigh[0]})}, 0};
+    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannels); ++i) {
+        dac.commands.push_back(Make(CMD_SETBANDWIDTHEX, BandwidthArg{static_cast<std::uint8_t>(i), c.bandwidthLow[i],
+                                                                     c.bandwidthHigh[i]}));
+    }
+    steps.push_back(std::move(dac));
+    steps.push_back({"offset", {Make(CMD_SETOFFSET, Value16Arg{static_cast<std::uint16_t>(c.offset & 0xFFFF)})}, 0});
+    steps.push_back({"save model", {Make(CMD_SETMODELSAVE)}, kFlashWaitMs});
+    return steps;
+}
+
+}  // namespace
+
+const char* version() noexcept { return LUMITRAX_VERSION; }
+
+struct Controller::Impl {
+    explicit Impl(const std::string& t) : target(t), wire(t) {}
+
+    std::string target;
+    std::atomic<int> timeoutMs{kDefaultTimeoutMs};
+    std::atomic<bool> cancelled{false};
+    std::mutex call;  // one call at a time
+    detail::Wire wire;
+
+    // Runs a call under the call lock with the cancel flag cleared.
+    template <typename F>
+    auto Run(F&& f) {
+        std::lock_guard lock(call);
+        cancelled.store(false);
+        if (!wire.Connected()) {
+            throw Error(ErrorKind::Port, target + ": the connection was lost");
+        }
+        return f();
+    }
+
+    DeviceState Ask(const std::vector<Outgoing>& commands) {
+        wire.Exchange(commands, timeoutMs.load());
+        return wire.Snapshot();
+    }
+};
+
+Controller::Controller(const std::string& target, int timeoutMs) {
+    Require(timeoutMs >= 1 && timeoutMs <= kMaxTimeoutMs, "the timeout is not 1..600000 ms");
+    d = std::make_unique<Impl>(target);
+    d->timeoutMs.store(timeoutMs);
+}
+
+Controller::~Controller() = default;
+
+const std::string& Controller::target() const noexcept { return d->target; }
+
+void Controller::setTimeout(int milliseconds) {
+    Require(milliseconds >= 1 && milliseconds <= kMaxTimeoutMs, "the timeout is not 1..600000 ms");
+    d->timeoutMs.store(milliseconds);
+}
+
+int Controller::timeout() const noexcept { return d->timeoutMs.load(); }
+
+void Controller::setTrafficHandler(std::function<void(Direction, const std::string&)> handler) {
+    d->wire.SetTraffic(std::move(handler));
+}
+
+Identity Controller::identity() {
+    return d->Run([this] {
+        return IdentityOf(d->Ask({Make(CMD_GETMODULEINFO), Make(CMD_GETBUILDINFO), Make(CMD_GETFWVERSIONINFO),
+                                  Make(CMD_GETFPGAVERSIONINFO), Make(CMD_GETSN), Make(CMD_GETMODULEID)}));
+    });
+}
+
+State Controller::state() {
+    return d->Run([this] { return StateOf(d->Ask(ReadAllCommands())); });
+}
+
+void Controller::setBrightness(int channel, int value) {
+    RequireChannel(channel);
+    RequireBrightness(value);
+    const Outgoing c = Make(CMD_SETBRIGHTNESS, BrightnessArg{static_cast<std::uint8_t>(channel - 1),
+                                                             static_cast<std::uint16_t>(value)});
+    d->Run([&] { d->Ask({c}); });
+}
+
+void Controller::setAllBrightness(int value) {
+    RequireBrightness(value);
+    std::vector<Outgoing> c;
+    for (std::uint8_t i = 0; i < kChannels; ++i) {
+        c.push_back(Make(CMD_SETBRIGHTNESS, BrightnessArg{i, static_cast<std::uint16_t>(value)}));
+    }
+    d->Run([&] { d->Ask(c); });
+}
+
+void Controller::setBrightnessPacket(const std::array<int, kChannels>& values) {
+    PacketArg packet;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        RequireBrightness(values[i]);
+        packet.values[i] = static_cast<std::uint16_t>(values[i]);
+    }
+    const Outgoing c = Make(CMD_SETBRIGHTPACKET, packet);
+    d->Run([&] { d->Ask({c}); });
+}
+
+std::uint16_t Controller::switchChannels(const std::vector<int>& channels, bool on) {
+    Require(!channels.empty(), "no channel given");
+    std::uint16_t bits = 0;
+    for (const int ch : channels) {
+        RequireChannel(ch);
+        bits = static_cast<std::uint16_t>(bits | (1u << (ch - 1)));
+    }
+    return d->Run([&] {
+        const DeviceState s = d->Ask({Make(CMD_GETBRIGHTINDEX), Make(CMD_GETONEX)});
+        if (!ValidMemory(s.brightIndex)) {
+            throw Error(ErrorKind::NoAnswer, d->target + ": the controller reported bright memory " +
+                                                 std::to_string(s.brightIndex) + ", which does not exist");
+        }
+        const std::uint16_t current = s.onMask[s.brightIndex];
+        const auto mask = static_cast<std::uint16_t>(on ? (current | bits) : (current & ~bits));
+        d->Ask({Make(CMD_SETONEX, MaskArg{mask})});
+        return mask;
+    });
+}
+
+std::uint16_t Controller::switchAll(bool on) {
+    const std::uint16_t mask = on ? 0xFFFF : 0;
+    const Outgoing c = Make(CMD_SETONEX, MaskArg{mask});
+    d->Run([&] { d->Ask({c}); });
+    return mask;
+}
+
+void Controller::setTrigger(const TriggerRow& row) {
+    const std::string name = "trigger " + std::to_string(row.row);
+    Require(row.row >= 1 && row.row <= kTriggerRows, "trigger " + std::to_string(row.row) + " is not 1..4");
+    Require(row.delayUs >= 1 && row.delayUs <= kMaxTriggerUs,
+            name + ": delay " + std::to_string(row.delayUs) + " us is not 1..4000");
+    Require(row.onUs >= 1 && row.onUs <= kMaxTriggerUs, name + ": on time " + std::to_string(row.onUs) + " us is not 1..4000");
+    TriggerSetting s;
+    s.triggerNo = static_cast<std::uint8_t>(row.row - 1);
+    s.enable = row.enable ? 1 : 0;
+    s.edge = row.edge == Edge::Positive ? 0 : 1;
+    s.delay = static_cast<std::uint16_t>(row.delayUs - 1);
+    s.onTime = static_cast<std::uint16_t>(row.onUs - 1);
+    s.offTime = static_cast<std::uint16_t>(s.onTime * 10);
+    const Outgoing c = Make(CMD_SETTRIGGER, s);
+    d->Run([&] { d->Ask({c}); });
+}
+
+void Controller::fireOneShot() {
+    d->Run([this] { d->Ask({Make(CMD_SETONESHOTTRIG)}); });
+}
+
+void Controller::saveBrightMemory(int memory) {
+    RequireMemory(memory);
+    d->Run([&] { d->Ask({Make(CMD_SAVEBRIGHT, Byte(memory))}); });
+}
+
+void Controller::saveTriggerMemory(int memory) {
+    RequireMemory(memory);
+    d->Run([&] { d->Ask({Make(CMD_SAVETRIGGER, Byte(memory))}); });
+}
+
+std::array<ChannelState, kChannels> Controller::loadBrightMemory(int memory) {
+    RequireMemory(memory);
+    return d->Run([&] {
+        return ChannelsOf(d->Ask({Make(CMD_LOADBRIGHT, Byte(memory)), Make(CMD_GETBRIGHTNESS, OneValueArg{255}),
+                                  Make(CMD_GETONEX)}),
+                          memory);
+    });
+}
+
+std::array<TriggerRow, kTriggerRows> Controller::loadTriggerMemory(int memory) {
+    RequireMemory(memory);
+    return d->Run([&] {
+        std::vector<Outgoing> c{Make(CMD_LOADTRIGGER, Byte(memory))};
+        for (std::uint8_t k = 0; k < kTriggerRows; ++k) {
+            c.push_back(Make(CMD_GETTRIGGER, OneValueArg{k}));
+        }
+        return TriggersOf(d->Ask(c), memory);
+    });
+}
+
+Configuration Controller::readConfiguration() {
+    return d->Run([this] { return detail::FromModuleConfig(ModuleOf(d->Ask(ReadAllCommands()))); });
+}
+
+void Controller::applyConfiguration(const Configuration& configuration,
+                                    const std::function<void(const std::string&)>& progress) {
+    const std::vector<std::string> problems = detail::CheckConfiguration(configuration);
+    if (!problems.empty()) {
+        std::string message;
+        for (const std::string& p : problems) {
+            message += (message.empty() ? "" : "; ") + p;
+        }
+        throw Error(ErrorKind::Argument, message);
+    }
+    Require(!configuration.empty(), "the configuration holds no field");
+    d->Run([&] {
+        const ModuleConfig merged = detail::ToModuleConfig(configuration, ModuleOf(d->Ask(ReadAllCommands())));
+        for (std::size_t i = 0; i < static_cast<std::size_t>(kChannels); ++i) {
+            const std::string p = detail::CheckDac({static_cast<int>(i) + 1, merged.bandwidthLow[i], merged.bandwidthHigh[i]});
+            Require(p.empty(), "dac_bandwidth " + std::to_string(i) + " (as the controller has it): " + p);
+        }
+        const std::vector<Step> steps = ApplySteps(merged);
+        std::vector<std::string> written;
+        const auto rest = [&steps](std::size_t from) {
+            std::vector<std::string> names;
+            for (std::size_t i = from; i < steps.size(); ++i) {
+                names.push_back(steps[i].name);
+            }
+            return names;
+        };
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            const Step& step = steps[i];
+            if (d->cancelled.load()) {
+                throw Error(ErrorKind::Interrupted, d->target + ": interrupted", written, rest(i));
+            }
+            detail::Wire::Outcome outcome;
+            try {
+                outcome = d->wire.Exchange(step.commands, d->timeoutMs.load(), &d->cancelled);
+            } catch (const Error& e) {
+                throw Error(e.kind(), e.what(), written, rest(i));
+            }
+            if (outcome.sent < step.commands.size()) {
+                std::vector<std::string> notWritten = rest(i + 1);
+                if (outcome.sent > 0) {
+                    written.push_back(step.name + " (" + std::to_string(outcome.sent) + " of " +
+                                      std::to_string(step.commands.size()) + " commands)");
+                }
+                notWritten.insert(notWritten.begin(), outcome.sent > 0 ? step.name + " (the rest)" : step.name);
+                throw Error(ErrorKind::Interrupted, d->target + ": interrupted", written, notWritten);
+            }
+            written.push_back(step.name);
+            if (progress) {
+                progress(step.name);
+            }
+            if (step.waitAfterMs > 0) {
+                Pause(step.waitAfterMs);
+            }
+        }
+    });
+}
+
+std::vector<Difference> Controller::verifyConfiguration(const Configuration& configuration) {
+    return detail::CompareConfiguration(configuration, readConfiguration());
+}
+
+std::vector<std::string> Controller::raw(const std::string& text) {
+    Require(text.find_first_of("\r\n") == std::string::npos, "raw text is one line: it may not hold a line break");
+    const std::string bytes = detail::EncodeFromUtf8(text);
+    Require(static_cast<int>(bytes.size()) <= kMaxRawLength,
+            "raw text is too long: at most " + std::to_string(kMaxRawLength) + " bytes");
+    const Outgoing c = MakeText(CMD_RAW, bytes + "\r");
+    return d->Run([&] {
+        const detail::Wire::Outcome outcome = d->wire.SendAndCollect(c, d->timeoutMs.load());
+        std::vector<std::string> lines;
+        for (const std::string& line : outcome.lines) {
+            lines.push_back(detail::DecodeToUtf8(line));
+        }
+        for (const std::string& line : outcome.lines) {
+            if (detail::FirstWord(line) == "error") {
+                throw Error(ErrorKind::Refused, d->target + ": the controller refused: " + detail::DecodeToUtf8(line));
+            }
+        }
+        if (lines.empty()) {
+            throw Error(ErrorKind::NoAnswer,
+                        d->target + ": the controller did not answer within " + std::to_string(d->timeoutMs.load()) + " ms");
+        }
+        return lines;
+    });
+}
+
+void Controller::monitor(const std::function<bool(const std::string&)>& onLine) {
+    d->Run([&] {
+        d->wire.Forget();
+        constexpr int kPollMs = 50;
+        while (!d->cancelled.load()) {
+            std::string line;
+            if (d->wire.NextLine(line, kPollMs)) {
+                if (!onLine(detail::DecodeToUtf8(line))) {
+                    return;
+                }
+            } else if (!d->wire.Connected()) {
+                throw Error(ErrorKind::Port, d->target + ": the connection was lost");
+            }
+        }
+    });
+}
+
+void Controller::cancel() noexcept { d->cancelled.store(true); }
+
+std::vector<PortInfo> listPorts() {
+    std::vector<PortInfo> out;
+    for (const PortEntry& e : ListPorts()) {
+        out.push_back({"COM" + std::to_string(e.number), e.devicePath.toStdString(), e.description.toStdString()});
+    }
+    return out;
+}
+
+}  // namespace lumitrax

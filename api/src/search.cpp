@@ -1,0 +1,79 @@
+#include <chrono>
+#include <thread>
+
+#include "controller_queries.h"
+#include "lumitrax/controller.h"
+#include "text.h"
+#include "wire.h"
+
+namespace lumitrax {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kQuietGap = std::chrono::milliseconds(20);
+
+// The panel's probe, paced but without its fixed waits: a carriage return and "echo 0" put a
+// terminal-style firmware into a known state, then the identity queries.
+SearchResult Probe(const std::string& target, int timeoutMs) {
+    SearchResult result;
+    result.target = target;
+    try {
+        detail::Wire wire(target);
+        wire.Forget();
+        for (const detail::Outgoing& c :
+             {detail::MakeText(CMD_RAW, "\r"), detail::MakeText(CMD_RAW, "echo 0\r"), detail::Make(CMD_GETMODULEINFO),
+              detail::Make(CMD_GETBUILDINFO), detail::Make(CMD_GETVERSIONINFO), detail::Make(CMD_GETFWVERSIONINFO),
+              detail::Make(CMD_GETFPGAVERSIONINFO), detail::Make(CMD_GETSN)}) {
+            wire.Send(c);
+        }
+        ControllerIdentity identity;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::string line;
+        while (!identity.Complete() && Clock::now() < deadline) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (wire.NextLine(line, static_cast<int>(std::max<long long>(left, 1)))) {
+                ParseIdentityLine(line.c_str(), identity);
+            }
+        }
+        // The FPGA version may follow the serial number.
+        while (identity.Complete() && wire.NextLine(line, static_cast<int>(kQuietGap.count()))) {
+            ParseIdentityLine(line.c_str(), identity);
+        }
+        if (!identity.Complete()) {
+            result.problem = "no controller answered within " + std::to_string(timeoutMs) + " ms";
+            return result;
+        }
+        result.found = true;
+        result.identity.model = detail::DecodeToUtf8(identity.moduleName);
+        result.identity.firmware = detail::DecodeToUtf8(identity.firmwareVersion);
+        result.identity.fpga = detail::DecodeToUtf8(identity.fpgaVersion);
+        result.identity.build = detail::DecodeToUtf8(identity.build);
+        result.identity.serialNumber = detail::DecodeToUtf8(identity.serialNumber);
+        result.identity.moduleId = wire.Snapshot().moduleId;
+    } catch (const Error& e) {
+        result.problem = e.what();
+    }
+    return result;
+}
+
+}  // namespace
+
+std::vector<SearchResult> search(const std::vector<std::string>& targets, int timeoutMs) {
+    if (timeoutMs < 1 || timeoutMs > 600000) {
+        throw Error(ErrorKind::Argument, "the timeout is not 1..600000 ms");
+    }
+    std::vector<SearchResult> results(targets.size());
+    std::vector<std::thread> threads;
+    threads.reserve(targets.size());
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        threads.emplace_back([&results, &targets, i, timeoutMs] { results[i] = Probe(targets[i], timeoutMs); });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    return results;
+}
+
+}  // namespace lumitrax

@@ -1,0 +1,310 @@
+#include "wire.h"
+
+#include <QString>
+
+#include <cstring>
+
+#include "port_list.h"
+#include "qt_runtime.h"
+#include "text.h"
+
+namespace lumitrax::detail {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// After the last expected reply: how long no further line may come before a call ends. A
+// refusal that follows an echoed command line arrives within it.
+constexpr auto kQuietGap = std::chrono::milliseconds(20);
+constexpr std::size_t kKeptLines = 4096;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+// The replies a command expects. The answer to a command starts with its own first word; the
+// identity queries are answered by information heads ("modulename", "S/N:", ...).
+std::vector<Expectation> Expected(int id, const std::vector<unsigned char>& block) {
+    const auto one = [](std::initializer_list<Accept> accepts, int count = 1) {
+        return std::vector<Expectation>{Expectation{std::vector<Accept>(accepts), count}};
+    };
+    const bool all = !block.empty() && block[0] == 255;  // "getbrightness 255": every channel
+    switch (id) {
+    case CMD_RAW:
+        return {};
+    case CMD_GETMODULEINFO: return one({{"modulename", 1}});
+    case CMD_GETBUILDINFO: return one({{"build", 1}});
+    case CMD_GETVERSIONINFO: return one({{"f/w_version", 1}});
+    case CMD_GETFWVERSIONINFO: return one({{"getfwversioninfo", 2}, {"f/w_version", 1}});
+    // A module without an FPGA may answer without a version.
+    case CMD_GETFPGAVERSIONINFO: return one({{"getfpgaversioninfo", 1}, {"fpga_version", 1}});
+    case CMD_GETSN: return one({{"S/N:", 1}});
+    case CMD_GETMODULEID: return one({{"ID:", 2}});
+    case CMD_GETUSEPACKET:
+    case CMD_GETTRIGCHANNEL:
+    case CMD_GETUSEONOFF:
+    case CMD_GETUSETRIG:
+    case CMD_GETSOFTSTART:
+    case CMD_GETUSEPWM:
+    case CMD_GETMODELCH:
+    case CMD_GETDEBUG:
+    case CMD_GETOFFSET:
+    case CMD_GETBRIGHTINDEX:
+    case CMD_GETTRIGINDEX:
+    case CMD_GETTOTALONOFF:
+        return one({{kCommandCatalogue[id].format, 2}});
+    case CMD_GETBANDWIDTH:
+    case CMD_GETONEX:
+    case CMD_GETERRSTATUS:
+    case CMD_GETPORTSTATUS:
+        return one({{kCommandCatalogue[id].format, 3}});
+    case CMD_GETSWITCH: return one({{"getswitch", 5}});
+    case CMD_GETBANDWIDTHEX: return one({{"getbandwidthex", 4}}, all ? kChannelCount : 1);
+    case CMD_GETBRIGHTNESS: return one({{"$", 4}, {"getbrightness", 4}}, all ? kChannelCount : 1);
+    case CMD_GETTRIGGER: return one({{"gettrigger", 9}});
+    default:
+        break;
+    }
+    // Everything else is acknowledged by a line that starts with the command's own word.
+    const char* own = id == CMD_SETBRIGHTPACKET ? "setbrightpacket" : kCommandCatalogue[id].format;
+    return one({{own, 1}});
+}
+
+// keyword may be a catalogue format: it is compared up to its first blank.
+bool Accepts(const Accept& a, const std::string& first, int words) {
+    const std::size_t n = std::strcspn(a.keyword, " \r");
+    return words >= a.minWords && first.size() == n && std::strncmp(first.c_str(), a.keyword, n) == 0;
+}
+
+}  // namespace
+
+int CountWords(const std::string& line) {
+    int n = 0;
+    bool inWord = false;
+    for (const char c : line) {
+        const bool blank = IsBlank(c);
+        if (!blank && !inWord) {
+            ++n;
+        }
+        inWord = !blank;
+    }
+    return n;
+}
+
+std::string FirstWord(const std::string& line) {
+    std::size_t b = 0;
+    while (b < line.size() && IsBlank(line[b])) {
+        ++b;
+    }
+    std::size_t e = b;
+    while (e < line.size() && !IsBlank(line[e])) {
+        ++e;
+    }
+    return line.substr(b, e - b);
+}
+
+Outgoing MakeCommand(int id, const void* block, std::size_t blockSize, const std::string& textArg) {
+    Outgoing out;
+    out.id = id;
+    if (block != nullptr) {
+        const auto* bytes = static_cast<const unsigned char*>(block);
+        out.block.assign(bytes, bytes + blockSize);
+    }
+    out.textArg = textArg;
+    EncodedCommand encoded;
+    TextArg text{out.textArg.c_str()};
+    const void* args = !out.block.empty() ? static_cast<const void*>(out.block.data())
+                                          : static_cast<const void*>(&text);
+    const EncodeResult result = EncodeCommand(id, args, encoded);
+    std::string shown = id == CMD_SETBRIGHTPACKET ? std::string("(brightness packet)") : std::string(encoded.logText + 3);
+    while (!shown.empty() && (shown.back() == '\r' || shown.back() == '\n')) {
+        shown.pop_back();
+    }
+    if (result == EncodeResult::TooLong) {
+        throw Error(ErrorKind::Argument, "the command is too long for the link (at most 63 characters): " +
+                                             DecodeToUtf8(shown.empty() ? textArg : shown));
+    }
+    if (result != EncodeResult::Ok) {
+        throw Error(ErrorKind::Argument, "the command cannot be encoded");
+    }
+    out.shown = DecodeToUtf8(shown);
+    out.expect = Expected(id, out.block);
+    return out;
+}
+
+Wire::Wire(const std::string& target) : target_(target) {
+    EnsureQtRuntime();
+    link_.SetCloseAction(DeviceLink::CloseAction::KeepOutputs);
+    link_.SetTrafficObserver([this](bool sent, const char* text) {
+        if (!sent) {
+            Received(text);
+        }
+    });
+    int number = 0;
+    const QString path = QString::fromStdString(target);
+    if (target.rfind("COM", 0) == 0 && !ResolvePortName(target.c_str()).isEmpty()) {
+        number = std::atoi(target.c_str() + 3);
+    } else if (!target.empty()) {
+        number = PortNumberForPath(path);
+    }
+    if (number <= 0 || link_.OpenPort(number) == 0) {
+        const OpenFailure failure = number <= 0 ? OpenFailure::NotFound : link_.LastOpenFailure();
+        const QString reason = number <= 0 ? QStringLiteral("%1: no such port").arg(path)
+                                           : DescribeOpenFailure(failure, number);
+        throw Error(ErrorKind::Port, reason.toStdString());
+    }
+}
+
+Wire::~Wire() { link_.ClosePort(); }
+
+void Wire::SetTraffic(std::function<void(Direction, const std::string&)> handler) {
+    std::lock_guard lock(mutex_);
+    traffic_ = std::move(handler);
+}
+
+void Wire::Forget() {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+}
+
+void Wire::Received(const char* line) {
+    std::lock_guard lock(mutex_);
+    // Unasked lines (switch reports) pile up between calls; only the newest are kept.
+    if (lines_.size() >= kKeptLines) {
+        lines_.pop_front();
+    }
+    lines_.emplace_back(line);
+    if (traffic_) {
+        traffic_(Direction::Received, DecodeToUtf8(lines_.back()));
+    }
+    arrived_.notify_all();
+}
+
+bool Wire::Connected() const { return link_.IsOpen(); }
+
+DeviceState Wire::Snapshot() {
+    DeviceState s;
+    link_.TakeSnapshot(s);
+    return s;
+}
+
+void Wire::Send(const Outgoing& c) {
+    TextArg text{c.textArg.c_str()};
+    const void* args = !c.block.empty() ? static_cast<const void*>(c.block.data()) : static_cast<const void*>(&text);
+    {
+        std::lock_guard lock(mutex_);
+        if (traffic_) {
+            traffic_(Direction::Sent, c.shown);
+        }
+    }
+    switch (link_.SendCommand(c.id, c.id == CMD_RAW || !c.block.empty() || !c.textArg.empty() ? args : nullptr)) {
+    case DeviceLink::SendResult::Sent:
+        return;
+    case DeviceLink::SendResult::NotEncoded:
+        throw Error(ErrorKind::Argument, "the command cannot be sent: " + c.shown);
+    case DeviceLink::SendResult::NotOpen:
+    case DeviceLink::SendResult::WriteFailed:
+        break;
+    }
+    throw Error(ErrorKind::Port, target_ + ": the connection was lost while sending " + c.shown);
+}
+
+Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutMs, const std::atomic<bool>* stop) {
+    struct Pending {
+        const Expectation* e;
+        const Outgoing* command;
+        int seen;
+    };
+    Outcome out;
+    {
+        std::lock_guard lock(mutex_);
+        lines_.clear();
+    }
+    std::vector<Pending> pending;
+    for (const Outgoing& c : commands) {
+        if (stop != nullptr && stop->load()) {
+            break;
+        }
+        Send(c);
+        ++out.sent;
+        for (const Expectation& e : c.expect) {
+            pending.push_back({&e, &c, 0});
+        }
+    }
+
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto quietUntil = Clock::now() + kQuietGap;
+    std::size_t unmet = pending.size();
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        while (!lines_.empty()) {
+            std::string line = std::move(lines_.front());
+            lines_.pop_front();
+            quietUntil = Clock::now() + kQuietGap;
+            const std::string first = FirstWord(line);
+            if (first == "error") {
+                throw Error(ErrorKind::Refused, target_ + ": the controller refused: " + DecodeToUtf8(line));
+            }
+            const int words = CountWords(line);
+            for (Pending& p : pending) {
+                if (p.seen >= p.e->count) {
+                    continue;
+                }
+                bool accepted = false;
+                for (const Accept& a : p.e->accepts) {
+                    accepted = accepted || Accepts(a, first, words);
+                }
+                if (accepted) {
+                    if (++p.seen == p.e->count) {
+                        --unmet;
+                    }
+                    break;
+                }
+            }
+            out.lines.push_back(std::move(line));
+        }
+        const auto now = Clock::now();
+        // A line that never stops coming does not hold the call beyond its timeout.
+        if (unmet == 0 && (now >= quietUntil || now >= deadline)) {
+            return out;
+        }
+        if (unmet != 0 && now >= deadline) {
+            for (const Pending& p : pending) {
+                if (p.seen < p.e->count) {
+                    throw Error(ErrorKind::NoAnswer, target_ + ": the controller did not answer \"" + p.command->shown +
+                                                         "\" within " + std::to_string(timeoutMs) + " ms");
+                }
+            }
+        }
+        arrived_.wait_until(lock, unmet == 0 ? quietUntil : deadline);
+    }
+}
+
+Wire::Outcome Wire::SendAndCollect(const Outgoing& command, int waitMs) {
+    Outcome out;
+    {
+        std::lock_guard lock(mutex_);
+        lines_.clear();
+    }
+    Send(command);
+    out.sent = 1;
+    const auto until = Clock::now() + std::chrono::milliseconds(waitMs);
+    std::unique_lock lock(mutex_);
+    while (Clock::now() < until) {
+        arrived_.wait_until(lock, until);
+    }
+    out.lines.assign(std::make_move_iterator(lines_.begin()), std::make_move_iterator(lines_.end()));
+    lines_.clear();
+    return out;
+}
+
+bool Wire::NextLine(std::string& line, int waitMs) {
+    std::unique_lock lock(mutex_);
+    if (!arrived_.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return !lines_.empty(); })) {
+        return false;
+    }
+    line = std::move(lines_.front());
+    lines_.pop_front();
+    return true;
+}
+
+}  // namespace lumitrax::detail

@@ -1,0 +1,108 @@
+#pragma once
+// The Controller API's one connection: a DeviceLink that leaves the lights as they are when
+// it closes, with every received line also queued here, so that a call can wait for the
+// answers it expects instead of for a fixed time.
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "device_link.h"
+#include "device_state.h"
+#include "lumitrax/controller.h"
+
+namespace lumitrax::detail {
+
+// A reply line that answers a command: its first word and at least minWords words in all, so
+// that a terminal's echo of a query ("getoffset") never passes for its answer ("getoffset 17").
+struct Accept {
+    const char* keyword;
+    int minWords;
+};
+
+// The replies one command expects: count lines, each accepted by one of accepts.
+struct Expectation {
+    std::vector<Accept> accepts;
+    int count = 1;
+};
+
+// One command, encoded and checked when it is made, with the replies it expects.
+struct Outgoing {
+    int id = 0;
+    std::vector<unsigned char> block;  // the argument block's bytes
+    std::string textArg;               // the text of a TextArg block (its pointer is set at send)
+    std::string shown;                 // the command as a person reads it
+    std::vector<Expectation> expect;
+};
+
+// Builds the command; throws Error(Argument) when it would not fit the link (longer than 63
+// characters) or cannot be encoded. The expected replies follow from the command.
+Outgoing MakeCommand(int id, const void* block, std::size_t blockSize, const std::string& textArg = {});
+
+template <typename Block>
+Outgoing Make(int id, const Block& block) {
+    return MakeCommand(id, &block, sizeof block);
+}
+inline Outgoing Make(int id) { return MakeCommand(id, nullptr, 0); }
+inline Outgoing MakeText(int id, const std::string& text) { return MakeCommand(id, nullptr, 0, text); }
+
+// Number of blank-separated words and the first of them.
+int CountWords(const std::string& line);
+std::string FirstWord(const std::string& line);
+
+class Wire {
+public:
+    // Opens target; throws Error(Port) with the reason.
+    explicit Wire(const std::string& target);
+    ~Wire();
+
+    struct Outcome {
+        std::size_t sent = 0;            // commands written
+        std::vector<std::string> lines;  // every line received meanwhile, as bytes
+    };
+
+    // Forgets the lines received so far, sends the commands in order (10 ms apart) and waits
+    // until every expected reply came, then for a quiet gap. Throws Refused at an "error" line,
+    // NoAnswer when timeoutMs after the last command the replies are incomplete, Port when a
+    // write fails. With stop given and set, sends no further command, waits for the answers
+    // of those sent and returns (sent tells how many).
+    Outcome Exchange(const std::vector<Outgoing>& commands, int timeoutMs,
+                     const std::atomic<bool>* stop = nullptr);
+
+    // Forgets the lines received so far.
+    void Forget();
+    // Sends one command (10 ms pacing) without waiting for anything; throws as Exchange.
+    void Send(const Outgoing& command);
+
+    // Sends one command and collects every line for exactly waitMs.
+    Outcome SendAndCollect(const Outgoing& command, int waitMs);
+
+    // The next received line, waiting at most waitMs; false when none came.
+    bool NextLine(std::string& line, int waitMs);
+
+    // Any thread; the handler runs under the wire's lock and must not call back into it.
+    void SetTraffic(std::function<void(Direction, const std::string&)> handler);
+
+    bool Connected() const;
+    DeviceState Snapshot();
+    const std::string& Target() const { return target_; }
+
+private:
+    void Received(const char* line);
+
+    std::string target_;
+    std::mutex mutex_;  // guards lines_ and traffic_
+    std::function<void(Direction, const std::string&)> traffic_;
+    std::condition_variable arrived_;
+    std::deque<std::string> lines_;
+    // Last: destroyed first, so that no received line arrives into members already gone.
+    DeviceLink link_;
+};
+
+}  // namespace lumitrax::detail
