@@ -1,5 +1,6 @@
 // lumitrax-panel: the operator's window of the Lumitrax LED lighting controller.
 #include <cstdio>
+#include <cstring>
 
 #include "command_line.h"
 #include "panel_app.h"
@@ -11,6 +12,10 @@ int main(int argc, char** argv) {
     // option work without a display.
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
+        if (i > 0 && std::strcmp(argv[i], "--version") == 0) {
+            std::printf("lumitrax-panel %s\n", LUMITRAX_VERSION);
+            return 0;
+        }
         arguments << QString::fromLocal8Bit(argv[i]);
     }
     const CommandLineResult commandLine = ParseCommandLine(arguments);

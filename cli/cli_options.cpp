@@ -2,10 +2,6 @@
 
 #include <map>
 
-#include "commands.h"
-#include "device_text.h"
-#include "trigger_row.h"
-
 namespace {
 
 struct CommandEntry {
@@ -83,11 +79,22 @@ public:
 
 private:
     bool Words(const QStringList& words);
+    bool Help(const QStringList& command);
+    // The API's own check of a value; its message becomes the usage error.
+    template <typename F>
+    bool Check(F&& check) {
+        try {
+            check();
+            return true;
+        } catch (const lumitrax::Error& e) {
+            return Fail(QString::fromStdString(e.what()));
+        }
+    }
     bool CommandOptions();
     bool Channels(const QStringList& args);
     bool Brightness(const QString& text, int& out) {
-        return ParseNumber(text, 0, kMaxBrightness, out) ||
-               Fail(QStringLiteral("brightness '%1' is not a number 0..%2").arg(text).arg(kMaxBrightness));
+        return ParseNumber(text, 0, lumitrax::kMaxBrightness, out) ||
+               Fail(QStringLiteral("brightness '%1' is not a number 0..%2").arg(text).arg(lumitrax::kMaxBrightness));
     }
     bool Count(const QStringList& args, int n, const QString& what) {
         if (args.size() == n) {
@@ -100,6 +107,7 @@ private:
     CliParse& out_;
     CliRequest& r_;
     std::map<QString, QString> commandOptions_;  // --delay etc., by name
+    bool helpAsked_ = false;
 };
 
 bool Parser::Run(const QStringList& arguments) {
@@ -117,8 +125,20 @@ bool Parser::Run(const QStringList& arguments) {
             continue;
         }
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            out_.action = CliParse::Help;
+            helpAsked_ = true;
+            continue;
+        }
+        if (arg == QLatin1String("--version")) {
+            out_.action = CliParse::Version;
             return true;
+        }
+        if (arg == QLatin1String("-v") || arg == QLatin1String("--verbose")) {
+            r_.verbose = true;
+            continue;
+        }
+        if (arg == QLatin1String("-q") || arg == QLatin1String("--quiet")) {
+            r_.quiet = true;
+            continue;
         }
         QString name = arg;
         QString value;
@@ -128,7 +148,8 @@ bool Parser::Run(const QStringList& arguments) {
             value = arg.mid(eq + 1);
             hasValue = true;
         }
-        static const QStringList kFlags = {QStringLiteral("--json"), QStringLiteral("--verify")};
+        static const QStringList kFlags = {QStringLiteral("--json"), QStringLiteral("--verify"),
+                                           QStringLiteral("--lenient")};
         static const QStringList kValued = {QStringLiteral("--port"), QStringLiteral("--timeout"),
                                             QStringLiteral("--delay"), QStringLiteral("--on"),
                                             QStringLiteral("--edge"), QStringLiteral("--enable")};
@@ -159,8 +180,8 @@ bool Parser::Run(const QStringList& arguments) {
                 return Fail(QStringLiteral("--timeout is given twice"));
             }
             timeoutGiven = true;
-            if (!ParseNumber(value, 0, kMaxTimeoutMs, r_.timeoutMs)) {
-                return Fail(QStringLiteral("--timeout takes milliseconds 0..%1").arg(kMaxTimeoutMs));
+            if (!ParseNumber(value, 1, kMaxTimeoutMs, r_.timeoutMs)) {
+                return Fail(QStringLiteral("--timeout takes milliseconds 1..%1").arg(kMaxTimeoutMs));
             }
         } else {
             if (commandOptions_.count(name) != 0) {
@@ -169,7 +190,25 @@ bool Parser::Run(const QStringList& arguments) {
             commandOptions_[name] = value;
         }
     }
+    if (r_.verbose && r_.quiet) {
+        return Fail(QStringLiteral("-v and -q exclude each other"));
+    }
+    if (!words.isEmpty() && words.first() == QLatin1String("help")) {
+        return Help(words.mid(1, 1));
+    }
+    if (helpAsked_) {
+        return Help(words.mid(0, 1));
+    }
     return Words(words);
+}
+
+bool Parser::Help(const QStringList& command) {
+    out_.action = CliParse::Help;
+    out_.message = command.isEmpty() ? CliUsage() : CommandUsage(command.first());
+    if (out_.message.isEmpty()) {
+        return Fail(QStringLiteral("unknown command '%1'").arg(command.first()));
+    }
+    return true;
 }
 
 bool Parser::Words(const QStringList& words) {
@@ -225,35 +264,23 @@ bool Parser::Words(const QStringList& words) {
         }
         return Channels(args);
     case CliCommand::Packet:
-        if (!Count(args, kChannelCount, QStringLiteral("16 brightness values"))) {
+        if (!Count(args, lumitrax::kChannels, QStringLiteral("16 brightness values"))) {
             return false;
         }
-        for (int i = 0; i < kChannelCount; ++i) {
-            int v = 0;
-            if (!Brightness(args[i], v)) {
+        for (int i = 0; i < lumitrax::kChannels; ++i) {
+            if (!Brightness(args[i], r_.packet[static_cast<std::size_t>(i)])) {
                 return false;
             }
-            r_.packet[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(v);
         }
         return true;
     case CliCommand::Trigger: {
         if (!Count(args, 1, QStringLiteral("a trigger number 1..4"))) {
             return false;
         }
-        int number = 0;
-        if (!ParseNumber(args[0], 1, kTriggerRows, number)) {
+        if (!ParseNumber(args[0], 1, lumitrax::kTriggerRows, r_.trigger.row)) {
             return Fail(QStringLiteral("trigger number '%1' is not 1..4").arg(args[0]));
         }
-        r_.trigger.row = number - 1;
-        const TriggerSetting s = TriggerRowSetting(r_.trigger.row, r_.trigger.delayPosition,
-                                                   r_.trigger.onPosition, r_.trigger.edge,
-                                                   r_.trigger.enable);
-        const std::string problem = TriggerRowProblem(s);
-        if (!problem.empty()) {
-            return Fail(QStringLiteral("%1 %2").arg(QLatin1String(kInvalidTriggerCaption),
-                                                    QString::fromStdString(problem)));
-        }
-        return true;
+        return Check([this] { lumitrax::checkTriggerRow(r_.trigger); });
     }
     case CliCommand::SaveBright:
     case CliCommand::LoadBright:
@@ -262,7 +289,7 @@ bool Parser::Words(const QStringList& words) {
         if (!Count(args, 1, QStringLiteral("a memory number 0..9"))) {
             return false;
         }
-        return ParseNumber(args[0], 0, kMemoryNumbers - 1, r_.memory) ||
+        return ParseNumber(args[0], 0, lumitrax::kMemories - 1, r_.memory) ||
                Fail(QStringLiteral("memory number '%1' is not 0..9").arg(args[0]));
     case CliCommand::ApplyConfig:
     case CliCommand::ReadConfig:
@@ -277,14 +304,7 @@ bool Parser::Words(const QStringList& words) {
             return Fail(QStringLiteral("raw takes the command text"));
         }
         r_.rawText = args.join(QLatin1Char(' '));
-        if (r_.rawText.contains(QLatin1Char('\r')) || r_.rawText.contains(QLatin1Char('\n'))) {
-            return Fail(QStringLiteral("raw sends one line: the text may not hold a line break"));
-        }
-        // The carriage return that raw adds must fit the command buffer as well.
-        if (EncodeDeviceText(r_.rawText).size() + 1 > kCommandBufferSize - 1) {
-            return Fail(QStringLiteral("raw text is too long: at most %1 bytes").arg(kCommandBufferSize - 2));
-        }
-        return true;
+        return Check([this] { lumitrax::checkRawText(r_.rawText.toStdString()); });
     }
     }
     return true;
@@ -293,13 +313,17 @@ bool Parser::Words(const QStringList& words) {
 bool Parser::CommandOptions() {
     const bool trigger = r_.command == CliCommand::Trigger;
     for (const auto& [name, value] : commandOptions_) {
-        const bool fits = name == QLatin1String("--verify") ? r_.command == CliCommand::ApplyConfig : trigger;
+        const bool fits = name == QLatin1String("--verify")    ? r_.command == CliCommand::ApplyConfig
+                          : name == QLatin1String("--lenient") ? r_.command == CliCommand::ApplyConfig ||
+                                                                     r_.command == CliCommand::VerifyConfig
+                                                               : trigger;
         if (!fits) {
             return Fail(QStringLiteral("option %1 does not apply to %2").arg(name, r_.name));
         }
     }
     if (!trigger) {
         r_.verify = commandOptions_.count(QStringLiteral("--verify")) != 0;
+        r_.lenient = commandOptions_.count(QStringLiteral("--lenient")) != 0;
         return true;
     }
     for (const char* needed : {"--delay", "--on", "--edge", "--enable"}) {
@@ -307,25 +331,27 @@ bool Parser::CommandOptions() {
             return Fail(QStringLiteral("trigger needs --delay US --on US --edge positive|negative --enable 0|1"));
         }
     }
-    TriggerRequest& t = r_.trigger;
-    // The panel's up-down holds a 16-bit position; the row check judges what it gives.
-    if (!ParseNumber(commandOptions_[QStringLiteral("--delay")], 0, 0xFFFF, t.delayPosition)) {
+    lumitrax::TriggerRow& t = r_.trigger;
+    // Plain numbers here; their range is the API's check once the row number is known.
+    if (!ParseNumber(commandOptions_[QStringLiteral("--delay")], 0, 999999999, t.delayUs)) {
         return Fail(QStringLiteral("--delay takes microseconds 1..4000"));
     }
-    if (!ParseNumber(commandOptions_[QStringLiteral("--on")], 0, 0xFFFF, t.onPosition)) {
+    if (!ParseNumber(commandOptions_[QStringLiteral("--on")], 0, 999999999, t.onUs)) {
         return Fail(QStringLiteral("--on takes microseconds 1..4000"));
     }
     const QString edge = commandOptions_[QStringLiteral("--edge")];
     if (edge == QLatin1String("positive")) {
-        t.edge = 0;
+        t.edge = lumitrax::Edge::Positive;
     } else if (edge == QLatin1String("negative")) {
-        t.edge = 1;
+        t.edge = lumitrax::Edge::Negative;
     } else {
         return Fail(QStringLiteral("--edge takes positive or negative"));
     }
-    if (!ParseNumber(commandOptions_[QStringLiteral("--enable")], 0, 1, t.enable)) {
+    int enable = 0;
+    if (!ParseNumber(commandOptions_[QStringLiteral("--enable")], 0, 1, enable)) {
         return Fail(QStringLiteral("--enable takes 0 or 1"));
     }
+    t.enable = enable != 0;
     return true;
 }
 
@@ -336,13 +362,13 @@ bool Parser::Channels(const QStringList& args) {
     }
     for (const QString& a : args) {
         int channel = 0;
-        if (!ParseNumber(a, 1, kChannelCount, channel)) {
+        if (!ParseNumber(a, 1, lumitrax::kChannels, channel)) {
             return Fail(QStringLiteral("channel '%1' is not 1..16%2")
                             .arg(a, args.size() > 1 && a == QLatin1String("all")
                                         ? QStringLiteral(" ('all' stands alone)")
                                         : QString()));
         }
-        r_.channels.push_back(channel - 1);
+        r_.channels.push_back(channel);
     }
     return true;
 }
@@ -356,35 +382,3 @@ CliParse ParseCliArguments(const QStringList& arguments) {
     return out;
 }
 
-QString CliUsage() {
-    return QStringLiteral(
-        "Usage: lumitrax [--port PATH]... [--json] [--timeout MS] COMMAND [ARGS]\n"
-        "Scripts the Lumitrax LED lighting controller over its serial line.\n"
-        "\n"
-        "Commands:\n"
-        "  ports                        the serial ports, one per line\n"
-        "  search                       probe the --port paths (default: every port) for controllers\n"
-        "  info                         identity and state of the controller\n"
-        "  set CH|all VALUE             brightness 0..1024 of channel 1..16, or of all 16\n"
-        "  on CH...|all, off CH...|all  switch channels on or off (one setonex)\n"
-        "  packet V1 ... V16            all 16 brightness values in one binary packet\n"
-        "  trigger N --delay US --on US --edge positive|negative --enable 0|1\n"
-        "                               set trigger row N (1..4); times 1..4000 us\n"
-        "  oneshot                      fire one trigger with the controller's settings\n"
-        "  save-bright M, load-bright M, save-trigger M, load-trigger M\n"
-        "                               bright and trigger memories 0..9\n"
-        "  apply-config FILE [--verify] write a configuration file into the controller\n"
-        "  read-config FILE             write the controller's configuration to FILE ('-': stdout)\n"
-        "  verify-config FILE           compare the controller with FILE field by field\n"
-        "  raw TEXT                     send TEXT and a carriage return, print the reply lines\n"
-        "  monitor                      print every received line with a time stamp until Ctrl+C\n"
-        "\n"
-        "Options:\n"
-        "  --port PATH    serial device; info, apply-config and verify-config take several\n"
-        "  --json         print one JSON document (monitor: one JSON object per line)\n"
-        "  --timeout MS   wait for answers (default 1000); raw waits exactly this long\n"
-        "  -h, --help     show this text\n"
-        "\n"
-        "Exit status: 0 done; 1 no answer, refused, or (verify) a difference; 2 bad usage or\n"
-        "file; 3 a port could not be opened. Ending the tool never switches the lights off.\n");
-}

@@ -1,169 +1,169 @@
 #include "cli_report.h"
 
-#include <cstring>
-
-#include "c_format.h"
-#include "device_text.h"
-
 namespace {
 
 constexpr int kLabelWidth = 17;
-constexpr int kShownTriggers = 4;
 
-template <std::size_t N>
-QString Text(const char (&bytes)[N]) {
-    return DecodeDeviceText(QByteArrayView(bytes, static_cast<qsizetype>(strnlen(bytes, N))));
-}
-
-QString N(int v) { return QCFormat("%d", {v}); }
+QString Text(const std::string& s) { return QString::fromStdString(s); }
+QString N(int v) { return QString::number(v); }
+QString Six(float v) { return QString::number(static_cast<double>(v), 'f', 6); }
+double SixValue(float v) { return Six(v).toDouble(); }
+QString Bit(bool b) { return b ? QStringLiteral("1") : QStringLiteral("0"); }
 
 QString Line(const char* label, const QString& value) {
     return QString::fromLatin1(label).leftJustified(kLabelWidth) + value;
 }
 
-bool ValidMemory(int memory) { return memory >= 0 && memory < kMemoryCount; }
+const char* EdgeName(lumitrax::Edge e) { return e == lumitrax::Edge::Positive ? "positive" : "negative"; }
+
+QJsonArray DacJson(const std::array<std::optional<lumitrax::DacRow>, lumitrax::kChannels>& rows) {
+    QJsonArray dac;
+    for (const auto& row : rows) {
+        if (row) {
+            dac.append(QJsonObject{{"channel", row->channel}, {"low", SixValue(row->low)}, {"high", SixValue(row->high)}});
+        }
+    }
+    return dac;
+}
 
 }  // namespace
 
-double SixDecimals(float value) { return QCFormat("%f", {value}).toDouble(); }
-
-QJsonArray ChannelsJson(const DeviceState& s, int memory) {
-    QJsonArray channels;
-    if (!ValidMemory(memory)) {
-        return channels;
-    }
-    for (int i = 0; i < kChannelCount; ++i) {
-        channels.append(QJsonObject{{"channel", i + 1},
-                                    {"brightness", s.brightness[memory][i]},
-                                    {"on", ((s.onMask[memory] >> i) & 1u) != 0}});
-    }
-    return channels;
+QJsonObject IdentityJson(const lumitrax::Identity& id) {
+    return QJsonObject{{"model", Text(id.model)},       {"serial", Text(id.serialNumber)},
+                       {"module_id", id.moduleId},     {"firmware", Text(id.firmware)},
+                       {"fpga", Text(id.fpga)},        {"build", Text(id.build)}};
 }
 
-QStringList ChannelLines(const DeviceState& s, int memory) {
-    QStringList lines;
-    if (!ValidMemory(memory)) {
-        return lines;
+QJsonArray ChannelsJson(const std::array<lumitrax::ChannelState, lumitrax::kChannels>& channels) {
+    QJsonArray out;
+    for (const auto& c : channels) {
+        out.append(QJsonObject{{"channel", c.channel}, {"brightness", c.brightness}, {"on", c.on}});
     }
-    for (int i = 0; i < kChannelCount; ++i) {
-        const bool on = ((s.onMask[memory] >> i) & 1u) != 0;
-        lines.append(QCFormat("CH%-3d brightness %4d  %s", {i + 1, s.brightness[memory][i], on ? "on" : "off"}));
-    }
-    return lines;
+    return out;
 }
 
-QJsonArray TriggersJson(const DeviceState& s, int memory) {
-    QJsonArray rows;
-    if (!ValidMemory(memory)) {
-        return rows;
+QJsonArray TriggersJson(const std::array<lumitrax::TriggerRow, lumitrax::kTriggerRows>& triggers) {
+    QJsonArray out;
+    for (const auto& t : triggers) {
+        out.append(QJsonObject{{"trigger", t.row},     {"enable", t.enable}, {"edge", EdgeName(t.edge)},
+                               {"delay_us", t.delayUs}, {"on_us", t.onUs},   {"off_us", t.offUs}});
     }
-    for (int k = 0; k < kShownTriggers; ++k) {
-        const TriggerSetting& t = s.trigger[memory][k];
-        rows.append(QJsonObject{{"trigger", k + 1},
-                                {"enable", t.enable},
-                                {"edge", t.edge == 0 ? "positive" : "negative"},
-                                {"delay_us", t.delay + 1},
-                                {"on_us", t.onTime + 1},
-                                {"off_us", t.offTime}});
-    }
-    return rows;
+    return out;
 }
 
-QStringList TriggerLines(const DeviceState& s, int memory) {
-    QStringList lines;
-    if (!ValidMemory(memory)) {
-        return lines;
-    }
-    for (int k = 0; k < kShownTriggers; ++k) {
-        const TriggerSetting& t = s.trigger[memory][k];
-        lines.append(QCFormat("Trigger%d  enable %d  edge %s  delay %d us  on %d us  off %d us",
-                              {k + 1, t.enable, t.edge == 0 ? "positive" : "negative", t.delay + 1,
-                               t.onTime + 1, t.offTime}));
-    }
-    return lines;
-}
-
-QJsonObject StateJson(const DeviceState& s) {
-    QJsonArray dac;
-    for (int i = 0; i < kChannelCount; ++i) {
-        dac.append(QJsonObject{{"channel", i + 1},
-                               {"low", SixDecimals(s.bandwidthLow[i])},
-                               {"high", SixDecimals(s.bandwidthHigh[i])}});
+QJsonObject StateJson(const lumitrax::State& s) {
+    std::array<std::optional<lumitrax::DacRow>, lumitrax::kChannels> dac{};
+    for (std::size_t i = 0; i < dac.size(); ++i) {
+        dac[i] = s.dac[i];
     }
     return QJsonObject{
-        {"identity", QJsonObject{{"model", Text(s.moduleName)},
-                                 {"serial", Text(s.serialNumber)},
-                                 {"module_id", s.moduleId},
-                                 {"firmware", Text(s.firmwareVersion)},
-                                 {"fpga", Text(s.fpgaVersion)},
-                                 {"build", Text(s.buildInfo)}}},
+        {"identity", IdentityJson(s.identity)},
         {"model_channels", s.modelChannels},
-        {"trigger_channels", s.trigChannelCount},
-        {"switches", QJsonObject{{"mode", s.switches[0]},
-                                 {"grab", s.switches[1]},
-                                 {"hold", s.switches[2]},
-                                 {"high_low", s.switches[3]}}},
-        {"error", QJsonObject{{"code", s.errorCode}, {"detail", s.errorDetail}}},
-        {"features", QJsonObject{{"use_pwm", s.usePwm},
-                                 {"use_packet", s.usePacket},
-                                 {"use_debug", s.debug},
-                                 {"use_trig", s.useTrig},
-                                 {"use_onoff", s.useOnOff},
-                                 {"soft_start", s.softStart}}},
-        {"io", QJsonObject{{"out0", s.out0}, {"out1", s.out1}, {"in0", s.in0}, {"in1", s.in1},
-                           {"tof", s.totalOnOff}}},
-        {"bright_memory", s.brightIndex},
-        {"trigger_memory", s.trigIndex},
-        {"on_mask", ValidMemory(s.brightIndex) ? QJsonValue(s.onMask[s.brightIndex]) : QJsonValue()},
-        {"channels", ChannelsJson(s, s.brightIndex)},
-        {"triggers", TriggersJson(s, s.trigIndex)},
-        {"dac_bandwidth", dac},
+        {"trigger_channels", s.triggerChannels},
         {"offset", s.offset},
+        {"features", QJsonObject{{"pwm", s.features.pwm},
+                                 {"packet", s.features.packet},
+                                 {"debug", s.features.debug},
+                                 {"trigger_input", s.features.triggerInput},
+                                 {"onoff_input", s.features.onOffInput},
+                                 {"soft_start", s.features.softStart}}},
+        {"switches", QJsonObject{{"mode", s.switches.mode},
+                                 {"grab", s.switches.grab},
+                                 {"hold", s.switches.hold},
+                                 {"high_low", s.switches.highLow}}},
+        {"error_status", QJsonObject{{"code", s.errorStatus.code}, {"detail", s.errorStatus.detail}}},
+        {"io", QJsonObject{{"out0", s.out0}, {"out1", s.out1}, {"in0", s.in0}, {"in1", s.in1}, {"tof", s.tof}}},
+        {"bright_memory", s.brightMemory},
+        {"trigger_memory", s.triggerMemory},
+        {"channels", ChannelsJson(s.channels)},
+        {"triggers", TriggersJson(s.triggers)},
+        {"dac_bandwidth", DacJson(dac)},
     };
 }
 
-QStringList StateLines(const DeviceState& s) {
-    QStringList lines = {
-        Line("model", Text(s.moduleName)),
-        Line("serial number", Text(s.serialNumber)),
-        Line("module ID", N(s.moduleId)),
-        Line("firmware", Text(s.firmwareVersion)),
-        Line("FPGA", Text(s.fpgaVersion)),
-        Line("build", Text(s.buildInfo)),
-        Line("channels", N(s.modelChannels)),
-        Line("trigger channels", N(s.trigChannelCount)),
-        Line("switches", QCFormat("MODE %d, GRAB %d, HOLD %d, HIGH/LOW %d",
-                                  {s.switches[0], s.switches[1], s.switches[2], s.switches[3]})),
-        Line("error status", QCFormat("code:%d,%xh", {s.errorCode, s.errorDetail})),
-        Line("features", QCFormat("PWM %d, packet %d, debug %d, trigger input %d, on/off input %d, soft start %d",
-                                  {s.usePwm, s.usePacket, s.debug, s.useTrig, s.useOnOff, s.softStart})),
-        Line("outputs", QCFormat("OUT0 %d, OUT1 %d", {s.out0, s.out1})),
-        Line("inputs", QCFormat("IN0 %d, IN1 %d, TOF %d", {s.in0, s.in1, s.totalOnOff})),
-        Line("bright memory", N(s.brightIndex)),
-        Line("trigger memory", N(s.trigIndex)),
-        Line("offset", N(s.offset)),
-    };
-    if (ValidMemory(s.brightIndex)) {
-        lines.append(Line("on mask", QCFormat("%04x", {s.onMask[s.brightIndex]})));
+QJsonObject ConfigJson(const lumitrax::Configuration& c) {
+    QJsonObject identity;
+    if (c.model) identity[QStringLiteral("model")] = Text(*c.model);
+    if (c.serialNumber) identity[QStringLiteral("serial")] = Text(*c.serialNumber);
+    if (c.moduleId) identity[QStringLiteral("module_id")] = *c.moduleId;
+    QJsonObject features;
+    if (c.usePwm) features[QStringLiteral("pwm")] = *c.usePwm;
+    if (c.usePacket) features[QStringLiteral("packet")] = *c.usePacket;
+    if (c.useDebug) features[QStringLiteral("debug")] = *c.useDebug;
+    QJsonObject out;
+    if (!identity.isEmpty()) out[QStringLiteral("identity")] = identity;
+    if (c.channels) out[QStringLiteral("model_channels")] = *c.channels;
+    if (c.offset) out[QStringLiteral("offset")] = *c.offset;
+    if (!features.isEmpty()) out[QStringLiteral("features")] = features;
+    const QJsonArray dac = DacJson(c.dac);
+    if (!dac.isEmpty()) out[QStringLiteral("dac_bandwidth")] = dac;
+    return out;
+}
+
+QJsonObject ErrorJson(const lumitrax::Error& e) {
+    QJsonObject o{{"kind", QString::fromLatin1(lumitrax::ErrorKindName(e.kind()))}, {"message", QString::fromStdString(e.what())}};
+    if (!e.stepsWritten().empty() || !e.stepsNotWritten().empty()) {
+        QJsonArray written;
+        QJsonArray notWritten;
+        for (const auto& s : e.stepsWritten()) written.append(Text(s));
+        for (const auto& s : e.stepsNotWritten()) notWritten.append(Text(s));
+        o[QStringLiteral("steps_written")] = written;
+        o[QStringLiteral("steps_not_written")] = notWritten;
     }
-    lines += ChannelLines(s, s.brightIndex);
-    lines += TriggerLines(s, s.trigIndex);
-    for (int i = 0; i < kChannelCount; ++i) {
-        lines.append(QCFormat("DAC%-3d %f ~ %f", {i + 1, s.bandwidthLow[i], s.bandwidthHigh[i]}));
+    return o;
+}
+
+QStringList ChannelLines(const std::array<lumitrax::ChannelState, lumitrax::kChannels>& channels) {
+    QStringList lines;
+    for (const auto& c : channels) {
+        lines.append(QStringLiteral("CH%1 brightness %2  %3")
+                         .arg(c.channel, -3)
+                         .arg(c.brightness, 4)
+                         .arg(c.on ? QStringLiteral("on") : QStringLiteral("off")));
     }
     return lines;
 }
 
-QJsonObject ConfigJson(const ModuleConfig& c) {
-    QJsonArray dac;
-    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannelCount); ++i) {
-        dac.append(QJsonObject{{"row", static_cast<int>(i)},
-                               {"low", SixDecimals(c.bandwidthLow[i])},
-                               {"high", SixDecimals(c.bandwidthHigh[i])}});
+QStringList TriggerLines(const std::array<lumitrax::TriggerRow, lumitrax::kTriggerRows>& triggers) {
+    QStringList lines;
+    for (const auto& t : triggers) {
+        lines.append(QStringLiteral("Trigger%1  enable %2  edge %3  delay %4 us  on %5 us  off %6 us")
+                         .arg(t.row)
+                         .arg(Bit(t.enable), QLatin1String(EdgeName(t.edge)))
+                         .arg(t.delayUs)
+                         .arg(t.onUs)
+                         .arg(t.offUs));
     }
-    return QJsonObject{{"model", c.model},         {"serial", c.serial},
-                       {"id", c.id},               {"channel", c.channels},
-                       {"pwm_offset", c.offset},   {"use_pwm", c.usePwm},
-                       {"use_packet", c.usePacket}, {"use_debug", c.useDebug},
-                       {"dac_bandwidth", dac}};
+    return lines;
+}
+
+QStringList StateLines(const lumitrax::State& s) {
+    const auto& f = s.features;
+    QStringList lines = {
+        Line("model", Text(s.identity.model)),
+        Line("serial number", Text(s.identity.serialNumber)),
+        Line("module ID", N(s.identity.moduleId)),
+        Line("firmware", Text(s.identity.firmware)),
+        Line("FPGA", Text(s.identity.fpga)),
+        Line("build", Text(s.identity.build)),
+        Line("channels", N(s.modelChannels)),
+        Line("trigger channels", N(s.triggerChannels)),
+        Line("switches", QStringLiteral("MODE %1, GRAB %2, HOLD %3, HIGH/LOW %4")
+                             .arg(Bit(s.switches.mode), Bit(s.switches.grab), Bit(s.switches.hold), Bit(s.switches.highLow))),
+        Line("error status", QStringLiteral("code:%1,%2h").arg(s.errorStatus.code).arg(s.errorStatus.detail, 0, 16)),
+        Line("features", QStringLiteral("PWM %1, packet %2, debug %3, trigger input %4, on/off input %5, soft start %6")
+                             .arg(Bit(f.pwm), Bit(f.packet), Bit(f.debug), Bit(f.triggerInput), Bit(f.onOffInput),
+                                  Bit(f.softStart))),
+        Line("outputs", QStringLiteral("OUT0 %1, OUT1 %2").arg(Bit(s.out0), Bit(s.out1))),
+        Line("inputs", QStringLiteral("IN0 %1, IN1 %2, TOF %3").arg(Bit(s.in0), Bit(s.in1)).arg(s.tof)),
+        Line("bright memory", N(s.brightMemory)),
+        Line("trigger memory", N(s.triggerMemory)),
+        Line("offset", N(s.offset)),
+    };
+    lines += ChannelLines(s.channels);
+    lines += TriggerLines(s.triggers);
+    for (const auto& d : s.dac) {
+        lines.append(QStringLiteral("DAC%1 %2 ~ %3").arg(d.channel, -3).arg(Six(d.low), Six(d.high)));
+    }
+    return lines;
 }

@@ -1,22 +1,19 @@
 // lumitrax: the controller's command-line tool. Parses the command line, runs one command on
-// a link that leaves the channels as they are when it closes, and prints the outcome.
+// the Controller API (which leaves the lights as they are when it closes a port) and prints
+// the outcome: quiet on success, errors on standard error, --json as one document.
 
-#include <QCoreApplication>
 #include <QJsonDocument>
+#include <QStringList>
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <pthread.h>
+#include <thread>
 
-#include "cli_commands.h"
 #include "cli_options.h"
-#include "device_link.h"
+#include "cli_run.h"
 
 namespace {
-
-std::atomic<bool> interrupted{false};
-
-extern "C" void OnInterrupt(int) { interrupted.store(true); }
 
 void Print(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toUtf8();
@@ -27,56 +24,90 @@ void Print(std::FILE* stream, const QString& text) {
 
 void PrintErrors(const QStringList& errors) {
     for (const QString& e : errors) {
-        Print(stderr, QStringLiteral("lumitrax: ") + e);
+        for (const QString& line : e.split(QLatin1Char('\n'))) {
+            Print(stderr, QStringLiteral("lumitrax: ") + line);
+        }
     }
+}
+
+void PrintJson(const QJsonObject& json) {
+    Print(stdout, QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Indented)).trimmed());
+}
+
+// SIGINT and SIGTERM are blocked in every thread (the library's threads inherit the mask) and
+// taken by one thread of their own, which cancels the command in a safe place.
+void WatchSignals(CliInterrupt& interrupt) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread([set, &interrupt] {
+        for (;;) {
+            int signalNumber = 0;
+            if (sigwait(&set, &signalNumber) == 0) {
+                interrupt.Interrupt(signalNumber);
+            }
+        }
+    }).detach();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    const CliParse parse = ParseCliArguments(QCoreApplication::arguments());
-    const CliRequest& request = parse.request;
-    if (parse.action == CliParse::Help) {
-        std::fputs(CliUsage().toUtf8().constData(), stdout);
-        return kExitDone;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
     }
-    if (parse.action == CliParse::Fail) {
+    const CliParse parse = ParseCliArguments(arguments);
+    const CliRequest& request = parse.request;
+    switch (parse.action) {
+    case CliParse::Help:
+        std::fputs(parse.message.toUtf8().constData(), stdout);
+        return kExitDone;
+    case CliParse::Version:
+        std::printf("lumitrax %s\n", lumitrax::version());
+        return kExitDone;
+    case CliParse::Fail:
         if (request.json) {
-            Print(stdout, QString::fromUtf8(QJsonDocument(QJsonObject{{"command", request.name},
-                                                                      {"exit", kExitUsage},
-                                                                      {"error", parse.message}})
-                                                .toJson(QJsonDocument::Indented))
-                              .trimmed());
+            PrintJson(QJsonObject{{"schema", 1},
+                                  {"command", request.name},
+                                  {"exit", kExitUsage},
+                                  {"error", QJsonObject{{"kind", "argument"}, {"message", parse.message}}}});
         }
-        Print(stderr, QStringLiteral("lumitrax: %1\nTry 'lumitrax --help'.").arg(parse.message));
+        Print(stderr, QStringLiteral("lumitrax: %1\nTry 'lumitrax help%2'.")
+                          .arg(parse.message, request.name.isEmpty() ? QString() : QLatin1Char(' ') + request.name));
         return kExitUsage;
+    case CliParse::Run:
+        break;
     }
 
-    DeviceLink link;
-    link.SetCloseAction(DeviceLink::CloseAction::KeepOutputs);
+    static CliInterrupt interrupt;
+    WatchSignals(interrupt);
 
     if (request.command == CliCommand::Monitor) {
-        struct sigaction action {};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
         QString error;
-        const int status = RunMonitor(request, link, interrupted,
-                                      [](const QString& line) { Print(stdout, line); }, error);
+        const int status = RunMonitor(request, interrupt, [](const QString& line) { Print(stdout, line); }, error);
         if (!error.isEmpty()) {
             PrintErrors({error});
         }
         return status;
     }
 
-    const CliResult result = RunCliCommand(request, link);
+    std::function<void(const QString&)> traffic;
+    if (request.verbose) {
+        traffic = [](const QString& line) { Print(stderr, line); };
+    }
+    const CliResult result = RunCliCommand(request, interrupt, traffic);
     if (request.json) {
-        Print(stdout, QString::fromUtf8(QJsonDocument(result.json).toJson(QJsonDocument::Indented)).trimmed());
+        PrintJson(result.json);
     } else if (!result.rawOutput.isEmpty()) {
         std::fwrite(result.rawOutput.constData(), 1, static_cast<std::size_t>(result.rawOutput.size()), stdout);
-    } else {
+    } else if (!request.quiet || request.command == CliCommand::Ports || request.command == CliCommand::Search ||
+               request.command == CliCommand::Info || request.command == CliCommand::Raw ||
+               request.command == CliCommand::VerifyConfig ||
+               request.command == CliCommand::LoadBright || request.command == CliCommand::LoadTrigger) {
+        // -q silences summaries, not the answer a command was run for.
         for (const QString& line : result.lines) {
             Print(stdout, line);
         }

@@ -16,6 +16,12 @@ void OnSignal(int signo) { g_stop = signo; }
 }  // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--version") {
+            std::printf("lumitrax-sim %s\n", LUMITRAX_VERSION);
+            return 0;
+        }
+    }
     sim::Options options;
     std::string message;
     switch (sim::ParseOptions(argc, argv, options, message)) {

@@ -84,6 +84,7 @@ std::string UsageText() {
            "  --switch-every MS     send unasked getswitch lines with changing values\n"
            "\n"
            "  --help                show this text\n"
+           "  --version             show the version\n"
            "Texts are single words of printable ASCII, at most 63 characters.\n"
            "Exit status: 0 after a signal, 1 when the terminal cannot be set up, 2 for a bad option.\n";
 }

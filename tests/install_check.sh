@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and starts what was installed:
-#   install_check.sh CMAKE BUILD_DIR
-# The panel's --help, the command-line tool's --help, the simulator on its own, and the
-# panel's --simulate, which must start the simulator installed beside it (not the build's).
+#   install_check.sh CMAKE BUILD_DIR SOURCE_DIR [SANITIZER]
+# The panel's --help, the command-line tool's --help, the simulator on its own, the
+# panel's --simulate, which must start the simulator installed beside it (not the build's),
+# and the Controller API's example built against the installed package (CMake and pkg-config).
 set -euo pipefail
 cmake=$1
 build=$2
+source=$3
+sanitizer=${4:-}
 prefix=$(mktemp -d)
 panel_pid=""
 cleanup() {
@@ -42,11 +45,34 @@ export PATH=/usr/bin:/bin
 "$prefix/bin/lumitrax-panel" --help | grep -q -- '--simulate' || fail "lumitrax-panel --help"
 "$prefix/bin/lumitrax" --help >/dev/null || fail "lumitrax --help"
 
+for program in lumitrax lumitrax-panel lumitrax-sim; do
+    version=$("$prefix/bin/$program" --version) || fail "$program --version"
+    [[ "$version" =~ ^$program\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "$program --version said '$version'"
+done
+
 # The simulator reports its pseudo-terminal and stops on SIGTERM.
 exec 3< <(exec "$prefix/bin/lumitrax-sim")
 sim_pid=$!
 read -r -t 10 device <&3 || fail "lumitrax-sim reported no device"
 [ -c "$device" ] || fail "lumitrax-sim reported $device, not a terminal"
+
+# The API's example, built from the installed headers and library only, reads the identity
+# and sets channel 3; the installed tool sees the brightness.
+flags=""
+[ "$sanitizer" = address ] && flags="-fsanitize=address,undefined"
+"$cmake" -S "$source/api/examples" -B "$prefix/example" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_CXX_FLAGS="$flags" >/dev/null || fail "the example does not configure against the package"
+"$cmake" --build "$prefix/example" >/dev/null || fail "the example does not build against the package"
+"$prefix/example/set_channel" "$device" 321 | grep -q '^LX-1608 S/N ' || fail "the example read no identity"
+"$prefix/bin/lumitrax" --json --port "$device" info | grep -B1 '"channel": 3,' | grep -q '"brightness": 321' ||
+    fail "the example's brightness did not reach the controller"
+pc=$(PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name lumitrax.pc)") pkg-config --cflags --libs lumitrax) ||
+    fail "no pkg-config file"
+# shellcheck disable=SC2086
+c++ -std=c++17 $flags "$source/api/examples/set_channel.cpp" $pc -o "$prefix/set_channel_pc" ||
+    fail "the example does not build with pkg-config's flags"
+LD_LIBRARY_PATH=$(dirname "$(find "$prefix" -name 'liblumitrax.so' | head -1)") "$prefix/set_channel_pc" "$device" 5 >/dev/null ||
+    fail "the pkg-config build does not run"
 kill -TERM "$sim_pid"
 exec 3<&-
 

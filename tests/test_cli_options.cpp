@@ -6,7 +6,6 @@
 #include <string>
 
 #include "cli_options.h"
-#include "trigger_row.h"
 
 namespace {
 
@@ -16,7 +15,7 @@ TEST(CliOptions, AcceptsEachCommandWithItsArguments) {
     const CliParse set = Parse({"--port", "/dev/x", "set", "3", "1024"});
     ASSERT_EQ(set.action, CliParse::Run) << set.message.toStdString();
     EXPECT_EQ(set.request.command, CliCommand::Set);
-    EXPECT_EQ(set.request.channels, std::vector<int>{2});
+    EXPECT_EQ(set.request.channels, std::vector<int>{3});
     EXPECT_EQ(set.request.value, 1024);
     EXPECT_FALSE(set.request.allChannels);
 
@@ -29,7 +28,7 @@ TEST(CliOptions, AcceptsEachCommandWithItsArguments) {
 
     const CliParse on = Parse({"--port", "/dev/x", "on", "16", "1", "16"});
     ASSERT_EQ(on.action, CliParse::Run);
-    EXPECT_EQ(on.request.channels, (std::vector<int>{15, 0, 15}));
+    EXPECT_EQ(on.request.channels, (std::vector<int>{16, 1, 16}));
 
     const CliParse off = Parse({"--port", "/dev/x", "off", "all"});
     ASSERT_EQ(off.action, CliParse::Run);
@@ -47,11 +46,11 @@ TEST(CliOptions, AcceptsEachCommandWithItsArguments) {
     const CliParse trigger = Parse({"--port", "/dev/x", "trigger", "3", "--delay", "100", "--on", "50",
                                     "--edge", "negative", "--enable", "1"});
     ASSERT_EQ(trigger.action, CliParse::Run) << trigger.message.toStdString();
-    EXPECT_EQ(trigger.request.trigger.row, 2);
-    EXPECT_EQ(trigger.request.trigger.delayPosition, 100);
-    EXPECT_EQ(trigger.request.trigger.onPosition, 50);
-    EXPECT_EQ(trigger.request.trigger.edge, 1);
-    EXPECT_EQ(trigger.request.trigger.enable, 1);
+    EXPECT_EQ(trigger.request.trigger.row, 3);
+    EXPECT_EQ(trigger.request.trigger.delayUs, 100);
+    EXPECT_EQ(trigger.request.trigger.onUs, 50);
+    EXPECT_EQ(trigger.request.trigger.edge, lumitrax::Edge::Negative);
+    EXPECT_TRUE(trigger.request.trigger.enable);
 
     const CliParse apply = Parse({"--port", "/dev/x", "apply-config", "rig.ini", "--verify"});
     ASSERT_EQ(apply.action, CliParse::Run);
@@ -69,7 +68,14 @@ TEST(CliOptions, AcceptsEachCommandWithItsArguments) {
 
     EXPECT_EQ(Parse({"ports"}).action, CliParse::Run);
     EXPECT_EQ(Parse({"search"}).action, CliParse::Run);
-    EXPECT_EQ(Parse({"set", "--help"}).action, CliParse::Help);
+    // Help for one command, by either spelling; an unknown one is an error.
+    const CliParse help = Parse({"set", "--help"});
+    EXPECT_EQ(help.action, CliParse::Help);
+    EXPECT_EQ(help.message, CommandUsage("set"));
+    EXPECT_EQ(Parse({"help", "set"}).message, help.message);
+    EXPECT_EQ(Parse({"help"}).message, CliUsage());
+    EXPECT_EQ(Parse({"help", "dim"}).action, CliParse::Fail);
+    EXPECT_EQ(Parse({"--version"}).action, CliParse::Version);
 }
 
 TEST(CliOptions, RefusesBadUsageWithAMessageThatNamesTheProblem) {
@@ -106,6 +112,8 @@ TEST(CliOptions, RefusesBadUsageWithAMessageThatNamesTheProblem) {
         {{"--port", "/dev/x", "--json=1", "info"}, "option --json takes no value"},
         {{"--port"}, "option --port needs a value"},
         {{"--port", "/dev/x", "raw", QString::fromStdString(longText)}, "raw text is too long"},
+        {{"--port", "/dev/x", "-v", "-q", "info"}, "-v and -q exclude each other"},
+        {{"--port", "/dev/x", "info", "--lenient"}, "option --lenient does not apply to info"},
     };
     for (const auto& c : cases) {
         const CliParse p = Parse(c.args);
@@ -115,19 +123,18 @@ TEST(CliOptions, RefusesBadUsageWithAMessageThatNamesTheProblem) {
     }
 }
 
-TEST(CliOptions, TriggerRowIsCheckedAsThePanelChecksIt) {
+TEST(CliOptions, TriggerTimesAreMicrosecondsOneTo4000InTheToolsOwnWords) {
     const struct {
         const char* delay;
         const char* on;
         const char* message;  // empty: accepted
     } cases[] = {
         {"1", "1", ""},
-        {"4001", "4001", ""},  // sends 4000 and 4000, the largest valid row
-        {"0", "10", "Invalid value!! trig:2,delay:65535"},
-        {"4002", "1", "Invalid value!! trig:2,delay:4001"},
-        {"10", "0", "Invalid value!! trig:2,on:65535"},
-        {"5000", "0", "Invalid value!! trig:2,delay:4999"},  // the delay is judged first
-        {"65536", "1", "--delay takes microseconds 1..4000"},
+        {"4000", "4000", ""},
+        {"4001", "1", "trigger 3: delay 4001 us is not 1..4000"},
+        {"0", "10", "trigger 3: delay 0 us is not 1..4000"},
+        {"10", "0", "trigger 3: on time 0 us is not 1..4000"},
+        {"5000", "4001", "trigger 3: delay 5000 us is not 1..4000"},  // the delay is judged first
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.delay) + " " + c.on);
@@ -140,30 +147,6 @@ TEST(CliOptions, TriggerRowIsCheckedAsThePanelChecksIt) {
             EXPECT_EQ(p.message, QLatin1String(c.message));
         }
     }
-}
-
-TEST(TriggerRow, SendsThePositionsMinusOneAndTenTimesTheOnTimeAsOffTime) {
-    const struct {
-        int row, delayPosition, onPosition, edge, enable;
-        TriggerSetting expected;
-    } cases[] = {
-        {0, 1, 1, 0, 0, {0, 0, 0, 0, 0, 0}},
-        {2, 100, 50, 1, 1, {2, 1, 1, 99, 49, 490}},
-        {1, 4000, 4000, 0, 1, {1, 1, 0, 3999, 3999, 39990}},
-        {3, 0, 10000, 1, 0, {3, 0, 1, 65535, 9999, static_cast<std::uint16_t>(99990)}},  // 16 bits kept
-    };
-    for (const auto& c : cases) {
-        const TriggerSetting s = TriggerRowSetting(c.row, c.delayPosition, c.onPosition, c.edge, c.enable);
-        SCOPED_TRACE(c.delayPosition);
-        EXPECT_EQ(s.triggerNo, c.expected.triggerNo);
-        EXPECT_EQ(s.enable, c.expected.enable);
-        EXPECT_EQ(s.edge, c.expected.edge);
-        EXPECT_EQ(s.delay, c.expected.delay);
-        EXPECT_EQ(s.onTime, c.expected.onTime);
-        EXPECT_EQ(s.offTime, c.expected.offTime);
-    }
-    EXPECT_EQ(TriggerRowProblem(TriggerRowSetting(3, 0, 10000, 1, 0)), "trig:3,delay:65535");
-    EXPECT_EQ(TriggerRowProblem(TriggerRowSetting(1, 1, 4002, 0, 0)), "trig:1,on:4001");
 }
 
 }  // namespace

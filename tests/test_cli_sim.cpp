@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <csignal>
 #include <string>
@@ -72,17 +73,38 @@ TEST(CliSim, InfoShowsTheSimulatorsIdentityInTextAndJson) {
     const QJsonObject doc = json.Json();
     EXPECT_EQ(doc["command"].toString(), "info");
     ASSERT_EQ(doc["ports"].toArray().size(), 1);
+    EXPECT_EQ(doc["schema"].toInt(), 1);
     const QJsonObject port = doc["ports"][0].toObject();
     EXPECT_EQ(port["port"].toString(), Path(sim));
-    const QJsonObject id = port["identity"].toObject();
+    const QJsonObject state = port["state"].toObject();
+    const QJsonObject id = state["identity"].toObject();
     EXPECT_EQ(id["model"].toString(), "LT-E2E");
     EXPECT_EQ(id["serial"].toString(), "SN-E2E-1");
     EXPECT_EQ(id["firmware"].toString(), "9.8.7");
     EXPECT_EQ(id["fpga"].toString(), "4.2");
     EXPECT_EQ(id["build"].toString(), "20240102");
     EXPECT_EQ(id["module_id"].toInt(), 42);
-    EXPECT_EQ(port["channels"].toArray().size(), 16);
-    EXPECT_EQ(port["triggers"].toArray().size(), 4);
+    EXPECT_EQ(state["channels"].toArray().size(), 16);
+    EXPECT_EQ(state["triggers"].toArray().size(), 4);
+    EXPECT_TRUE(state["features"]["pwm"].isBool());
+    EXPECT_FALSE(doc.contains("error"));
+
+    // read-config --json names the same facts as info does, with the same values.
+    const Outcome config = Lumitrax({"--json", "--port", Path(sim), "read-config", "-"});
+    ASSERT_EQ(config.exitCode, 0) << config.err.toStdString();
+    const QJsonObject c = config.Json()["ports"][0]["config"].toObject();
+    ASSERT_FALSE(c.isEmpty());
+    for (auto it = c.begin(); it != c.end(); ++it) {
+        SCOPED_TRACE(it.key().toStdString());
+        if (it.value().isObject()) {
+            const QJsonObject sub = it.value().toObject();
+            for (auto f = sub.begin(); f != sub.end(); ++f) {
+                EXPECT_EQ(f.value(), state[it.key()][f.key()]) << f.key().toStdString();
+            }
+        } else {
+            EXPECT_EQ(it.value(), state[it.key()]);
+        }
+    }
 }
 
 TEST(CliSim, SetAndOnChangeTheControllerAndOutlastTheTool) {
@@ -98,13 +120,14 @@ TEST(CliSim, SetAndOnChangeTheControllerAndOutlastTheTool) {
     }
     const Outcome info = Lumitrax({"--json", "--port", p, "info"});
     ASSERT_EQ(info.exitCode, 0);
-    const QJsonObject port = info.Json()["ports"][0].toObject();
-    EXPECT_EQ(port["on_mask"].toInt(), 0x14);
-    const QJsonArray channels = port["channels"].toArray();
+    const QJsonArray channels = info.Json()["ports"][0]["state"]["channels"].toArray();
+    ASSERT_EQ(channels.size(), 16);
     EXPECT_EQ(channels[2]["brightness"].toInt(), 777);
-    EXPECT_TRUE(channels[2]["on"].toBool());
-    EXPECT_TRUE(channels[4]["on"].toBool());
-    EXPECT_FALSE(channels[0]["on"].toBool());
+    int mask = 0;
+    for (int i = 0; i < 16; ++i) {
+        mask |= channels[i]["on"].toBool() ? 1 << i : 0;
+    }
+    EXPECT_EQ(mask, 0x14);
 }
 
 TEST(CliSim, ConfigurationRoundTripsAndVerifyFindsTheFieldChangedBehindItsBack) {
@@ -137,6 +160,7 @@ TEST(CliSim, ConfigurationRoundTripsAndVerifyFindsTheFieldChangedBehindItsBack) 
     ASSERT_EQ(Lumitrax({"--port", p, "raw", "setoffset", "99"}).exitCode, 0);
     const Outcome differ = Lumitrax({"--json", "--port", p, "verify-config", file});
     EXPECT_EQ(differ.exitCode, 1);
+    EXPECT_EQ(differ.Json()["error"].toObject()["kind"].toString(), "mismatch");
     const QJsonArray diffs = differ.Json()["ports"][0]["differences"].toArray();
     ASSERT_EQ(diffs.size(), 1) << differ.out.toStdString();
     EXPECT_EQ(diffs[0]["field"].toString(), "pwm_offset");
@@ -145,7 +169,87 @@ TEST(CliSim, ConfigurationRoundTripsAndVerifyFindsTheFieldChangedBehindItsBack) 
 
     const Outcome both = Lumitrax({"--port", p, "apply-config", "--verify", file});
     EXPECT_EQ(both.exitCode, 0) << both.err.toStdString();
-    EXPECT_TRUE(both.out.contains("the controller agrees with the file"));
+    EXPECT_TRUE(both.out.contains("written (6 steps), verified")) << both.out.toStdString();
+
+    // Only the offset's high byte differs: 289 is 0x121, 33 is 0x21.
+    ASSERT_EQ(Lumitrax({"--port", p, "raw", "setoffset", "289"}).exitCode, 0);
+    const Outcome high = Lumitrax({"--port", p, "verify-config", file});
+    EXPECT_EQ(high.exitCode, 1);
+    EXPECT_TRUE(high.out.contains("pwm_offset: file 33, controller 289")) << high.out.toStdString();
+}
+
+// A bad file writes nothing: the simulator's transcript stays empty.
+TEST(CliSim, BadConfigurationFilesWriteNothingAndNameEachBadLine) {
+    QTemporaryDir dir;
+    const QString transcript = dir.filePath("transcript");
+    SimProcess sim({"--transcript", transcript.toStdString()});
+    ASSERT_FALSE(sim.devicePath().empty());
+    QByteArray good = "S/N X-1\n";
+    const struct {
+        QByteArray content;
+        const char* message;
+    } cases[] = {
+        {"hello world\n", ":1: \"hello world\": unknown line"},
+        {"", "holds no configuration line"},
+        {good + "dac_bandwidth 5 3.0 1.0\n", ":2: \"dac_bandwidth 5 3.0 1.0\": low 3.000000 is not below high 1.000000"},
+        {good + "dac_bandwidth 0 1e30 1e31\n", ":2: \"dac_bandwidth 0 1e30 1e31\": the values make the command too long"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content.toStdString());
+        const QString file = dir.filePath("bad.ini");
+        ASSERT_TRUE(WriteFile(file, c.content));
+        for (const char* command : {"apply-config", "verify-config"}) {
+            const Outcome o = Lumitrax({"--port", Path(sim), command, file});
+            EXPECT_EQ(o.exitCode, 2) << command;
+            EXPECT_TRUE(o.err.contains(QLatin1String(c.message))) << o.err.toStdString();
+        }
+    }
+    QFile t(transcript);
+    EXPECT_TRUE(!t.exists() || (t.open(QIODevice::ReadOnly) && t.readAll().isEmpty()));
+}
+
+TEST(CliSim, InterruptedApplyFinishesTheCommandOnTheLineAndNamesTheSteps) {
+    QTemporaryDir dir;
+    const QString transcript = dir.filePath("transcript");
+    SimProcess sim({"--transcript", transcript.toStdString()});
+    ASSERT_FALSE(sim.devicePath().empty());
+    const QString file = dir.filePath("rig.ini");
+    ASSERT_TRUE(WriteFile(file, "S/N INT-1\npwm_offset 40\n"));
+    QProcess p;
+    p.start(QStringLiteral(LUMITRAX_CLI_PATH), {"--port", Path(sim), "apply-config", file});
+    ASSERT_TRUE(p.waitForStarted());
+    // The read-all and the first step take about half a second; the flash waits 1.5 s more.
+    QThread::msleep(700);
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 130);
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_TRUE(err.contains("interrupted")) << err.toStdString();
+    EXPECT_TRUE(err.contains(QRegularExpression("written: identity and switches"))) << err.toStdString();
+    EXPECT_TRUE(err.contains(QRegularExpression("not written: .*save model$", QRegularExpression::MultilineOption)))
+        << err.toStdString();
+    sim.Stop();
+    QFile t(transcript);
+    ASSERT_TRUE(t.open(QIODevice::ReadOnly));
+    const QByteArray sent = t.readAll();
+    EXPECT_TRUE(sent.contains("setsn INT-1"));
+    EXPECT_FALSE(sent.contains("setmodelsave"));
+}
+
+TEST(CliSim, RawTakesTextUpToTheLinksLimitAndOneMoreByteIsRefused) {
+    QTemporaryDir dir;
+    const QString transcript = dir.filePath("transcript");
+    SimProcess sim({"--transcript", transcript.toStdString()});
+    ASSERT_FALSE(sim.devicePath().empty());
+    const QString atLimit = "setsn " + QString(56, 'A');  // 62 bytes and the carriage return
+    EXPECT_NE(Lumitrax({"--port", Path(sim), "--timeout", "200", "raw", atLimit}).exitCode, 2);
+    EXPECT_EQ(Lumitrax({"--port", Path(sim), "raw", atLimit + "A"}).exitCode, 2);
+    sim.Stop();
+    QFile t(transcript);
+    ASSERT_TRUE(t.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = t.readAll().split('\n');
+    EXPECT_TRUE(lines.contains(atLimit.toLatin1()));
+    EXPECT_FALSE(lines.contains((atLimit + "A").toLatin1()));
 }
 
 TEST(CliSim, SearchFindsTheSimulatorAndNothingOnASilentOne) {
@@ -158,10 +262,11 @@ TEST(CliSim, SearchFindsTheSimulatorAndNothingOnASilentOne) {
     EXPECT_EQ(found.exitCode, 0) << found.err.toStdString();
     EXPECT_EQ(found.out, Path(sim) + " LX-1608 2.5.0 1.3 20130225 FIND-ME\n");
 
-    const Outcome none = Lumitrax({"--json", "--port", Path(silent), "search"});
+    // Both probed side by side: the silent one costs the timeout once, not per port.
+    const Outcome none = Lumitrax({"--json", "--timeout", "300", "--port", Path(silent), "search"});
     EXPECT_EQ(none.exitCode, 1);
-    EXPECT_TRUE(none.Json()["controllers"].toArray().isEmpty());
-    EXPECT_TRUE(none.err.contains("not found"));
+    EXPECT_FALSE(none.Json()["ports"][0]["found"].toBool());
+    EXPECT_TRUE(none.err.contains("no controller found; probed 1 port(s): " + Path(silent))) << none.err.toStdString();
 }
 
 TEST(CliSim, PortsThatDoNotOpenGiveExit3WithTheReason) {
@@ -186,10 +291,11 @@ TEST(CliSim, PortsThatDoNotOpenGiveExit3WithTheReason) {
     EXPECT_EQ(o.exitCode, 3);
     const QJsonArray ports = o.Json()["ports"].toArray();
     ASSERT_EQ(ports.size(), 3);
-    EXPECT_EQ(ports[0]["identity"]["serial"].toString(), "A-1");
+    EXPECT_EQ(ports[0]["state"]["identity"]["serial"].toString(), "A-1");
     EXPECT_EQ(ports[1]["exit"].toInt(), 3);
-    EXPECT_TRUE(ports[1]["error"].toString().contains("the device is gone"));
-    EXPECT_EQ(ports[2]["identity"]["serial"].toString(), "B-2");
+    EXPECT_EQ(ports[1]["error"]["kind"].toString(), "port");
+    EXPECT_TRUE(ports[1]["error"]["message"].toString().contains(missing));
+    EXPECT_EQ(ports[2]["state"]["identity"]["serial"].toString(), "B-2");
 }
 
 TEST(CliSim, BadUsageGivesExit2AndOpensNothing) {
@@ -207,10 +313,11 @@ TEST(CliSim, BadUsageGivesExit2AndOpensNothing) {
     for (const QStringList& args : cases) {
         const Outcome o = Lumitrax(args);
         EXPECT_EQ(o.exitCode, 2) << args.join(' ').toStdString();
-        EXPECT_TRUE(o.err.contains("Try 'lumitrax --help'")) << o.err.toStdString();
+        EXPECT_TRUE(o.err.contains("Try 'lumitrax help")) << o.err.toStdString();
     }
     const Outcome trigger = Lumitrax(QStringList{"--json"} + cases[3]);
-    EXPECT_EQ(trigger.Json()["error"].toString(), "Invalid value!! trig:2,delay:65535");
+    EXPECT_EQ(trigger.Json()["error"].toObject()["kind"].toString(), "argument");
+    EXPECT_EQ(trigger.Json()["error"].toObject()["message"].toString(), "trigger 3: delay 0 us is not 1..4000");
     EXPECT_EQ(trigger.Json()["exit"].toInt(), 2);
 }
 

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "c_format.h"
+#include "qt_runtime.h"
 #include "commands.h"
 #include "config_file.h"
 #include "text.h"
@@ -410,6 +411,7 @@ Configuration parseConfiguration(const std::string& content, const std::string& 
 
 Configuration readConfigurationFile(const std::string& path, ConfigReading reading,
                                     std::vector<ConfigProblem>* warnings) {
+    detail::EnsureQtRuntime();
     QFile file(QString::fromStdString(path));
     if (path.empty() || !file.open(QIODevice::ReadOnly)) {
         throw Error(ErrorKind::File, path + ": cannot be read (" + file.errorString().toStdString() + ")");
@@ -437,6 +439,7 @@ std::string formatConfiguration(const Configuration& c) {
 }
 
 void writeConfigurationFile(const std::string& path, const Configuration& c) {
+    detail::EnsureQtRuntime();
     const std::string content = formatConfiguration(c);
     const QString qpath = QString::fromStdString(path);
     if (QFileInfo::exists(qpath)) {

@@ -9,6 +9,7 @@
 #include "controller_queries.h"
 #include "lumitrax/version.h"
 #include "pause.h"
+#include "qt_runtime.h"
 #include "port_list.h"
 #include "text.h"
 #include "wire.h"
@@ -29,18 +30,6 @@ void Require(bool ok, const std::string& message) {
     if (!ok) {
         throw Error(ErrorKind::Argument, message);
     }
-}
-
-void RequireChannel(int channel) {
-    Require(channel >= 1 && channel <= kChannels, "channel " + std::to_string(channel) + " is not 1..16");
-}
-
-void RequireBrightness(int value) {
-    Require(value >= 0 && value <= kMaxBrightness, "brightness " + std::to_string(value) + " is not 0..1024");
-}
-
-void RequireMemory(int memory) {
-    Require(memory >= 0 && memory < kMemories, "memory " + std::to_string(memory) + " is not 0..9");
 }
 
 bool ValidMemory(int m) { return m >= 0 && m < kMemories; }
@@ -187,6 +176,32 @@ std::vector<Step> ApplySteps(const ModuleConfig& c) {
 
 const char* version() noexcept { return LUMITRAX_VERSION; }
 
+void checkChannel(int channel) {
+    Require(channel >= 1 && channel <= kChannels, "channel " + std::to_string(channel) + " is not 1..16");
+}
+
+void checkBrightness(int value) {
+    Require(value >= 0 && value <= kMaxBrightness, "brightness " + std::to_string(value) + " is not 0..1024");
+}
+
+void checkMemory(int memory) {
+    Require(memory >= 0 && memory < kMemories, "memory " + std::to_string(memory) + " is not 0..9");
+}
+
+void checkTriggerRow(const TriggerRow& row) {
+    const std::string name = "trigger " + std::to_string(row.row);
+    Require(row.row >= 1 && row.row <= kTriggerRows, name + " is not 1..4");
+    Require(row.delayUs >= 1 && row.delayUs <= kMaxTriggerUs,
+            name + ": delay " + std::to_string(row.delayUs) + " us is not 1..4000");
+    Require(row.onUs >= 1 && row.onUs <= kMaxTriggerUs, name + ": on time " + std::to_string(row.onUs) + " us is not 1..4000");
+}
+
+void checkRawText(const std::string& text) {
+    Require(text.find_first_of("\r\n") == std::string::npos, "raw text is one line: it may not hold a line break");
+    Require(static_cast<int>(detail::EncodeFromUtf8(text).size()) <= kMaxRawLength,
+            "raw text is too long: at most " + std::to_string(kMaxRawLength) + " bytes");
+}
+
 struct Controller::Impl {
     explicit Impl(const std::string& t) : target(t), wire(t) {}
 
@@ -246,15 +261,15 @@ State Controller::state() {
 }
 
 void Controller::setBrightness(int channel, int value) {
-    RequireChannel(channel);
-    RequireBrightness(value);
+    checkChannel(channel);
+    checkBrightness(value);
     const Outgoing c = Make(CMD_SETBRIGHTNESS, BrightnessArg{static_cast<std::uint8_t>(channel - 1),
                                                              static_cast<std::uint16_t>(value)});
     d->Run([&] { d->Ask({c}); });
 }
 
 void Controller::setAllBrightness(int value) {
-    RequireBrightness(value);
+    checkBrightness(value);
     std::vector<Outgoing> c;
     for (std::uint8_t i = 0; i < kChannels; ++i) {
         c.push_back(Make(CMD_SETBRIGHTNESS, BrightnessArg{i, static_cast<std::uint16_t>(value)}));
@@ -265,7 +280,7 @@ void Controller::setAllBrightness(int value) {
 void Controller::setBrightnessPacket(const std::array<int, kChannels>& values) {
     PacketArg packet;
     for (std::size_t i = 0; i < values.size(); ++i) {
-        RequireBrightness(values[i]);
+        checkBrightness(values[i]);
         packet.values[i] = static_cast<std::uint16_t>(values[i]);
     }
     const Outgoing c = Make(CMD_SETBRIGHTPACKET, packet);
@@ -276,7 +291,7 @@ std::uint16_t Controller::switchChannels(const std::vector<int>& channels, bool 
     Require(!channels.empty(), "no channel given");
     std::uint16_t bits = 0;
     for (const int ch : channels) {
-        RequireChannel(ch);
+        checkChannel(ch);
         bits = static_cast<std::uint16_t>(bits | (1u << (ch - 1)));
     }
     return d->Run([&] {
@@ -300,11 +315,7 @@ std::uint16_t Controller::switchAll(bool on) {
 }
 
 void Controller::setTrigger(const TriggerRow& row) {
-    const std::string name = "trigger " + std::to_string(row.row);
-    Require(row.row >= 1 && row.row <= kTriggerRows, "trigger " + std::to_string(row.row) + " is not 1..4");
-    Require(row.delayUs >= 1 && row.delayUs <= kMaxTriggerUs,
-            name + ": delay " + std::to_string(row.delayUs) + " us is not 1..4000");
-    Require(row.onUs >= 1 && row.onUs <= kMaxTriggerUs, name + ": on time " + std::to_string(row.onUs) + " us is not 1..4000");
+    checkTriggerRow(row);
     TriggerSetting s;
     s.triggerNo = static_cast<std::uint8_t>(row.row - 1);
     s.enable = row.enable ? 1 : 0;
@@ -321,17 +332,17 @@ void Controller::fireOneShot() {
 }
 
 void Controller::saveBrightMemory(int memory) {
-    RequireMemory(memory);
+    checkMemory(memory);
     d->Run([&] { d->Ask({Make(CMD_SAVEBRIGHT, Byte(memory))}); });
 }
 
 void Controller::saveTriggerMemory(int memory) {
-    RequireMemory(memory);
+    checkMemory(memory);
     d->Run([&] { d->Ask({Make(CMD_SAVETRIGGER, Byte(memory))}); });
 }
 
 std::array<ChannelState, kChannels> Controller::loadBrightMemory(int memory) {
-    RequireMemory(memory);
+    checkMemory(memory);
     return d->Run([&] {
         return ChannelsOf(d->Ask({Make(CMD_LOADBRIGHT, Byte(memory)), Make(CMD_GETBRIGHTNESS, OneValueArg{255}),
                                   Make(CMD_GETONEX)}),
@@ -340,7 +351,7 @@ std::array<ChannelState, kChannels> Controller::loadBrightMemory(int memory) {
 }
 
 std::array<TriggerRow, kTriggerRows> Controller::loadTriggerMemory(int memory) {
-    RequireMemory(memory);
+    checkMemory(memory);
     return d->Run([&] {
         std::vector<Outgoing> c{Make(CMD_LOADTRIGGER, Byte(memory))};
         for (std::uint8_t k = 0; k < kTriggerRows; ++k) {
@@ -416,10 +427,8 @@ std::vector<Difference> Controller::verifyConfiguration(const Configuration& con
 }
 
 std::vector<std::string> Controller::raw(const std::string& text) {
-    Require(text.find_first_of("\r\n") == std::string::npos, "raw text is one line: it may not hold a line break");
+    checkRawText(text);
     const std::string bytes = detail::EncodeFromUtf8(text);
-    Require(static_cast<int>(bytes.size()) <= kMaxRawLength,
-            "raw text is too long: at most " + std::to_string(kMaxRawLength) + " bytes");
     const Outgoing c = MakeText(CMD_RAW, bytes + "\r");
     return d->Run([&] {
         const detail::Wire::Outcome outcome = d->wire.SendAndCollect(c, d->timeoutMs.load());
@@ -460,6 +469,7 @@ void Controller::monitor(const std::function<bool(const std::string&)>& onLine) 
 void Controller::cancel() noexcept { d->cancelled.store(true); }
 
 std::vector<PortInfo> listPorts() {
+    detail::EnsureQtRuntime();
     std::vector<PortInfo> out;
     for (const PortEntry& e : ListPorts()) {
         out.push_back({"COM" + std::to_string(e.number), e.devicePath.toStdString(), e.description.toStdString()});

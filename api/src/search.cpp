@@ -3,6 +3,7 @@
 
 #include "controller_queries.h"
 #include "lumitrax/controller.h"
+#include "qt_runtime.h"
 #include "text.h"
 #include "wire.h"
 
@@ -64,6 +65,7 @@ std::vector<SearchResult> search(const std::vector<std::string>& targets, int ti
     if (timeoutMs < 1 || timeoutMs > 600000) {
         throw Error(ErrorKind::Argument, "the timeout is not 1..600000 ms");
     }
+    detail::EnsureQtRuntime();
     std::vector<SearchResult> results(targets.size());
     std::vector<std::thread> threads;
     threads.reserve(targets.size());

@@ -222,6 +222,14 @@ private:
     std::unique_ptr<Impl> d;
 };
 
+// The checks the calls above make before they write, for a front end that checks a request
+// before it opens a port. Each throws Error(Argument) with the call's own message.
+LUMITRAX_API void checkChannel(int channel);
+LUMITRAX_API void checkBrightness(int value);
+LUMITRAX_API void checkMemory(int memory);
+LUMITRAX_API void checkTriggerRow(const TriggerRow& row);
+LUMITRAX_API void checkRawText(const std::string& text);
+
 // A port the system lists, or one named on a command line.
 struct PortInfo {
     std::string name;         // "COM3": the number stays with the device for the process's life

@@ -1,0 +1,118 @@
+// The tool's help: the overview and one page per command.
+
+#include "cli_options.h"
+
+namespace {
+
+struct CommandHelp {
+    const char* name;
+    const char* usage;  // after "lumitrax"
+    const char* text;   // what it does, arguments and ranges, an example
+};
+
+constexpr CommandHelp kHelp[] = {
+    {"ports", "ports",
+     "Lists the serial ports of this machine, one per line: COM<n> <path> (<description>).\n"
+     "Example: lumitrax ports\n"},
+    {"search", "[--port PATH]... search",
+     "Probes the given ports (default: every port 'ports' lists) side by side for controllers and\n"
+     "prints one line per controller found: port, model, firmware, FPGA, build, serial number.\n"
+     "Standard error names every port probed and why nothing was found on it. Exit 1 when no\n"
+     "controller answered. The channels of every controller probed stay as they were.\n"
+     "Example: lumitrax search\n"},
+    {"info", "--port PATH [--port PATH]... info",
+     "Reads identity, switches, configuration, error status, memories, channels, trigger rows 1..4\n"
+     "and the DAC table of each controller. Sends only queries.\n"
+     "Example: lumitrax --port /dev/ttyUSB0 --json info\n"},
+    {"set", "--port PATH set CHANNEL|all VALUE",
+     "Sets the brightness of channel 1..16 (or all 16) to VALUE 0..1024.\n"
+     "Example: lumitrax --port /dev/ttyUSB0 set 3 512\n"},
+    {"on", "--port PATH on CHANNEL...|all",
+     "Switches channels 1..16 on; the other channels keep their state (the controller's current\n"
+     "on mask is read first, then one setonex is sent).\n"
+     "Example: lumitrax --port /dev/ttyUSB0 on 1 3\n"},
+    {"off", "--port PATH off CHANNEL...|all",
+     "Switches channels 1..16 off; the other channels keep their state.\n"
+     "Example: lumitrax --port /dev/ttyUSB0 off all\n"},
+    {"packet", "--port PATH packet V1 ... V16",
+     "Sets all 16 brightness values (0..1024 each) in one binary packet.\n"
+     "Example: lumitrax --port /dev/ttyUSB0 packet 0 64 128 192 256 320 384 448 512 576 640 704 768 832 896 960\n"},
+    {"trigger", "--port PATH trigger N --delay US --on US --edge positive|negative --enable 0|1",
+     "Sets trigger row N (1..4): delay and on time in microseconds 1..4000, the edge, enabled or not.\n"
+     "Example: lumitrax --port /dev/ttyUSB0 trigger 2 --delay 100 --on 50 --edge negative --enable 1\n"},
+    {"oneshot", "--port PATH oneshot",
+     "Fires one trigger with the settings the controller holds.\n"
+     "Example: lumitrax --port /dev/ttyUSB0 oneshot\n"},
+    {"save-bright", "--port PATH save-bright M",
+     "Saves the current brightness and on state into bright memory M (0..9).\n"
+     "Example: lumitrax --port /dev/ttyUSB0 save-bright 3\n"},
+    {"load-bright", "--port PATH load-bright M",
+     "Loads bright memory M (0..9) and prints the channels it brought back.\n"
+     "Example: lumitrax --port /dev/ttyUSB0 load-bright 3\n"},
+    {"save-trigger", "--port PATH save-trigger M",
+     "Saves the trigger rows the controller holds into trigger memory M (0..9).\n"
+     "Example: lumitrax --port /dev/ttyUSB0 save-trigger 1\n"},
+    {"load-trigger", "--port PATH load-trigger M",
+     "Loads trigger memory M (0..9) and prints trigger rows 1..4.\n"
+     "Example: lumitrax --port /dev/ttyUSB0 load-trigger 1\n"},
+    {"apply-config", "--port PATH [--port PATH]... apply-config FILE [--verify] [--lenient]",
+     "Writes a module configuration file into each controller. The file is read whole and checked\n"
+     "first (keywords, numbers, ranges, each DAC low below its high, command lengths): a bad file\n"
+     "writes nothing, names each bad line and exits 2. --lenient reads as the panel does (unknown\n"
+     "lines skipped, unparsed values 0). --verify reads the controller back and compares. On\n"
+     "Ctrl+C the command on the line is finished and the steps written are named (exit 130).\n"
+     "Example: lumitrax --port /dev/ttyUSB0 apply-config rig.ini --verify\n"},
+    {"read-config", "--port PATH read-config FILE|-",
+     "Writes the controller's configuration as the file the panel loads (an existing file is\n"
+     "replaced whole and keeps its permissions; '-' prints it).\n"
+     "Example: lumitrax --port /dev/ttyUSB0 read-config rig.ini\n"},
+    {"verify-config", "--port PATH [--port PATH]... verify-config FILE [--lenient]",
+     "Compares each controller with the fields the file holds and prints each difference as\n"
+     "field, file value, controller value. Exit 1 when one differs.\n"
+     "Example: lumitrax --port /dev/ttyUSB0 verify-config rig.ini\n"},
+    {"raw", "--port PATH raw TEXT...",
+     "Sends TEXT (at most 62 bytes) and a carriage return and prints the lines received within\n"
+     "--timeout. Exit 1 when none came or one starts with \"error\".\n"
+     "Example: lumitrax --port /dev/ttyUSB0 raw getsn\n"},
+    {"monitor", "--port PATH monitor",
+     "Prints every received line with a time stamp until Ctrl+C (exit 0) or until the connection\n"
+     "is lost (exit 1).\n"
+     "Example: lumitrax --port /dev/ttyUSB0 monitor\n"},
+};
+
+}  // namespace
+
+QString CommandUsage(const QString& command) {
+    for (const CommandHelp& h : kHelp) {
+        if (command == QLatin1String(h.name)) {
+            return QStringLiteral("Usage: lumitrax %1\n\n%2").arg(QLatin1String(h.usage), QLatin1String(h.text));
+        }
+    }
+    return {};
+}
+
+QString CliUsage() {
+    QString text = QStringLiteral(
+        "Usage: lumitrax [--port PATH]... [--json] [--timeout MS] [-v|-q] COMMAND [ARGS]\n"
+        "Scripts the Lumitrax LED lighting controller over its serial line.\n"
+        "\n"
+        "Commands (lumitrax help COMMAND, or COMMAND --help, for each):\n");
+    for (const CommandHelp& h : kHelp) {
+        text += QStringLiteral("  %1\n").arg(QLatin1String(h.usage));
+    }
+    text += QStringLiteral(
+        "\n"
+        "Options:\n"
+        "  --port PATH    serial device; info, apply-config and verify-config take several\n"
+        "  --json         print one JSON document (monitor: one JSON object per line)\n"
+        "  --timeout MS   wait for answers, 1..600000 (default 1000); raw waits exactly this long\n"
+        "  -v, --verbose  print the wire traffic on standard error\n"
+        "  -q, --quiet    print only errors\n"
+        "  -h, --help     show this text\n"
+        "  --version      show the version\n"
+        "\n"
+        "Exit status: 0 done; 1 no answer, refused, connection lost, or a difference; 2 bad usage or\n"
+        "file; 3 a port could not be opened; 130 interrupted. Ending the tool never switches the\n"
+        "lights off.\n");
+    return text;
+}

@@ -1,0 +1,343 @@
+#include "cli_run.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <memory>
+#include <optional>
+
+#include "cli_report.h"
+
+namespace {
+
+using lumitrax::Controller;
+using lumitrax::Error;
+using lumitrax::ErrorKind;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+int ExitFor(ErrorKind kind, int signal) {
+    switch (kind) {
+    case ErrorKind::Argument:
+    case ErrorKind::File:
+        return kExitUsage;
+    case ErrorKind::Port:
+        return kExitPortFailed;
+    case ErrorKind::NoAnswer:
+    case ErrorKind::Refused:
+        return kExitNoAnswer;
+    case ErrorKind::Interrupted:
+        return 128 + (signal != 0 ? signal : 2);
+    }
+    return kExitNoAnswer;
+}
+
+// One port's share of a result.
+struct PortReport {
+    QString port;
+    int exitCode = kExitDone;
+    QString error;
+    QJsonObject json;
+    QStringList lines;
+
+    void Fail(const Error& e, int signal) {
+        exitCode = ExitFor(e.kind(), signal);
+        error = Q(e.what());
+        json[QStringLiteral("error")] = ErrorJson(e);
+    }
+};
+
+// Makes the request's Controller the one an interrupt cancels, for the life of this object.
+class Active {
+public:
+    Active(CliInterrupt& interrupt, Controller& c) : interrupt_(interrupt) {
+        std::lock_guard lock(interrupt_.mutex);
+        interrupt_.active = &c;
+        if (interrupt_.signal.load() != 0) {
+            c.cancel();
+        }
+    }
+    ~Active() {
+        std::lock_guard lock(interrupt_.mutex);
+        interrupt_.active = nullptr;
+    }
+    Active(const Active&) = delete;
+    Active& operator=(const Active&) = delete;
+
+private:
+    CliInterrupt& interrupt_;
+};
+
+std::unique_ptr<Controller> Open(const CliRequest& q, const QString& port,
+                                 const std::function<void(const QString&)>& traffic) {
+    auto c = std::make_unique<Controller>(port.toStdString(), q.timeoutMs);
+    if (traffic) {
+        c->setTrafficHandler([traffic](lumitrax::Direction d, const std::string& text) {
+            traffic((d == lumitrax::Direction::Sent ? QStringLiteral("-> ") : QStringLiteral("<- ")) + Q(text));
+        });
+    }
+    return c;
+}
+
+void Compare(Controller& c, const lumitrax::Configuration& file, PortReport& r) {
+    const std::vector<lumitrax::Difference> diffs = c.verifyConfiguration(file);
+    QJsonArray list;
+    for (const lumitrax::Difference& d : diffs) {
+        list.append(QJsonObject{{"field", Q(d.field)}, {"file", Q(d.configuration)}, {"controller", Q(d.controller)}});
+        r.lines.append(QStringLiteral("%1: file %2, controller %3").arg(Q(d.field), Q(d.configuration), Q(d.controller)));
+    }
+    r.json[QStringLiteral("agree")] = diffs.empty();
+    r.json[QStringLiteral("differences")] = list;
+    if (!diffs.empty()) {
+        r.exitCode = kExitNoAnswer;
+        r.error = QStringLiteral("%1: the controller differs from the file in %2 field(s)").arg(r.port).arg(diffs.size());
+        r.json[QStringLiteral("error")] = QJsonObject{{"kind", "mismatch"}, {"message", r.error}};
+    }
+}
+
+void RunOnPort(const CliRequest& q, Controller& c, const std::optional<lumitrax::Configuration>& file, PortReport& r) {
+    switch (q.command) {
+    case CliCommand::Info: {
+        const lumitrax::State s = c.state();
+        r.json[QStringLiteral("state")] = StateJson(s);
+        r.lines = StateLines(s);
+        break;
+    }
+    case CliCommand::Set:
+        if (q.allChannels) {
+            c.setAllBrightness(q.value);
+        } else {
+            c.setBrightness(q.channels.front(), q.value);
+        }
+        break;
+    case CliCommand::On:
+    case CliCommand::Off: {
+        const bool on = q.command == CliCommand::On;
+        const std::uint16_t mask = q.allChannels ? c.switchAll(on) : c.switchChannels(q.channels, on);
+        r.json[QStringLiteral("on_mask")] = mask;
+        break;
+    }
+    case CliCommand::Packet: c.setBrightnessPacket(q.packet); break;
+    case CliCommand::Trigger: c.setTrigger(q.trigger); break;
+    case CliCommand::OneShot: c.fireOneShot(); break;
+    case CliCommand::SaveBright: c.saveBrightMemory(q.memory); break;
+    case CliCommand::SaveTrigger: c.saveTriggerMemory(q.memory); break;
+    case CliCommand::LoadBright: {
+        const auto channels = c.loadBrightMemory(q.memory);
+        r.json[QStringLiteral("memory")] = q.memory;
+        r.json[QStringLiteral("channels")] = ChannelsJson(channels);
+        r.lines = ChannelLines(channels);
+        break;
+    }
+    case CliCommand::LoadTrigger: {
+        const auto triggers = c.loadTriggerMemory(q.memory);
+        r.json[QStringLiteral("memory")] = q.memory;
+        r.json[QStringLiteral("triggers")] = TriggersJson(triggers);
+        r.lines = TriggerLines(triggers);
+        break;
+    }
+    case CliCommand::ApplyConfig: {
+        QJsonArray written;
+        c.applyConfiguration(*file, [&written](const std::string& step) { written.append(Q(step)); });
+        r.json[QStringLiteral("steps_written")] = written;
+        r.lines.append(QStringLiteral("%1: configuration %2 written (%3 steps)").arg(r.port, q.file).arg(written.size()));
+        if (q.verify) {
+            Compare(c, *file, r);
+            if (r.exitCode == kExitDone) {
+                r.lines.back() += QStringLiteral(", verified");
+            }
+        }
+        break;
+    }
+    case CliCommand::ReadConfig: {
+        const lumitrax::Configuration config = c.readConfiguration();
+        r.json[QStringLiteral("config")] = ConfigJson(config);
+        if (q.file == QLatin1String("-")) {
+            break;  // printed by the caller
+        }
+        lumitrax::writeConfigurationFile(q.file.toStdString(), config);
+        r.json[QStringLiteral("file")] = q.file;
+        break;
+    }
+    case CliCommand::VerifyConfig: Compare(c, *file, r); break;
+    case CliCommand::Raw: {
+        QJsonArray received;
+        for (const std::string& line : c.raw(q.rawText.toStdString())) {
+            received.append(Q(line));
+            r.lines.append(Q(line));
+        }
+        r.json[QStringLiteral("received")] = received;
+        break;
+    }
+    case CliCommand::Ports:
+    case CliCommand::Search:
+    case CliCommand::Monitor:
+        break;
+    }
+}
+
+CliResult Ports() {
+    CliResult out;
+    QJsonArray ports;
+    for (const lumitrax::PortInfo& p : lumitrax::listPorts()) {
+        out.lines.append(p.description.empty() ? QStringLiteral("%1 %2").arg(Q(p.name), Q(p.path))
+                                               : QStringLiteral("%1 %2 (%3)").arg(Q(p.name), Q(p.path), Q(p.description)));
+        ports.append(QJsonObject{{"name", Q(p.name)}, {"path", Q(p.path)}, {"description", Q(p.description)}});
+    }
+    out.json[QStringLiteral("ports")] = ports;
+    return out;
+}
+
+CliResult Search(const CliRequest& q) {
+    CliResult out;
+    std::vector<std::string> targets;
+    if (q.ports.isEmpty()) {
+        for (const lumitrax::PortInfo& p : lumitrax::listPorts()) {
+            targets.push_back(p.path);
+        }
+    } else {
+        for (const QString& p : q.ports) {
+            targets.push_back(p.toStdString());
+        }
+    }
+    QJsonArray ports;
+    QStringList probed;
+    int found = 0;
+    for (const lumitrax::SearchResult& s : lumitrax::search(targets, q.timeoutMs)) {
+        QJsonObject o{{"port", Q(s.target)}, {"found", s.found}};
+        if (s.found) {
+            ++found;
+            const lumitrax::Identity& id = s.identity;
+            out.lines.append(QStringLiteral("%1 %2 %3 %4 %5 %6")
+                                 .arg(Q(s.target), Q(id.model), Q(id.firmware), Q(id.fpga), Q(id.build), Q(id.serialNumber)));
+            o[QStringLiteral("identity")] = IdentityJson(id);
+            probed.append(QStringLiteral("%1 (found)").arg(Q(s.target)));
+        } else {
+            o[QStringLiteral("problem")] = Q(s.problem);
+            probed.append(QStringLiteral("%1 (%2)").arg(Q(s.target), Q(s.problem)));
+        }
+        ports.append(o);
+    }
+    out.json[QStringLiteral("ports")] = ports;
+    const QString summary = targets.empty() ? QStringLiteral("no port to probe")
+                                            : QStringLiteral("probed %1 port(s): %2").arg(targets.size()).arg(probed.join(QStringLiteral("; ")));
+    if (found == 0) {
+        out.exitCode = kExitNoAnswer;
+        out.errors.append(QStringLiteral("no controller found; ") + summary);
+        out.json[QStringLiteral("error")] = QJsonObject{{"kind", "no answer"}, {"message", out.errors.last()}};
+    } else if (!q.quiet) {
+        out.errors.append(summary);
+    }
+    return out;
+}
+
+}  // namespace
+
+void CliInterrupt::Interrupt(int signalNumber) {
+    std::lock_guard lock(mutex);
+    signal.store(signalNumber);
+    if (active != nullptr) {
+        active->cancel();
+    }
+}
+
+CliResult RunCliCommand(const CliRequest& q, CliInterrupt& interrupt, const std::function<void(const QString&)>& traffic) {
+    CliResult out;
+    if (q.command == CliCommand::Ports || q.command == CliCommand::Search) {
+        out = q.command == CliCommand::Ports ? Ports() : Search(q);
+    } else {
+        std::optional<lumitrax::Configuration> file;
+        if (q.command == CliCommand::ApplyConfig || q.command == CliCommand::VerifyConfig) {
+            std::vector<lumitrax::ConfigProblem> warnings;
+            try {
+                file = lumitrax::readConfigurationFile(
+                    q.file.toStdString(), q.lenient ? lumitrax::ConfigReading::Lenient : lumitrax::ConfigReading::Strict,
+                    &warnings);
+            } catch (const Error& e) {
+                out.exitCode = kExitUsage;
+                out.errors.append(Q(e.what()).split(QLatin1Char('\n')));
+                out.json[QStringLiteral("error")] = ErrorJson(e);
+            }
+            for (const lumitrax::ConfigProblem& w : warnings) {
+                out.errors.append(QStringLiteral("%1:%2: \"%3\": %4").arg(q.file).arg(w.line).arg(Q(w.text), Q(w.message)));
+            }
+        }
+        QJsonArray perPort;
+        std::vector<PortReport> reports;
+        for (const QString& port : out.exitCode == kExitDone ? q.ports : QStringList()) {
+            if (interrupt.signal.load() != 0) {
+                break;
+            }
+            PortReport r;
+            r.port = port;
+            try {
+                const std::unique_ptr<Controller> c = Open(q, port, traffic);
+                Active active(interrupt, *c);
+                RunOnPort(q, *c, file, r);
+                if (q.command == CliCommand::ReadConfig && q.file == QLatin1String("-") && !q.json) {
+                    out.rawOutput = QByteArray::fromStdString(lumitrax::formatConfiguration(c->readConfiguration()));
+                }
+            } catch (const Error& e) {
+                r.Fail(e, interrupt.signal.load());
+                if (e.kind() == ErrorKind::Interrupted || !e.stepsWritten().empty() || !e.stepsNotWritten().empty()) {
+                    QStringList written;
+                    QStringList notWritten;
+                    for (const auto& s : e.stepsWritten()) written.append(Q(s));
+                    for (const auto& s : e.stepsNotWritten()) notWritten.append(Q(s));
+                    r.error += QStringLiteral("\n%1: written: %2\n%1: not written: %3")
+                                   .arg(port, written.isEmpty() ? QStringLiteral("nothing") : written.join(QStringLiteral(", ")),
+                                        notWritten.isEmpty() ? QStringLiteral("nothing") : notWritten.join(QStringLiteral(", ")));
+                }
+            }
+            r.json[QStringLiteral("port")] = port;
+            r.json[QStringLiteral("exit")] = r.exitCode;
+            out.exitCode = std::max(out.exitCode, r.exitCode);
+            if (!r.error.isEmpty()) {
+                out.errors.append(r.error);
+                if (!out.json.contains(QStringLiteral("error")) || r.exitCode >= out.exitCode) {
+                    out.json[QStringLiteral("error")] = r.json.value(QStringLiteral("error"));
+                }
+            }
+            if (q.ports.size() > 1 && !r.lines.isEmpty()) {
+                out.lines.append(QStringLiteral("== %1 ==").arg(port));
+            }
+            out.lines += r.lines;
+            perPort.append(r.json);
+        }
+        out.json[QStringLiteral("ports")] = perPort;
+    }
+    if (interrupt.signal.load() != 0 && out.exitCode < 128) {
+        out.exitCode = 128 + interrupt.signal.load();
+        out.errors.append(QStringLiteral("interrupted"));
+    }
+    out.json[QStringLiteral("schema")] = kJsonSchema;
+    out.json[QStringLiteral("command")] = q.name;
+    out.json[QStringLiteral("exit")] = out.exitCode;
+    return out;
+}
+
+int RunMonitor(const CliRequest& q, CliInterrupt& interrupt, const std::function<void(const QString&)>& print,
+               QString& error) {
+    bool opened = false;
+    try {
+        const std::unique_ptr<Controller> c = Open(q, q.ports.value(0), {});
+        opened = true;
+        Active active(interrupt, *c);
+        c->monitor([&q, &print](const std::string& line) {
+            const QString time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
+            if (q.json) {
+                print(QString::fromUtf8(
+                    QJsonDocument(QJsonObject{{"time", time}, {"line", Q(line)}}).toJson(QJsonDocument::Compact)));
+            } else {
+                print(time + QLatin1Char(' ') + Q(line));
+            }
+            return true;
+        });
+    } catch (const Error& e) {
+        error = Q(e.what());
+        // A connection lost while monitoring is the controller gone, not a port that did not open.
+        return opened && e.kind() == ErrorKind::Port ? kExitNoAnswer : ExitFor(e.kind(), interrupt.signal.load());
+    }
+    return kExitDone;
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The commands of lumitrax on the Controller API: each opens the request's port(s), makes the
+// API call and turns its result or its Error into lines, a JSON document and an exit status.
+// Every protocol decision (what is sent, what is waited for, what counts as failure) is the
+// API's; this is reporting only.
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+
+#include "cli_options.h"
+
+struct CliResult {
+    int exitCode = kExitDone;
+    QStringList lines;     // standard output, for a person
+    QByteArray rawOutput;  // standard output as bytes (read-config -), printed as they are
+    QStringList errors;    // standard error
+    QJsonObject json;      // the document of --json
+};
+
+// How an interrupt reaches the running command: the tool's signal thread records the signal
+// and cancels the Controller in use, under the mutex that guards `active`.
+struct CliInterrupt {
+    std::mutex mutex;
+    lumitrax::Controller* active = nullptr;
+    std::atomic<int> signal{0};
+
+    void Interrupt(int signalNumber);
+};
+
+// Runs every command except monitor. traffic, when set, gets the -v lines.
+CliResult RunCliCommand(const CliRequest& request, CliInterrupt& interrupt,
+                        const std::function<void(const QString&)>& traffic = {});
+
+// monitor: hands every received line to print ("<time> <line>", or a JSON object with --json)
+// until an interrupt; returns the exit status, with error set when the port did not open or
+// the connection was lost.
+int RunMonitor(const CliRequest& request, CliInterrupt& interrupt, const std::function<void(const QString&)>& print,
+               QString& error);

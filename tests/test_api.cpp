@@ -1,0 +1,157 @@
+// The Controller API below the tool: the strict reading of configuration files, and what
+// counts as an answer on the wire (a controller played by the test on a pseudo-terminal).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include <lumitrax/controller.h>
+
+#include "pty_pair.h"
+
+namespace {
+
+using lumitrax::ConfigError;
+using lumitrax::ConfigReading;
+using lumitrax::ErrorKind;
+
+const std::string kGood = "model LX-1608\nS/N AB-1\nID 7\nchannel 16\npwm_offset 65535\nuse_pwm 1\n"
+                          "dac_bandwidth 15 0.5 2.5\n";
+
+TEST(ApiConfiguration, StrictReadingNamesEveryBadLineAndItsProblem) {
+    const struct {
+        std::string line;
+        const char* message;
+    } cases[] = {
+        {"hello world", "unknown line"},
+        {"ID", "ID takes one number"},
+        {"ID 3 4", "ID takes one number"},
+        {"pwm_offset abc", "\"abc\" is not a whole number"},
+        {"pwm_offset 1.5", "\"1.5\" is not a whole number"},
+        {"pwm_offset 65536", "pwm_offset 65536 is not 0..65535"},
+        {"channel 3", "channel 3 is not 4..16"},
+        {"ID 256", "ID 256 is not 0..255"},
+        {"use_debug 2", "use_debug takes 0 or 1"},
+        {"S/N ABCDEFGHIJKLMNOP", "longer than the controller keeps (15 bytes)"},
+        {"model a b", "model takes one word"},
+        {"dac_bandwidth 16 0 1", "row \"16\" is not 0..15"},
+        {"dac_bandwidth 2 0,5 1", "\"0,5\" is not a finite number"},
+        {"dac_bandwidth 2 nan 1", "\"nan\" is not a finite number"},
+        {"dac_bandwidth 2 1 1", "low 1.000000 is not below high 1.000000"},
+        {"dac_bandwidth 2 0 1e30", "too long for the link"},
+        {"ID 8", "given twice (first on line 3)"},
+        {std::string("ID 7\0", 5), "NUL byte"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        try {
+            lumitrax::parseConfiguration(kGood + c.line + "\n", "rig.ini");
+            ADD_FAILURE() << "accepted";
+        } catch (const ConfigError& e) {
+            EXPECT_EQ(e.kind(), ErrorKind::File);
+            ASSERT_EQ(e.problems().size(), 1u);
+            EXPECT_EQ(e.problems()[0].line, 8);
+            EXPECT_NE(e.problems()[0].message.find(c.message), std::string::npos) << e.problems()[0].message;
+            EXPECT_NE(std::string(e.what()).find("rig.ini:8: "), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(ApiConfiguration, ReadsWhatTheFileGivesAndLenientReadingSkipsWhatItDoesNotKnow) {
+    const lumitrax::Configuration c = lumitrax::parseConfiguration(kGood + "\r\n   \n", "rig.ini");
+    EXPECT_EQ(c.model, "LX-1608");
+    EXPECT_EQ(c.serialNumber, "AB-1");
+    EXPECT_EQ(c.offset, 65535);
+    EXPECT_EQ(c.usePwm, true);
+    EXPECT_FALSE(c.usePacket.has_value());
+    EXPECT_FALSE(c.dac[0].has_value());
+    ASSERT_TRUE(c.dac[15].has_value());
+    EXPECT_EQ(c.dac[15]->channel, 16);
+    EXPECT_FLOAT_EQ(c.dac[15]->high, 2.5f);
+
+    std::vector<lumitrax::ConfigProblem> warnings;
+    const lumitrax::Configuration lenient =
+        lumitrax::parseConfiguration("hello world\npwm_offset abc\n", "old.ini", ConfigReading::Lenient, &warnings);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].line, 1);
+    EXPECT_EQ(lenient.offset, 0);  // as the panel reads it
+    EXPECT_THROW(lumitrax::parseConfiguration("dac_bandwidth 1 2 1\n", "old.ini", ConfigReading::Lenient),
+                 ConfigError);
+}
+
+// A controller that answers every command line in one way.
+class PlayedController {
+public:
+    explicit PlayedController(std::string (*answer)(const std::string& command)) : answer_(answer) {
+        thread_ = std::thread([this] {
+            std::string pending;
+            while (!stop_.load()) {
+                pending += pty_.ReadAll(20);
+                for (std::size_t cr; (cr = pending.find('\r')) != std::string::npos;) {
+                    const std::string reply = answer_(pending.substr(0, cr));
+                    pending.erase(0, cr + 1);
+                    if (!reply.empty()) {
+                        pty_.Write(reply);
+                    }
+                }
+            }
+        });
+    }
+    ~PlayedController() {
+        stop_.store(true);
+        thread_.join();
+    }
+    const std::string& path() const { return pty_.path(); }
+
+private:
+    PtyPair pty_;
+    std::string (*answer_)(const std::string&);
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST(ApiWire, OnlyACompleteAnswerCounts) {
+    const struct {
+        const char* name;
+        std::string (*answer)(const std::string&);
+        ErrorKind expected;
+    } cases[] = {
+        // A terminal's echo holds the query's word but not its number.
+        {"echo only", [](const std::string& c) { return c + "\r\n"; }, ErrorKind::NoAnswer},
+        {"silence", [](const std::string&) { return std::string(); }, ErrorKind::NoAnswer},
+        {"refusal", [](const std::string&) { return std::string("error unknown command\r\n"); }, ErrorKind::Refused},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PlayedController controller(c.answer);
+        lumitrax::Controller lx(controller.path(), 300);
+        try {
+            lx.state();
+            ADD_FAILURE() << "state() reported success";
+        } catch (const lumitrax::Error& e) {
+            EXPECT_EQ(e.kind(), c.expected) << e.what();
+        }
+    }
+}
+
+TEST(ApiWire, ArgumentsAreCheckedBeforeAnythingIsSent) {
+    PlayedController controller([](const std::string& c) { return c + " 1\r\n"; });
+    lumitrax::Controller lx(controller.path(), 300);
+    const std::function<void()> calls[] = {
+        [&] { lx.setBrightness(0, 1); },      [&] { lx.setBrightness(17, 1); },
+        [&] { lx.setBrightness(1, 1025); },   [&] { lx.switchChannels({}, true); },
+        [&] { lx.saveBrightMemory(10); },     [&] { lx.setTrigger({1, true, lumitrax::Edge::Positive, 4001, 1, 0}); },
+        [&] { lx.raw(std::string(63, 'a')); }, [&] { lx.raw("a\rb"); },
+    };
+    for (const auto& call : calls) {
+        try {
+            call();
+            ADD_FAILURE() << "accepted";
+        } catch (const lumitrax::Error& e) {
+            EXPECT_EQ(e.kind(), ErrorKind::Argument) << e.what();
+        }
+    }
+    EXPECT_THROW(lumitrax::Controller("/nonexistent/tty", 300), lumitrax::Error);
+}
+
+}  // namespace
