@@ -34,7 +34,7 @@ best() {  # best <label> <floor-ms> <args...>
 
 p=(--port "$dir/tty")
 best "--version (process start)" 0 --version
-best "info" 300 "${p[@]}" info
+best "info" 290 "${p[@]}" info
 best "set 3 512" 10 "${p[@]}" set 3 512
 best "set all 200" 160 "${p[@]}" set all 200
 best "on 1 3" 30 "${p[@]}" on 1 3
@@ -43,8 +43,8 @@ best "packet" 10 "${p[@]}" packet 0 64 128 192 256 320 384 448 512 576 640 704 7
 best "trigger 2" 10 "${p[@]}" trigger 2 --delay 100 --on 50 --edge negative --enable 1
 best "load-bright 0" 30 "${p[@]}" load-bright 0
 best "load-trigger 0" 50 "${p[@]}" load-trigger 0
-best "read-config -" 300 "${p[@]}" read-config -
-best "verify-config" 300 "${p[@]}" verify-config "$dir/rig.ini"
-best "apply-config (1.5 s of flash waits)" 1890 "${p[@]}" apply-config "$dir/rig.ini"
+best "read-config -" 290 "${p[@]}" read-config -
+best "verify-config" 290 "${p[@]}" verify-config "$dir/rig.ini"
+best "apply-config (1.5 s of flash waits)" 1880 "${p[@]}" apply-config "$dir/rig.ini"
 best "search, 1 port" 80 --port "$dir/tty" search
 best "search, 3 ports side by side" 80 --port "$dir/tty" --port "$dir/tty2" --port "$dir/tty3" search

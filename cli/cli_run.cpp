@@ -40,6 +40,7 @@ struct PortReport {
     QString error;
     QJsonObject json;
     QStringList lines;
+    QByteArray raw;  // read-config -: the file's bytes
 
     void Fail(const Error& e, int signal) {
         exitCode = ExitFor(e.kind(), signal);
@@ -154,7 +155,8 @@ void RunOnPort(const CliRequest& q, Controller& c, const std::optional<lumitrax:
         const lumitrax::Configuration config = c.readConfiguration();
         r.json[QStringLiteral("config")] = ConfigJson(config);
         if (q.file == QLatin1String("-")) {
-            break;  // printed by the caller
+            r.raw = QByteArray::fromStdString(lumitrax::formatConfiguration(config));
+            break;
         }
         lumitrax::writeConfigurationFile(q.file.toStdString(), config);
         r.json[QStringLiteral("file")] = q.file;
@@ -275,9 +277,6 @@ CliResult RunCliCommand(const CliRequest& q, CliInterrupt& interrupt, const std:
                 const std::unique_ptr<Controller> c = Open(q, port, traffic);
                 Active active(interrupt, *c);
                 RunOnPort(q, *c, file, r);
-                if (q.command == CliCommand::ReadConfig && q.file == QLatin1String("-") && !q.json) {
-                    out.rawOutput = QByteArray::fromStdString(lumitrax::formatConfiguration(c->readConfiguration()));
-                }
             } catch (const Error& e) {
                 r.Fail(e, interrupt.signal.load());
                 if (e.kind() == ErrorKind::Interrupted || !e.stepsWritten().empty() || !e.stepsNotWritten().empty()) {
@@ -303,6 +302,7 @@ CliResult RunCliCommand(const CliRequest& q, CliInterrupt& interrupt, const std:
                 out.lines.append(QStringLiteral("== %1 ==").arg(port));
             }
             out.lines += r.lines;
+            out.rawOutput += r.raw;
             perPort.append(r.json);
         }
         out.json[QStringLiteral("ports")] = perPort;

@@ -16,7 +16,7 @@ using Clock = std::chrono::steady_clock;
 
 // After the last expected reply: how long no further line may come before a call ends. A
 // refusal that follows an echoed command line arrives within it.
-constexpr auto kQuietGap = std::chrono::milliseconds(20);
+constexpr auto kQuietGap = std::chrono::milliseconds(10);
 constexpr std::size_t kKeptLines = 4096;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
@@ -128,6 +128,12 @@ Outgoing MakeCommand(int id, const void* block, std::size_t blockSize, const std
     }
     out.shown = DecodeToUtf8(shown);
     out.expect = Expected(id, out.block);
+    const std::string own = FirstWord(shown);
+    for (const Expectation& e : out.expect) {
+        for (const Accept& a : e.accepts) {
+            out.echoLike = out.echoLike || (a.minWords == 1 && own == std::string(a.keyword, std::strcspn(a.keyword, " \r")));
+        }
+    }
     return out;
 }
 
@@ -172,9 +178,9 @@ void Wire::Received(const char* line) {
     if (lines_.size() >= kKeptLines) {
         lines_.pop_front();
     }
-    lines_.emplace_back(line);
+    lines_.push_back({line, Clock::now()});
     if (traffic_) {
-        traffic_(Direction::Received, DecodeToUtf8(lines_.back()));
+        traffic_(Direction::Received, DecodeToUtf8(lines_.back().text));
     }
     arrived_.notify_all();
 }
@@ -220,12 +226,14 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
         lines_.clear();
     }
     std::vector<Pending> pending;
+    bool settle = false;
     for (const Outgoing& c : commands) {
         if (stop != nullptr && stop->load()) {
             break;
         }
         Send(c);
         ++out.sent;
+        settle = settle || c.echoLike;
         for (const Expectation& e : c.expect) {
             pending.push_back({&e, &c, 0});
         }
@@ -237,9 +245,10 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
     std::unique_lock lock(mutex_);
     for (;;) {
         while (!lines_.empty()) {
-            std::string line = std::move(lines_.front());
+            std::string line = std::move(lines_.front().text);
+            // The gap counts from the line's arrival: it may have waited out the pacing here.
+            quietUntil = lines_.front().arrived + kQuietGap;
             lines_.pop_front();
-            quietUntil = Clock::now() + kQuietGap;
             const std::string first = FirstWord(line);
             if (first == "error") {
                 throw Error(ErrorKind::Refused, target_ + ": the controller refused: " + DecodeToUtf8(line));
@@ -264,7 +273,7 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
         }
         const auto now = Clock::now();
         // A line that never stops coming does not hold the call beyond its timeout.
-        if (unmet == 0 && (now >= quietUntil || now >= deadline)) {
+        if (unmet == 0 && (!settle || now >= quietUntil || now >= deadline)) {
             return out;
         }
         if (unmet != 0 && now >= deadline) {
@@ -292,7 +301,9 @@ Wire::Outcome Wire::SendAndCollect(const Outgoing& command, int waitMs) {
     while (Clock::now() < until) {
         arrived_.wait_until(lock, until);
     }
-    out.lines.assign(std::make_move_iterator(lines_.begin()), std::make_move_iterator(lines_.end()));
+    for (Line& l : lines_) {
+        out.lines.push_back(std::move(l.text));
+    }
     lines_.clear();
     return out;
 }
@@ -302,7 +313,7 @@ bool Wire::NextLine(std::string& line, int waitMs) {
     if (!arrived_.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return !lines_.empty(); })) {
         return false;
     }
-    line = std::move(lines_.front());
+    line = std::move(lines_.front().text);
     lines_.pop_front();
     return true;
 }

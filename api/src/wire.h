@@ -39,6 +39,9 @@ struct Outgoing {
     std::string textArg;               // the text of a TextArg block (its pointer is set at send)
     std::string shown;                 // the command as a person reads it
     std::vector<Expectation> expect;
+    // Acknowledged by a line a terminal's echo would also give: the call waits a quiet gap
+    // after it, in which a refusal that follows the echo still arrives.
+    bool echoLike = false;
 };
 
 // Builds the command; throws Error(Argument) when it would not fit the link (longer than 63
@@ -68,7 +71,8 @@ public:
     };
 
     // Forgets the lines received so far, sends the commands in order (10 ms apart) and waits
-    // until every expected reply came, then for a quiet gap. Throws Refused at an "error" line,
+    // until every expected reply came (then, after an echo-like acknowledgement, for a quiet
+    // gap). Throws Refused at an "error" line,
     // NoAnswer when timeoutMs after the last command the replies are incomplete, Port when a
     // write fails. With stop given and set, sends no further command, waits for the answers
     // of those sent and returns (sent tells how many).
@@ -100,7 +104,11 @@ private:
     std::mutex mutex_;  // guards lines_ and traffic_
     std::function<void(Direction, const std::string&)> traffic_;
     std::condition_variable arrived_;
-    std::deque<std::string> lines_;
+    struct Line {
+        std::string text;
+        std::chrono::steady_clock::time_point arrived;
+    };
+    std::deque<Line> lines_;
     // Last: destroyed first, so that no received line arrives into members already gone.
     DeviceLink link_;
 };

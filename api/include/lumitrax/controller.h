@@ -13,8 +13,9 @@
 // - Arguments are checked before anything is written: an out-of-range value throws
 //   Error(ErrorKind::Argument) and nothing reaches the line.
 // - Every command is followed by the controller's 10 ms pacing. A call returns when the
-//   controller has answered every command it sent (then a quiet gap of 20 ms, in which a
-//   late "error" line is still caught), not after a fixed wait. No answer within the
+//   controller has answered every command it sent, not after a fixed wait; where a terminal's
+//   echo looks like the answer (a "setonex ..." acknowledgement), it waits until 10 ms after
+//   the last line, so that a refusal following the echo is still caught. No answer within the
 //   timeout (default 1000 ms, counted from the last command sent) throws
 //   Error(ErrorKind::NoAnswer); a reply line whose first word is "error" throws
 //   Error(ErrorKind::Refused) with that line. Success is never reported for either.
@@ -148,7 +149,7 @@ public:
 
     // The read-all: identity, switches, configuration, error status, memories, DAC table,
     // brightness and on state of the current bright memory, trigger rows 1..4 of the current
-    // trigger memory, inputs and outputs (30 queries, ~0.3 s). Sends only queries.
+    // trigger memory, inputs and outputs (29 queries, ~0.3 s). Sends only queries.
     State state();
 
     // "# <channel-1> <value>". channel 1..16, value 0..1024. Waits for the acknowledgement.

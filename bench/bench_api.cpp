@@ -1,0 +1,52 @@
+// Time of each Controller API call against a controller (lumitrax-sim), best and median of N,
+// beside its pacing floor (10 ms per command sent). The port is opened once; process start
+// and opening are not counted.
+//   bench_api PORT [RUNS]
+#include <lumitrax/controller.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s PORT [RUNS]\n", argv[0]);
+        return 2;
+    }
+    const int runs = argc > 2 ? std::atoi(argv[2]) : 20;
+    lumitrax::Controller c{argv[1]};
+    const lumitrax::Configuration config = c.readConfiguration();
+    struct Case {
+        const char* name;
+        int commands;
+        std::function<void()> call;
+    };
+    const Case cases[] = {
+        {"identity()", 6, [&] { c.identity(); }},
+        {"state()", 29, [&] { c.state(); }},
+        {"setBrightness(3, 512)", 1, [&] { c.setBrightness(3, 512); }},
+        {"setAllBrightness(200)", 16, [&] { c.setAllBrightness(200); }},
+        {"switchChannels({1, 3}, true)", 3, [&] { c.switchChannels({1, 3}, true); }},
+        {"switchAll(false)", 1, [&] { c.switchAll(false); }},
+        {"setTrigger(row 2)", 1, [&] { c.setTrigger({2, true, lumitrax::Edge::Negative, 100, 50, 0}); }},
+        {"loadBrightMemory(0)", 3, [&] { c.loadBrightMemory(0); }},
+        {"loadTriggerMemory(0)", 5, [&] { c.loadTriggerMemory(0); }},
+        {"verifyConfiguration(...)", 29, [&] { c.verifyConfiguration(config); }},
+    };
+    std::printf("%-30s %9s %9s %7s %6s\n", "call", "best ms", "median", "floor", "best/floor");
+    for (const Case& k : cases) {
+        std::vector<double> ms;
+        for (int i = 0; i < runs; ++i) {
+            const auto t0 = std::chrono::steady_clock::now();
+            k.call();
+            ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        }
+        std::sort(ms.begin(), ms.end());
+        std::printf("%-30s %9.1f %9.1f %7d %6.2fx\n", k.name, ms.front(), ms[ms.size() / 2], 10 * k.commands,
+                    ms.front() / (10.0 * k.commands));
+    }
+    return 0;
+}
