@@ -7,7 +7,6 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <string>
@@ -23,39 +22,30 @@ public:
     static QString Program() { return QStandardPaths::findExecutable(QStringLiteral("ser2net"), {"/usr/sbin", "/usr/local/sbin"}); }
 
     Ser2netProcess(const std::string& device, bool rfc2217) : port_(FreeTcpPort()), rfc2217_(rfc2217) {
-        const QString config = dir_.filePath(QStringLiteral("ser2net.yaml"));
-        QFile f(config);
-        if (port_ == 0 || Program().isEmpty() || !f.open(QIODevice::WriteOnly)) {
-            return;
-        }
-        f.write(QStringLiteral("%YAML 1.1\n---\nconnection: &controller\n  accepter: %1tcp,127.0.0.1,%2\n"
-                               "  connector: serialdev,%3,115200n81,local\n")
-                    .arg(rfc2217 ? QStringLiteral("telnet(rfc2217),") : QString())
-                    .arg(port_)
-                    .arg(QString::fromStdString(device))
-                    .toUtf8());
-        f.close();
+        // One configuration block on the command line; '#' stands for a line break there.
+        const QString config = QStringLiteral("connection: &controller#  accepter: %1tcp,127.0.0.1,%2#"
+                                              "  connector: serialdev,%3,115200n81,local")
+                                   .arg(rfc2217 ? "telnet(rfc2217)," : "")
+                                   .arg(port_)
+                                   .arg(QString::fromStdString(device));
         process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(Program(), {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"), config});
+        process_.start(Program(), {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-Y"), config});
         // Listening shows in the kernel's socket table; a probe connection would open the device.
         for (int i = 0; i < 100 && process_.waitForStarted(1000) && !Listening(); ++i) {
             QThread::msleep(50);
         }
     }
-    ~Ser2netProcess() { Stop(); }
+    ~Ser2netProcess() {
+        process_.terminate();
+        if (!process_.waitForFinished(5000)) {
+            process_.kill();
+            process_.waitForFinished();
+        }
+    }
 
     bool ok() const { return Listening(); }
     QString Url() const { return QStringLiteral("%1://127.0.0.1:%2").arg(rfc2217_ ? "rfc2217" : "tcp").arg(port_); }
     QString Output() { return QString::fromLocal8Bit(process_.readAll()); }
-    void Stop() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(5000)) {
-                process_.kill();
-                process_.waitForFinished();
-            }
-        }
-    }
 
 private:
     bool Listening() const {
@@ -64,7 +54,6 @@ private:
         return tcp.open(QIODevice::ReadOnly) && QString::fromLatin1(tcp.readAll()).contains(local + QStringLiteral(" 00000000:0000 0A"));
     }
 
-    QTemporaryDir dir_;
     QProcess process_;
     quint16 port_;
     bool rfc2217_;

@@ -28,6 +28,7 @@ TEST(PortList, AddedPathsComeFirstInOrderWithStableNumbers) {
 
 TEST(PortList, EveryEntryParsesAsComNumberAboveZeroAndResolves) {
     AddPortPath(QStringLiteral("/dev/test-c"));
+    AddPortPath(QStringLiteral("rfc2217://[fe80::1]:4001"));
     for (const PortEntry& e : ListPorts()) {
         const QByteArray text = e.text.toLatin1();
         int n = 0;
