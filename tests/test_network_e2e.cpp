@@ -1,5 +1,7 @@
 // Controllers behind a serial device server: the lumitrax program against lumitrax-sim
 // forwarded by ser2net, raw and RFC 2217; servers that refuse or never answer.
+// To come with the rewritten tool: ser2net stopped during `monitor` ends it with exit 1 and
+// "connection lost" (the link reports it through DeviceLink::IsConnected).
 #include <gtest/gtest.h>
 
 #include <QFile>
