@@ -12,29 +12,13 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using telnet::Event;
 
-Bytes B(std::initializer_list<int> v) {
-    Bytes out;
-    for (int x : v) {
-        out.push_back(static_cast<std::uint8_t>(x));
-    }
-    return out;
-}
+Bytes B(std::initializer_list<int> v) { return Bytes(v.begin(), v.end()); }
 Bytes S(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
 Event Neg(int verb, int option) {
-    Event e;
-    e.verb = static_cast<std::uint8_t>(verb);
-    e.option = static_cast<std::uint8_t>(option);
-    return e;
+    return {Event::Kind::Negotiation, std::uint8_t(verb), std::uint8_t(option), {}, false};
 }
 Event Sub(int option, Bytes payload, bool truncated = false) {
-    Event e;
-    e.kind = Event::Kind::Subnegotiation;
-    e.verb = telnet::kSb;
-    e.option = static_cast<std::uint8_t>(option);
-    e.payload = std::move(payload);
-    e.truncated = truncated;
-    return e;
+    return {Event::Kind::Subnegotiation, telnet::kSb, std::uint8_t(option), std::move(payload), truncated};
 }
 
 constexpr int IAC = 255, SB = 250, SE = 240, WILL = 251, WONT = 252, DO = 253, DONT = 254;
