@@ -8,7 +8,9 @@ QString CommandLineUsage() {
         "The operator's panel of the Lumitrax LED lighting controller.\n"
         "\n"
         "  --port PATH   list the serial device PATH first in the port drop-down;\n"
-        "                may be given more than once, the paths keep their order\n"
+        "                may be given more than once, the paths keep their order;\n"
+        "                tcp://HOST:PORT or rfc2217://HOST:PORT names a controller\n"
+        "                behind a serial device server\n"
         "  --simulate    start the virtual controller lumitrax-sim on a pseudo-terminal,\n"
         "                list its port first (selected) and stop it when the panel ends\n"
         "  -h, --help    show this text and exit\n");

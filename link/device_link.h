@@ -59,6 +59,10 @@ public:
     void SetCloseAction(CloseAction action) { closeAction_ = action; }
     CloseAction GetCloseAction() const { return closeAction_; }
     bool IsOpen() const { return serialPort != nullptr; }
+    // True while a port is open and its connection lasts; false when closed, and once the
+    // device or the network connection went away while open (nothing is received any more and
+    // commands go nowhere; ClosePort and a new OpenPort start afresh). Window thread.
+    bool IsConnected() const { return serialPort != nullptr && serialPort->IsConnected(); }
     // Why the last OpenPort that returned 0 failed; None after a success. Window thread.
     OpenFailure LastOpenFailure() const { return lastOpenFailure_; }
 

@@ -123,3 +123,51 @@ QString ResolvePortName(const char* portName) {
     }
     return {};
 }
+
+bool IsNetworkPortName(const QString& name) {
+    return name.startsWith(QLatin1String("tcp://"), Qt::CaseInsensitive) ||
+           name.startsWith(QLatin1String("rfc2217://"), Qt::CaseInsensitive);
+}
+
+bool ParseNetworkPortName(const QString& name, NetworkPortName& out) {
+    if (!IsNetworkPortName(name)) {
+        return false;
+    }
+    const bool rfc2217 = name.startsWith(QLatin1String("rfc2217://"), Qt::CaseInsensitive);
+    const QString rest = name.mid(rfc2217 ? 10 : 6);
+    const int colon = rest.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0) {
+        return false;
+    }
+    QString host = rest.left(colon);
+    const QString portText = rest.mid(colon + 1);
+    if (host.startsWith(QLatin1Char('['))) {
+        if (!host.endsWith(QLatin1Char(']')) || host.size() < 3) {
+            return false;
+        }
+        host = host.mid(1, host.size() - 2);
+    } else if (host.contains(QLatin1Char(':')) || host.contains(QLatin1Char(']'))) {
+        return false;  // an IPv6 address needs its brackets
+    }
+    for (const QChar c : host) {
+        if (c.isSpace() || c == QLatin1Char('/') || c == QLatin1Char('@') || c == QLatin1Char('[')) {
+            return false;
+        }
+    }
+    if (portText.isEmpty() || portText.size() > 5) {
+        return false;
+    }
+    for (const QChar c : portText) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+            return false;
+        }
+    }
+    const int port = portText.toInt();
+    if (port < 1 || port > 65535) {
+        return false;
+    }
+    out.rfc2217 = rfc2217;
+    out.host = host;
+    out.port = static_cast<std::uint16_t>(port);
+    return true;
+}

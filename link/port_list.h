@@ -2,6 +2,10 @@
 // The serial ports the panel can open, each under a number that the "COM%d" parse of the
 // panel and CPortwire::Create share.
 //
+// A port is named by a device path or, for a controller behind a serial device server, by a
+// network address: tcp://HOST:PORT (the bytes as they are) or rfc2217://HOST:PORT (telnet
+// with the com-port option). Both kinds are added, numbered and resolved alike.
+//
 // Entries read "COM<n> <device path>" followed by " (<description>)" when the platform gives
 // one, e.g. "COM3 /dev/ttyUSB0 (FT232R USB UART)". Paths added with AddPortPath come first,
 // in the order given, then the platform's ports in its enumeration order (not sorted).
@@ -11,9 +15,11 @@
 #include <QString>
 #include <vector>
 
+#include <cstdint>
+
 struct PortEntry {
     int number = 0;        // > 0
-    QString devicePath;    // e.g. /dev/ttyUSB0 or /dev/pts/4
+    QString devicePath;    // e.g. /dev/ttyUSB0, /dev/pts/4 or tcp://10.0.0.7:4001
     QString description;   // may be empty
     QString text;          // what the port drop-down shows
 };
@@ -31,3 +37,17 @@ int PortNumberForPath(const QString& devicePath);
 
 // Device path behind "COM<n>" (or a bare number n); empty when the number is unknown.
 QString ResolvePortName(const char* portName);
+
+// A network port name taken apart.
+struct NetworkPortName {
+    bool rfc2217 = false;  // rfc2217:// rather than tcp://
+    QString host;          // a name, an IPv4 address or an IPv6 address (without brackets)
+    std::uint16_t port = 0;
+};
+
+// True when name begins with "tcp://" or "rfc2217://" (any case): a network name, whether
+// well-formed or not.
+bool IsNetworkPortName(const QString& name);
+// Takes "tcp://HOST:PORT" or "rfc2217://HOST:PORT" apart, an IPv6 HOST in brackets
+// ("tcp://[fe80::1]:4001"); PORT is 1..65535. False when name is not of that form.
+bool ParseNetworkPortName(const QString& name, NetworkPortName& out);

@@ -10,8 +10,6 @@
 #include <QSocketNotifier>
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -23,20 +21,12 @@
 #include <thread>
 #include <vector>
 
+#include "network_transport.h"
 #include "port_list.h"
+#include "port_transport.h"
+#include "serial_transport.h"
 
 namespace {
-
-constexpr int kWriteTimeoutMs = 2000;
-constexpr int kHangupCheckMs = 100;
-
-struct LineSettings {
-    qint32 baud;
-    QSerialPort::DataBits dataBits;
-    QSerialPort::Parity parity;
-    QSerialPort::StopBits stopBits;
-    QSerialPort::FlowControl flow;
-};
 
 bool SelectSettings(int speedCode, int formatCode, LineSettings& out) {
     static const qint32 kBauds[] = {9600, 19200, 38400, 57600, 115200};
@@ -97,6 +87,19 @@ OpenFailure ClassifyOpenFailure(const QString&, QSerialPort::SerialPortError err
 
 }  // namespace
 
+std::unique_ptr<PortTransport> MakePortTransport(const QString& path, const LineSettings& settings,
+                                                 OpenFailure* failure) {
+    if (IsNetworkPortName(path)) {
+        NetworkPortName target;
+        if (!ParseNetworkPortName(path, target)) {
+            *failure = OpenFailure::BadAddress;
+            return nullptr;
+        }
+        return std::make_unique<NetworkTransport>(target, settings);
+    }
+    return std::make_unique<SerialTransport>(path, settings, &ClassifyOpenFailure);
+}
+
 QString DescribeOpenFailure(OpenFailure failure, int portNumber) {
     const QString name = QStringLiteral("COM%1").arg(portNumber);
     const QString path = ResolvePortName(name.toLatin1().constData());
@@ -129,6 +132,16 @@ QString DescribeOpenFailure(OpenFailure failure, int portNumber) {
         return QStringLiteral("%1: not a serial device").arg(device);
     case OpenFailure::Other:
         break;
+    case OpenFailure::BadAddress:
+        return QStringLiteral("%1: not a network address; write tcp://HOST:PORT or rfc2217://HOST:PORT").arg(device);
+    case OpenFailure::HostNotFound:
+        return QStringLiteral("%1: host not found; check the name, or give the device server's IP address").arg(device);
+    case OpenFailure::Refused:
+        return QStringLiteral("%1: connection refused; check the port number and that the device server (ser2net) is running and serves that port").arg(device);
+    case OpenFailure::NoAnswer:
+        return QStringLiteral("%1: no answer within 3 s; check that the device server is on and reachable from this computer (network, firewall)").arg(device);
+    case OpenFailure::ConnectionLost:
+        return QStringLiteral("%1: connection lost; the device server closed it (its serial port may be in use by another client) or the network failed; close and open the port again").arg(device);
     }
     return QStringLiteral("%1: the port could not be set up").arg(device);
 }
@@ -143,12 +156,11 @@ struct CPortwire::Impl {
     ReceiveCallback callback = nullptr;
     int portNumber = 0;  // set before the receive thread starts
     std::atomic<bool> open{false};
+    std::unique_ptr<PortTransport> transport;  // made on the window thread, then receive thread only
 
     // Receive thread only.
     QEventLoop* loop = nullptr;
     QObject* context = nullptr;
-    QSerialPort* port = nullptr;
-    QTimer* hangupCheck = nullptr;
 #ifdef Q_OS_UNIX
     QSocketNotifier* wakeNotifier = nullptr;
     int wakePipe[2] = {-1, -1};
@@ -158,8 +170,7 @@ struct CPortwire::Impl {
     std::condition_variable cv;
     bool started = false;  // the open attempt has finished
     bool opened = false;
-    QSerialPort::SerialPortError openError = QSerialPort::NoError;  // written before `started`
-    OpenFailure failure = OpenFailure::None;                        // window thread
+    OpenFailure failure = OpenFailure::None;  // written before `started`, then window thread
 
     struct Job {
         enum Kind { Write, Close };
@@ -209,24 +220,37 @@ struct CPortwire::Impl {
 #endif
     }
 
-    // Receive thread: the whole life of the port.
-    void Main(QString path, LineSettings settings) {
+    // Receive thread: the whole life of the connection.
+    void Main() {
         threadId = std::this_thread::get_id();
         QEventLoop eventLoop;
         QObject holder;
         loop = &eventLoop;
         context = &holder;
-        const bool ok = OpenOnThread(path, settings);
+        PortTransport::Sink sink;
+        sink.received = [this](const unsigned char* data, std::size_t n) { OnReceived(data, n); };
+        sink.lost = [this] { open.store(false); };
+        const OpenFailure result = transport->Open(context, sink);
+        const bool ok = result == OpenFailure::None;
+        if (ok) {
+#ifdef Q_OS_UNIX
+            wakeNotifier = new QSocketNotifier(wakePipe[0], QSocketNotifier::Read, context);
+            QObject::connect(wakeNotifier, &QSocketNotifier::activated, context, [this] { RunJobs(); });
+#endif
+            open.store(true);
+        }
         {
             std::lock_guard lock(mutex);
             started = true;
             opened = ok;
+            failure = result;
             cv.notify_all();
         }
         if (ok) {
             eventLoop.exec();
         }
         CloseOnThread();
+        transport.reset();
         context = nullptr;
         loop = nullptr;
     }
@@ -249,7 +273,7 @@ struct CPortwire::Impl {
             }
             std::uint32_t result = 0;
             if (job->kind == Job::Write) {
-                result = WriteOnThread(job->data, job->length);
+                result = open.load() ? transport->Write(job->data, job->length) : 0;
             } else {
                 CloseOnThread();
                 loop->quit();
@@ -261,140 +285,25 @@ struct CPortwire::Impl {
         }
     }
 
-    bool OpenOnThread(const QString& path, const LineSettings& s) {
-        port = new QSerialPort(context);
-        port->setPortName(path);
-        if (!port->open(QIODevice::ReadWrite)) {
-            openError = port->error();
-            delete port;
-            port = nullptr;
-            return false;
-        }
-        // A pseudo-terminal may refuse some settings; the bytes still flow.
-        port->setBaudRate(s.baud);
-        port->setDataBits(s.dataBits);
-        port->setParity(s.parity);
-        port->setStopBits(s.stopBits);
-        port->setFlowControl(s.flow);
-        QObject::connect(port, &QSerialPort::readyRead, context, [this] { OnReadyRead(); });
-        QObject::connect(port, &QSerialPort::errorOccurred, context,
-                         [this](QSerialPort::SerialPortError e) { OnError(e); });
-        hangupCheck = new QTimer(context);
-        QObject::connect(hangupCheck, &QTimer::timeout, context, [this] { CheckHangup(); });
-        hangupCheck->start(kHangupCheckMs);
-#ifdef Q_OS_UNIX
-        wakeNotifier = new QSocketNotifier(wakePipe[0], QSocketNotifier::Read, context);
-        QObject::connect(wakeNotifier, &QSocketNotifier::activated, context, [this] { RunJobs(); });
-#endif
-        open.store(true);
-        return true;
-    }
-
-    std::uint32_t WriteOnThread(const unsigned char* data, std::uint32_t length) {
-        if (port == nullptr || !port->isOpen() || length == 0) {
-            return 0;
-        }
-        const qint64 n = port->write(reinterpret_cast<const char*>(data), length);
-        if (n < 0) {
-            return 0;
-        }
-        // Hand everything to the OS before returning; a stalled line gives up after a while
-        // rather than blocking the window for good.
-        while (port != nullptr && port->isOpen() && port->bytesToWrite() > 0) {
-            if (!port->waitForBytesWritten(kWriteTimeoutMs)) {
-                if (port != nullptr && port->isOpen()) {
-                    port->clear(QSerialPort::Output);
-                }
-                return 0;
-            }
-        }
-        return static_cast<std::uint32_t>(n);
-    }
-
-    // A terminal whose other side hung up (a pseudo-terminal's controller end closed) reads
-    // as end-of-file for ever, and its descriptor stays readable: left alone, the receive
-    // thread would spin. Such a port is closed.
-    void CheckHangup() {
-#ifdef Q_OS_UNIX
-        if (port == nullptr || !port->isOpen()) {
-            return;
-        }
-        const int fd = static_cast<int>(port->handle());
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 0) <= 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0) {
-            return;
-        }
-        // Bytes still buffered are read first; a hung-up terminal also reports POLLIN.
-        int buffered = 0;
-        if (ioctl(fd, FIONREAD, &buffered) == 0 && buffered > 0) {
-            return;
-        }
-        Gone();
-#endif
-    }
-
-    void Gone() {
-        if (hangupCheck != nullptr) {
-            hangupCheck->stop();
-        }
-        if (port != nullptr && port->isOpen()) {
-            port->close();
-        }
-        open.store(false);
-    }
-
     void CloseOnThread() {
-        delete hangupCheck;
-        hangupCheck = nullptr;
 #ifdef Q_OS_UNIX
         delete wakeNotifier;
         wakeNotifier = nullptr;
 #endif
-        if (port != nullptr) {
-            port->disconnect(context);
-            if (port->isOpen()) {
-                port->close();
-            }
-            delete port;
-            port = nullptr;
+        if (transport) {
+            transport->Close();
         }
         open.store(false);
     }
 
-    void OnReadyRead() {
-        if (port == nullptr) {
-            return;
-        }
-        const QByteArray data = port->readAll();
-        if (data.isEmpty()) {
-            return;
-        }
+    void OnReceived(const unsigned char* data, std::size_t n) {
         if (rxHead == rx.size()) {
             rx.clear();
             rxHead = 0;
         }
-        rx.insert(rx.end(), data.begin(), data.end());
+        rx.insert(rx.end(), data, data + n);
         if (callback != nullptr) {
             callback(portNumber);
-        }
-    }
-
-    void OnError(QSerialPort::SerialPortError e) {
-        switch (e) {
-        case QSerialPort::NoError:
-        case QSerialPort::TimeoutError:
-            return;
-        case QSerialPort::ResourceError:
-        case QSerialPort::PermissionError:
-        case QSerialPort::DeviceNotFoundError:
-            // The device went away (adapter pulled): stop watching it.
-            Gone();
-            return;
-        default:
-            // Read, write or parity errors: the port stays usable unless the line hung up.
-            port->clearError();
-            CheckHangup();
-            return;
         }
     }
 };
@@ -422,6 +331,7 @@ int CPortwire::Create(const char* portName, int speedCode, std::uint16_t portNum
     }
     LineSettings settings{};
     if (!SelectSettings(speedCode, formatCode, settings)) {
+        d->failure = OpenFailure::Other;
         return 0;
     }
     const QString path = ResolvePortName(portName);
@@ -429,8 +339,13 @@ int CPortwire::Create(const char* portName, int speedCode, std::uint16_t portNum
         d->failure = OpenFailure::NotFound;
         return 0;
     }
+    d->transport = MakePortTransport(path, settings, &d->failure);
+    if (!d->transport) {
+        return 0;
+    }
 #ifdef Q_OS_UNIX
     if (::pipe(d->wakePipe) != 0) {
+        d->failure = OpenFailure::Other;
         return 0;
     }
     for (int fd : d->wakePipe) {
@@ -439,7 +354,7 @@ int CPortwire::Create(const char* portName, int speedCode, std::uint16_t portNum
     }
 #endif
     d->callback = callback;
-    d->thread = std::thread(&Impl::Main, d.get(), path, settings);
+    d->thread = std::thread(&Impl::Main, d.get());
     std::unique_lock lock(d->mutex);
     d->cv.wait(lock, [this] { return d->started; });
     if (d->opened) {
@@ -447,7 +362,6 @@ int CPortwire::Create(const char* portName, int speedCode, std::uint16_t portNum
     }
     lock.unlock();
     d->thread.join();
-    d->failure = ClassifyOpenFailure(path, d->openError);
     return 0;
 }
 
@@ -456,7 +370,7 @@ std::uint32_t CPortwire::WriteData(const unsigned char* data, std::uint32_t leng
         return 0;
     }
     if (std::this_thread::get_id() == d->threadId) {
-        return d->WriteOnThread(data, length);
+        return d->transport->Write(data, length);
     }
     Impl::Job job(Impl::Job::Write);
     job.data = data;
@@ -481,5 +395,9 @@ OpenFailure CPortwire::LastOpenFailure() const {
 }
 
 bool CPortwire::IsOpen() const {
+    return d->open.load();
+}
+
+bool CPortwire::IsConnected() const {
     return d->open.load();
 }

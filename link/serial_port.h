@@ -1,12 +1,15 @@
 #pragma once
 // Serial transport of the device link.
 //
-// ISerialPort is the six-member contract the link relies on; CPortwire realises it over
-// QSerialPort on a receive thread of its own. Tests substitute a fake that records bytes.
+// ISerialPort is the six-member contract the link relies on; CPortwire realises it on a
+// receive thread of its own over one of three transports (port_transport.h), chosen by the
+// port's name: a serial device through QSerialPort, or a serial device server reached as
+// tcp://HOST:PORT (raw bytes) or rfc2217://HOST:PORT (telnet, RFC 2217). Tests substitute a
+// fake that records bytes.
 //
 // Order of use: construct, Create; then WriteData from the window side and GetSize/GetByte
 // from inside the receive callback; then destroy. An object whose Create failed is destroyed
-// without further use.
+// without further use. Received bytes are data only: telnet commands never reach GetByte.
 
 #include <cstdint>
 #include <functional>
@@ -30,6 +33,12 @@ enum class OpenFailure {
     Busy,          // another program holds the port
     NotSerial,     // the path is not a serial device
     Other,         // anything else (the settings were refused, ...)
+    // A network port (tcp://HOST:PORT, rfc2217://HOST:PORT):
+    BadAddress,      // the name is not of that form
+    HostNotFound,    // HOST does not resolve
+    Refused,         // nothing listens on PORT (the device server is down or serves another)
+    NoAnswer,        // no connection within the connect timeout (host down, filtered, unreachable)
+    ConnectionLost,  // the server closed or reset the connection (at once: its line is in use)
 };
 
 class ISerialPort {
@@ -48,10 +57,15 @@ public:
     virtual void GetByte(unsigned char* out) = 0;
     // After a Create that returned 0: why. Window thread.
     virtual OpenFailure LastOpenFailure() const { return OpenFailure::Other; }
+    // After a Create that returned non-zero: true while the connection lasts, false once the
+    // device or the network connection went away (then reading has stopped and writes go
+    // nowhere; the object is only fit for destruction). Any thread.
+    virtual bool IsConnected() const { return true; }
 };
 
 // One sentence for the operator on why port portNumber did not open, naming the device path
-// and what to do (for NoPermission the group that owns the device). Window thread.
+// (or network address) and what to do (for NoPermission the group that owns the device).
+// ConnectionLost also serves a connection that ended while open. Window thread.
 QString DescribeOpenFailure(OpenFailure failure, int portNumber);
 
 // Makes the serial object for one connection; DeviceLink calls it at each OpenPort.
@@ -80,10 +94,16 @@ public:
     CPortwire& operator=(const CPortwire&) = delete;
 
     // Window thread. Starts the receive thread and opens the port on it; blocks until the
-    // open succeeded or failed. portName is "COM<n>"; the device path comes from port_list.
+    // open succeeded or failed. portName is "COM<n>"; the device path or network address
+    // comes from port_list. A network port blocks up to the connect timeout (3 s) and, for
+    // RFC 2217, up to 1 s twice more while a silent server is waited for; the remote line is
+    // set to this call's settings.
     int Create(const char* portName, int speedCode, std::uint16_t portNumber,
                std::uint8_t formatCode, ReceiveCallback callback) override;
-    // Any thread. Blocks until the bytes are written to the OS (or the port is gone: returns 0).
+    // Any thread. Blocks until the bytes are written to the OS (or the port is gone: returns 0;
+    // a line or server that takes nothing for 2 s: returns 0, and a network connection then
+    // counts as lost). Over RFC 2217 each 0xFF goes out doubled; the result counts the bytes
+    // given.
     std::uint32_t WriteData(const unsigned char* data, std::uint32_t length) override;
     // Receive thread (inside the callback).
     int GetSize() override;
@@ -92,8 +112,11 @@ public:
     OpenFailure LastOpenFailure() const override;
 
     // True while the port is open; false before Create, after a failed Create and once the
-    // device disappeared (hang-up, adapter pulled). Any thread.
+    // device disappeared (hang-up, adapter pulled) or the network connection was lost.
+    // Any thread.
     bool IsOpen() const;
+    // The same as IsOpen.
+    bool IsConnected() const override;
 
 private:
     struct Impl;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "control_panel.h"
+#include "ser2net_process.h"
 #include "sim_panel.h"
 #include "sim_process.h"
 #include "test_panel_fakes.h"
@@ -155,6 +156,26 @@ TEST(PanelEndToEnd, ApplyToModuleChangesTheControllerAndRefreshShowsIt) {
     EXPECT_EQ(panel->m_editBandwidthHigh[2]->text(), QStringLiteral("2.25"));
     EXPECT_EQ(panel->m_editBandwidthLow[3]->text() + QLatin1Char('~') + panel->m_editBandwidthHigh[3]->text(), row4);
     panel->OnClosePort();
+}
+
+TEST(PanelEndToEnd, ATcpEntryOpensThroughSer2netAndShowsTheController) {
+    if (Ser2netProcess::Program().isEmpty()) {
+        GTEST_SKIP() << "ser2net is not installed (scripts/setup installs it)";
+    }
+    SimProcess sim({"--model", "LX-TCP", "--serial", "SN-TCP-7"});
+    ASSERT_FALSE(sim.devicePath().empty()) << sim.ErrorOutput();
+    Ser2netProcess server(sim.devicePath(), false);
+    ASSERT_TRUE(server.ok()) << server.Output().toStdString();
+    QDialog host;
+    FakePlatform fakes;
+    auto panel = MakeSimPanel(&host, fakes, {server.Url()});
+
+    OpenFirstPort(*panel, 4);
+    ASSERT_EQ(panel->m_bPortOpen, 1) << Messages(*panel).join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(panel->m_editModel->text(), QStringLiteral("LX-TCP"));
+    EXPECT_EQ(panel->m_editSerial->text(), QStringLiteral("SN-TCP-7"));
+    panel->OnClosePort();
+    EXPECT_EQ(panel->m_bPortOpen, 0);
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ TEST(PortList, AddedPathsComeFirstInOrderWithStableNumbers) {
 
 TEST(PortList, EveryEntryParsesAsComNumberAboveZeroAndResolves) {
     AddPortPath(QStringLiteral("/dev/test-c"));
+    AddPortPath(QStringLiteral("rfc2217://[fe80::1]:4001"));
     for (const PortEntry& e : ListPorts()) {
         const QByteArray text = e.text.toLatin1();
         int n = 0;
@@ -56,6 +57,31 @@ TEST(PortList, ResolveRejectsWhatIsNotAKnownNumber) {
         EXPECT_TRUE(ResolvePortName(name).isEmpty()) << name;
     }
     EXPECT_TRUE(ResolvePortName(nullptr).isEmpty());
+}
+
+TEST(PortList, NetworkNamesAreTakenApartOrRefused) {
+    struct Row {
+        const char* name;
+        bool ok;
+        bool rfc2217 = false;
+        const char* host = "";
+        int port = 0;
+    };
+    for (const Row& r : {Row{"tcp://10.0.0.7:4001", true, false, "10.0.0.7", 4001},
+                         Row{"RFC2217://plant-gw.local:2217", true, true, "plant-gw.local", 2217},
+                         Row{"tcp://[fe80::1]:65535", true, false, "fe80::1", 65535},
+                         Row{"tcp://host", false}, Row{"tcp://host:", false}, Row{"tcp://:4001", false},
+                         Row{"tcp://host:0", false}, Row{"tcp://host:65536", false}, Row{"tcp://host:40x1", false},
+                         Row{"tcp://fe80::1:4001", false}, Row{"tcp://user@host:1", false},
+                         Row{"tcp://host:1/x", false}, Row{"/dev/ttyUSB0", false}}) {
+        NetworkPortName n;
+        ASSERT_EQ(ParseNetworkPortName(QString::fromLatin1(r.name), n), r.ok) << r.name;
+        if (r.ok) {
+            EXPECT_EQ(n.rfc2217, r.rfc2217) << r.name;
+            EXPECT_EQ(n.host, QString::fromLatin1(r.host)) << r.name;
+            EXPECT_EQ(n.port, r.port) << r.name;
+        }
+    }
 }
 
 }  // namespace

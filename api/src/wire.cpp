@@ -18,6 +18,8 @@ using Clock = std::chrono::steady_clock;
 // refusal that follows an echoed command line arrives within it.
 constexpr auto kQuietGap = std::chrono::milliseconds(10);
 constexpr std::size_t kKeptLines = 4096;
+// How often a wait looks whether the connection is still there.
+constexpr auto kConnectionCheck = std::chrono::milliseconds(50);
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
@@ -185,7 +187,7 @@ void Wire::Received(const char* line) {
     arrived_.notify_all();
 }
 
-bool Wire::Connected() const { return link_.IsOpen(); }
+bool Wire::Connected() const { return link_.IsConnected(); }
 
 DeviceState Wire::Snapshot() {
     DeviceState s;
@@ -276,6 +278,9 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
         if (unmet == 0 && (!settle || now >= quietUntil || now >= deadline)) {
             return out;
         }
+        if (unmet != 0 && !Connected()) {
+            throw Error(ErrorKind::Port, target_ + ": the connection was lost");
+        }
         if (unmet != 0 && now >= deadline) {
             for (const Pending& p : pending) {
                 if (p.seen < p.e->count) {
@@ -284,7 +289,7 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
                 }
             }
         }
-        arrived_.wait_until(lock, unmet == 0 ? quietUntil : deadline);
+        arrived_.wait_until(lock, unmet == 0 ? quietUntil : std::min(deadline, now + kConnectionCheck));
     }
 }
 

@@ -1,0 +1,67 @@
+#pragma once
+// A controller behind a serial device server, over TCP: the bytes as they are (tcp://) or a
+// telnet session with the com-port option (rfc2217://) that sets the server's line to the
+// link's settings and doubles 0xFF data bytes. See port_transport.h for the contract;
+// internal to link/.
+//
+// Opening waits at most kConnectTimeoutMs for the connection and, for RFC 2217, at most
+// kNegotiateTimeoutMs for the server to answer the option requests and again for it to
+// confirm the line settings; a server that stays silent is used as it is. A connection that
+// the server closes, that resets or that stops taking bytes for kWriteTimeoutMs counts as
+// lost; idle connections are probed by TCP keep-alive, so a dead peer is noticed within a
+// minute on Linux.
+
+#include <QAbstractSocket>
+
+#include <vector>
+
+#include "port_list.h"
+#include "port_transport.h"
+#include "rfc2217_session.h"
+#include "telnet_decoder.h"
+
+class QTcpSocket;
+
+class NetworkTransport final : public PortTransport {
+public:
+    static constexpr int kConnectTimeoutMs = 3000;
+    static constexpr int kNegotiateTimeoutMs = 1000;
+    static constexpr int kWriteTimeoutMs = 2000;
+    // On close: how long the server gets to end its side after ours (its last bytes read).
+    static constexpr int kCloseTimeoutMs = 300;
+
+    NetworkTransport(NetworkPortName target, const LineSettings& settings);
+    ~NetworkTransport() override;
+
+    OpenFailure Open(QObject* context, const Sink& sink) override;
+    std::uint32_t Write(const unsigned char* data, std::uint32_t length) override;
+    void Close() override;
+
+private:
+    // Runs a local event loop until done() holds, the connection ends or timeoutMs pass;
+    // returns done().
+    template <typename Done>
+    bool WaitFor(Done done, int timeoutMs);
+    void OnReadyRead();
+    void OnError(QAbstractSocket::SocketError error);
+    void Lost();
+    void Send(const std::vector<std::uint8_t>& bytes);
+    void Discard();
+
+    NetworkPortName target_;
+    LineSettings settings_;
+    Sink sink_;
+    QTcpSocket* socket_ = nullptr;
+    bool connected_ = false;  // from the connection's start to its loss or Close
+    bool failed_ = false;     // an error ended the connection attempt or the connection
+    bool closing_ = false;
+    QAbstractSocket::SocketError error_ = QAbstractSocket::UnknownSocketError;
+
+    // RFC 2217 only.
+    telnet::Decoder decoder_;
+    Rfc2217Session session_;
+    bool lineSent_ = false;
+    std::vector<std::uint8_t> data_;
+    std::vector<telnet::Event> events_;
+    std::vector<std::uint8_t> out_;
+};

@@ -1,0 +1,98 @@
+// Controllers behind a serial device server: the lumitrax program against lumitrax-sim
+// forwarded by ser2net, raw and RFC 2217; servers that refuse or never answer.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include "ser2net_process.h"
+#include "sim_process.h"
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;  // -1: did not end normally within a minute
+    QString out, err;
+};
+
+Outcome Lumitrax(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(LUMITRAX_CLI_PATH), args);
+    const bool ended = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;
+    p.kill();
+    p.waitForFinished();
+    return ended ? Outcome{p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()} : Outcome{};
+}
+
+TEST(NetworkEndToEnd, ToolReachesTheSimulatorThroughSer2netRawAndRfc2217) {
+    if (Ser2netProcess::Program().isEmpty()) {
+        GTEST_SKIP() << "ser2net is not installed (scripts/setup installs it)";
+    }
+    for (const bool rfc2217 : {false, true}) {
+        SCOPED_TRACE(rfc2217 ? "rfc2217" : "raw");
+        QTemporaryDir dir;
+        const QString transcript = dir.filePath(QStringLiteral("t.txt"));
+        SimProcess sim({"--model", "LX-NET", "--transcript", transcript.toStdString()});
+        ASSERT_FALSE(sim.devicePath().empty()) << sim.ErrorOutput();
+        Ser2netProcess server(sim.devicePath(), rfc2217);
+        ASSERT_TRUE(server.ok()) << server.Output().toStdString();
+
+        const Outcome info = Lumitrax({"--port", server.Url(), "info"});
+        EXPECT_EQ(info.exitCode, 0) << info.err.toStdString();
+        EXPECT_TRUE(info.out.split('\n').contains(QStringLiteral("model            LX-NET"))) << info.out.toStdString();
+        EXPECT_EQ(Lumitrax({"--port", server.Url(), "set", "3", "512"}).exitCode, 0);
+        // 255 is 0xFF 0x00 in the packet: the telnet escape must not show at the controller.
+        EXPECT_EQ(Lumitrax({"--port", server.Url(), "packet", "255", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10",
+                            "11", "12", "13", "14", "1023"})
+                      .exitCode,
+                  0);
+        QFile t(transcript);
+        ASSERT_TRUE(t.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromLatin1(t.readAll()).split('\n');
+        EXPECT_TRUE(lines.contains(QStringLiteral("# 2 512"))) << lines.join('|').toStdString();
+        EXPECT_TRUE(lines.contains(QStringLiteral("fe fe 1b 00 20 00 ff 00 01 00 02 00 03 00 04 00 05 00 06 00 07 00 08 00 "
+                                                  "09 00 0a 00 0b 00 0c 00 0d 00 0e 03 ff fd")))
+            << lines.join('|').toStdString();
+    }
+}
+
+TEST(NetworkEndToEnd, RefusedAndSilentServersEndTheToolWithTheirExitStatus) {
+    const Outcome refused = Lumitrax({"--port", QStringLiteral("tcp://127.0.0.1:%1").arg(FreeTcpPort()), "info"});
+    EXPECT_EQ(refused.exitCode, 3);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("refused"))) << refused.err.toStdString();
+
+    // Accepted by the kernel, never read or answered.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    for (const char* scheme : {"tcp", "rfc2217"}) {
+        const Outcome o = Lumitrax({"--port", QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(silent.serverPort()), "info"});
+        EXPECT_EQ(o.exitCode, 1) << scheme << ": " << o.err.toStdString();
+    }
+}
+
+TEST(NetworkEndToEnd, MonitorEndsWithExit1WhenTheServerGoesAway) {
+    if (Ser2netProcess::Program().isEmpty()) {
+        GTEST_SKIP() << "ser2net is not installed (scripts/setup installs it)";
+    }
+    SimProcess sim({"--switch-every", "50"});
+    ASSERT_FALSE(sim.devicePath().empty()) << sim.ErrorOutput();
+    auto server = std::make_unique<Ser2netProcess>(sim.devicePath(), false);
+    ASSERT_TRUE(server->ok()) << server->Output().toStdString();
+    QProcess monitor;
+    monitor.start(QStringLiteral(LUMITRAX_CLI_PATH), {"--port", server->Url(), "monitor"});
+    QByteArray out;
+    while (out.count('\n') < 2 && monitor.waitForReadyRead(5000)) {
+        out += monitor.readAllStandardOutput();
+    }
+    ASSERT_GE(out.count('\n'), 2) << out.toStdString();
+    server.reset();
+    ASSERT_TRUE(monitor.waitForFinished(10000));
+    EXPECT_EQ(monitor.exitCode(), 1);
+    EXPECT_TRUE(monitor.readAllStandardError().contains("connection was lost"));
+}
+
+}  // namespace
