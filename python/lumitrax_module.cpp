@@ -100,7 +100,10 @@ template <typename T>
 std::string ListRepr(const T& items) {
     std::string out = "[";
     for (const auto& item : items) {
-        out += (out.size() > 1 ? ", " : "") + Repr(item);
+        if (out.size() > 1) {
+            out += ", ";
+        }
+        out += Repr(item);
     }
     return out + "]";
 }
@@ -553,7 +556,10 @@ PYBIND11_MODULE(lumitrax, m) {
         .def("__repr__", [](const lumitrax::Configuration& c) {
             std::string out = "Configuration(";
             const auto field = [&out](const char* name, const std::string& value) {
-                out += (out.back() == '(' ? "" : ", ") + std::string(name) + "=" + value;
+                if (out.back() != '(') {
+                    out += ", ";
+                }
+                out.append(name).append("=").append(value);
             };
             if (c.model) field("model", Quoted(*c.model));
             if (c.serialNumber) field("serial_number", Quoted(*c.serialNumber));
