@@ -402,7 +402,10 @@ Configuration parseConfiguration(const std::string& content, const std::string& 
     if (!problems.empty()) {
         std::string message;
         for (const ConfigProblem& p : problems) {
-            message += (message.empty() ? "" : "\n") + ProblemText(name, p);
+            if (!message.empty()) {
+                message += '\n';
+            }
+            message += ProblemText(name, p);
         }
         throw ConfigError(message, std::move(problems));
     }

@@ -49,7 +49,7 @@ struct Configuration {
     std::array<std::optional<DacRow>, 16> dac{};  // "dac_bandwidth", by channel - 1
 
     // True when no field is present.
-    bool empty() const;
+    LUMITRAX_API bool empty() const;
 };
 
 // A line of a file that could not be taken as it stands.
