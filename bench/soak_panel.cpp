@@ -12,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
@@ -111,7 +110,7 @@ int main(int argc, char** argv) {
     }
     panel->m_comboTestMode->setCurrentIndex(0);
     panel->m_checkTest->click();
-    std::printf("start: rss %ld KiB, messages %d\n", StatusKib("VmRSS"), panel->m_listMessages->count());
+    std::printf("start: rss %ld KiB, messages %d\n", StatusKib("VmRSS"), panel->MessageCount());
     std::fflush(stdout);
 
     QElapsedTimer clock;
@@ -119,7 +118,7 @@ int main(int argc, char** argv) {
     QTimer progress;
     QObject::connect(&progress, &QTimer::timeout, [&] {
         std::printf("%4lld s: rss %ld KiB, messages %d\n", clock.elapsed() / 1000, StatusKib("VmRSS"),
-                    panel->m_listMessages->count());
+                    panel->MessageCount());
         std::fflush(stdout);
     });
     progress.start(60000);
@@ -137,7 +136,7 @@ int main(int argc, char** argv) {
         total += ms;
     }
     std::printf("end: rss %ld KiB (peak %ld KiB), messages %d, click answered in %.1f ms mean, %.1f ms worst of 5\n",
-                StatusKib("VmRSS"), StatusKib("VmHWM"), panel->m_listMessages->count(), total / 5, worst);
+                StatusKib("VmRSS"), StatusKib("VmHWM"), panel->MessageCount(), total / 5, worst);
     panel->m_checkTest->click();
     panel->OnClosePort();
     return 0;

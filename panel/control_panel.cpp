@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,8 +17,11 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSlider>
+#include <QStyle>
+#include <QTextLayout>
 #include <QTimerEvent>
 
+#include "accessible_toggles.h"
 #include "artwork.h"
 #include "data_exchange.h"
 #include "dialog_units.h"
@@ -117,6 +121,7 @@ void CControlPanelDlg::Create() {
     if (m_bCreated || m_editSerial != nullptr) {
         return;
     }
+    InstallAccessibleToggles();
     BuildControls();
     NameControls();
     OnInitDialog();
@@ -381,6 +386,42 @@ void CControlPanelDlg::AddMessage(const QString& text) {
     while (m_listMessages->count() > panel_detail::kMessageListLimit) {
         delete m_listMessages->takeItem(m_listMessages->count() - 1);
     }
+}
+
+void CControlPanelDlg::AddMessageLines(const QString& text) {
+    if (m_listMessages == nullptr) {
+        return;
+    }
+    // The list has no horizontal room to spare: a reason such as "held by another program;
+    // close the port there first" would be cut at its right edge.
+    const QFontMetrics metrics(m_listMessages->font());
+    // The room for text: inside the frame, beside the vertical scroll bar, less the margins
+    // of an item.
+    const int scrollBar = m_listMessages->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_listMessages);
+    const qreal width = m_listMessages->contentsRect().width() - scrollBar - 2 * metrics.averageCharWidth();
+    QTextLayout layout(text, m_listMessages->font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList pieces;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(std::max<qreal>(width, metrics.averageCharWidth() * 8));
+        pieces << text.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    for (auto piece = pieces.crbegin(); piece != pieces.crend(); ++piece) {
+        AddMessage(*piece);
+    }
+}
+
+int CControlPanelDlg::MessageCount() const {
+    return m_listMessages != nullptr ? m_listMessages->count() : 0;
+}
+
+QString CControlPanelDlg::MessageText(int row) const {
+    const QListWidgetItem* item = m_listMessages != nullptr ? m_listMessages->item(row) : nullptr;
+    return item != nullptr ? item->text() : QString();
 }
 
 void CControlPanelDlg::ClearMessages() {

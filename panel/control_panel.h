@@ -91,8 +91,15 @@ public:
     // Inserts text as the first line of the message list. The list keeps the newest 100,000
     // lines: the oldest line goes when a new one would pass that.
     void AddMessage(const QString& text);
+    // Adds text as lines that each fit the message list's width (broken between words where
+    // possible), so that the whole text reads from the top down, its start the newest line.
+    void AddMessageLines(const QString& text);
     // Deletes every line of the message list.
     void ClearMessages();
+    // Lines in the message list, and the text of one; row 0 is the newest line, a row
+    // outside the list gives an empty text.
+    int MessageCount() const;
+    QString MessageText(int row) const;
 
     // The panel window's numbered timers (TIMER_TEST, TIMER_STATUS); a tick runs OnTimer(id).
     void SetTimer(int id, int milliseconds) { m_timers.Set(id, milliseconds); }

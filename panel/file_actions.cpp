@@ -70,15 +70,17 @@ void CControlPanelDlg::LoadConfigFile() {
     }
     m_strConfigPath = path;
     ModuleConfig config = ConfigFromPanel(*this);
-    const ConfigReadResult result = ReadConfigFile(path, config, m_configLines);
+    // Each unknown line's box comes as the reader meets it: what the lines before it set is in
+    // the model (the check boxes show it), the lines after it are not read yet.
+    const ConfigReadResult result = ReadConfigFile(path, config, m_configLines, [&](const UnknownConfigLine& unknown) {
+        ConfigToPanel(*this, config);
+        m_platform.messageBox->Show(this, UnknownLineMessage(unknown), QString(), MessageIcon::None);
+    });
     if (!result.opened) {
         m_platform.messageBox->Show(this, QString::fromLatin1(kFileOpenErrorMessage), QString(), MessageIcon::None);
         return;
     }
     ConfigToPanel(*this, config);
-    for (const UnknownConfigLine& unknown : result.unknown) {
-        m_platform.messageBox->Show(this, UnknownLineMessage(unknown), QString(), MessageIcon::None);
-    }
     UpdateData(false);
 }
 

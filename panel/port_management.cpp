@@ -84,8 +84,8 @@ void CControlPanelDlg::OnOpenPort() {
         AddMessage(QStringLiteral("Invalid port"));
         return;
     }
-    // 4.
-    ParsePortNumber(m_comboPort->currentText(), m_nPortNumber);
+    // 4. The selected entry chooses the port; text typed into the drop-down's edit does not.
+    ParsePortNumber(m_comboPort->itemText(m_comboPort->currentIndex()), m_nPortNumber);
     // 5.
     for (QSlider* slider : m_sliderBright) {
         slider->setRange(0, static_cast<int>(m_nMaxBright));
@@ -93,13 +93,14 @@ void CControlPanelDlg::OnOpenPort() {
     // 6., 7. A port that is already open stays open: its status display keeps running.
     KillTimer(TIMER_STATUS);
     if (m_pLink->OpenPort(m_nPortNumber) == 0) {
-        AddMessage(QStringLiteral("open failed"));
+        // The reason reads directly below "open failed" in the newest-first list.
         if (m_pLink->IsOpen()) {
-            AddMessage(QStringLiteral("COM%1: a port is already open; press \"Close\" first").arg(m_nPortNumber));
+            AddMessageLines(QStringLiteral("COM%1: a port is already open; press \"Close\" first").arg(m_nPortNumber));
             SetTimer(TIMER_STATUS, kStatusPeriodMs);
         } else {
-            AddMessage(DescribeOpenFailure(m_pLink->LastOpenFailure(), m_nPortNumber));
+            AddMessageLines(DescribeOpenFailure(m_pLink->LastOpenFailure(), m_nPortNumber));
         }
+        AddMessage(QStringLiteral("open failed"));
         return;
     }
     // 8.

@@ -3,7 +3,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -370,26 +374,58 @@ TEST(WriteConfigFile, FailingMidwayLeavesTheOldContent) {
     EXPECT_EQ(FilesIn(dir.path()), QStringList{"module.ini"});
 }
 
-TEST(WriteConfigFile, ReadOnlyFolderLeavesTheOldContent) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath("module.ini");
-    const QByteArray old = "ID 9\n";
-    ASSERT_TRUE(WriteBytes(path, old));
-    const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ExeOwner;
-    ASSERT_TRUE(QFile::setPermissions(dir.path(), readOnly));
-    const bool probeCreated = WriteBytes(dir.filePath("probe"), "");
-    ConfigSaveResult result = ConfigSaveResult::Saved;
-    if (!probeCreated) {
-        result = WriteConfigFile(path, ModuleConfig{});
+// What a save must keep of the file: its other names (hard and symbolic links), its owner and
+// group, and a file in a folder the user may not write into is still saved (in place).
+TEST(WriteConfigFile, KeepsLinksOwnerAndGroupAndSavesInAReadOnlyFolder) {
+    enum class Case { HardLink, SymbolicLink, OtherOwner, ReadOnlyFolder };
+    for (const Case c : {Case::HardLink, Case::SymbolicLink, Case::OtherOwner, Case::ReadOnlyFolder}) {
+        SCOPED_TRACE(static_cast<int>(c));
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString folder = dir.filePath("configs");
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString path = folder + "/module.ini";
+        ASSERT_TRUE(WriteBytes(path, QByteArray(3000, '#')));
+        const std::string file = path.toStdString();
+        const std::string other = dir.filePath("other-name.ini").toStdString();
+        QString saveAs = path;
+        struct stat before {};
+        switch (c) {
+        case Case::HardLink: ASSERT_EQ(::link(file.c_str(), other.c_str()), 0); break;
+        case Case::SymbolicLink:
+            ASSERT_EQ(::symlink(file.c_str(), other.c_str()), 0);
+            saveAs = QString::fromStdString(other);
+            break;
+        case Case::OtherOwner:
+            if (::chown(file.c_str(), 4321, 4322) != 0) {
+                continue;  // only root may give a file away
+            }
+            break;
+        case Case::ReadOnlyFolder:
+            ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+            if (WriteBytes(folder + "/probe", "")) {
+                continue;  // this user writes into any folder
+            }
+            break;
+        }
+        ASSERT_EQ(::stat(file.c_str(), &before), 0);
+        const ConfigSaveResult result = WriteConfigFile(saveAs, ModuleConfig{});
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        EXPECT_EQ(result, ConfigSaveResult::Saved);
+        EXPECT_EQ(ReadBytes(path), InitialFile());
+        struct stat after {};
+        ASSERT_EQ(::stat(file.c_str(), &after), 0);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_gid, before.st_gid);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        if (c == Case::HardLink) {
+            EXPECT_EQ(ReadBytes(QString::fromStdString(other)), InitialFile());
+        }
+        if (c == Case::SymbolicLink) {
+            EXPECT_TRUE(QFileInfo(saveAs).isSymLink());
+        }
+        EXPECT_EQ(FilesIn(folder), QStringList{"module.ini"});
     }
-    QFile::setPermissions(dir.path(), readOnly | QFileDevice::WriteOwner);
-    if (probeCreated) {
-        GTEST_SKIP() << "this user may write into a read-only folder";
-    }
-    EXPECT_EQ(result, ConfigSaveResult::WriteError);
-    EXPECT_EQ(ReadBytes(path), old);
-    EXPECT_EQ(FilesIn(dir.path()), QStringList{"module.ini"});
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Trigger memories, toggles, outputs, the raw command line, the DAC "All" rule and the wheel
 // over the memory numbers, against the fake line.
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -166,6 +167,49 @@ TEST_F(ModuleActions, TheWheelOverAnUnfocusedLoadNumberLoadsNothing) {
     EXPECT_EQ(spin->GetPos(), 1);
     ASSERT_FALSE(line.writes.empty());
     EXPECT_EQ(line.writes[0], "loadtrigger 1\r");
+}
+
+}  // namespace
+
+namespace {
+
+// A screen reader's "Toggle" on a box runs the box's handler once, as a click does; a change
+// made by the program sends nothing.
+TEST_F(ModuleActions, AssistiveToggleRunsTheHandlerAsAClickDoes) {
+    const struct {
+        const char* name;
+        QAbstractButton* (*control)(CControlPanelDlg&);
+    } cases[] = {
+        {"CH1 on", [](CControlPanelDlg& p) -> QAbstractButton* { return p.m_checkMatrix[kOnColumn]; }},
+        {"All channels on", [](CControlPanelDlg& p) -> QAbstractButton* { return p.m_checkAll[kOnColumn]; }},
+        {"Test", [](CControlPanelDlg& p) -> QAbstractButton* { return p.m_checkTest; }},
+        {"부저", [](CControlPanelDlg& p) -> QAbstractButton* { return p.m_checkBuzzer; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Restart();
+        c.control(*panel)->click();
+        const Lines clicked = line.writes;
+        const bool testRunsAfterClick = panel->Timers().IsRunning(TIMER_TEST);
+
+        Restart();
+        QAbstractButton* box = c.control(*panel);
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(box);
+        ASSERT_NE(iface, nullptr);
+        EXPECT_EQ(iface->text(QAccessible::Name), QString::fromUtf8(c.name));
+        ASSERT_NE(iface->actionInterface(), nullptr);
+        ASSERT_TRUE(iface->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+        iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        EXPECT_TRUE(box->isChecked());
+        EXPECT_TRUE(iface->state().checked);
+        EXPECT_FALSE(clicked.empty() && !testRunsAfterClick) << "the click itself did nothing";
+        EXPECT_EQ(line.writes, clicked);
+        EXPECT_EQ(panel->Timers().IsRunning(TIMER_TEST), testRunsAfterClick);
+
+        line.writes.clear();
+        box->setChecked(false);
+        EXPECT_TRUE(line.writes.empty());
+    }
 }
 
 }  // namespace

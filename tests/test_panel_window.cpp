@@ -517,16 +517,16 @@ TEST_F(PanelTest, MessagesAreInsertedOnTopAndClearEmptiesTheList) {
     for (const char* text : {"Open complete", "-> getsn\r", "S/N: 12"}) {
         panel->AddMessage(QString::fromLatin1(text));
     }
-    ASSERT_EQ(panel->m_listMessages->count(), 3);
-    EXPECT_EQ(panel->m_listMessages->item(0)->text(), QStringLiteral("S/N: 12"));
-    EXPECT_EQ(panel->m_listMessages->item(1)->text(), QStringLiteral("-> getsn\r"));
-    EXPECT_EQ(panel->m_listMessages->item(2)->text(), QStringLiteral("Open complete"));
+    ASSERT_EQ(panel->MessageCount(), 3);
+    EXPECT_EQ(panel->MessageText(0), QStringLiteral("S/N: 12"));
+    EXPECT_EQ(panel->MessageText(1), QStringLiteral("-> getsn\r"));
+    EXPECT_EQ(panel->MessageText(2), QStringLiteral("Open complete"));
 
     panel->ClearMessages();
-    EXPECT_EQ(panel->m_listMessages->count(), 0);
+    EXPECT_EQ(panel->MessageCount(), 0);
     panel->AddMessage(QStringLiteral("updateinfo"));
     panel->m_btnClear->click();  // "Clear" runs ClearMessages
-    EXPECT_EQ(panel->m_listMessages->count(), 0);
+    EXPECT_EQ(panel->MessageCount(), 0);
 }
 
 TEST_F(PanelTest, EnterAndEscapeAreSwallowedAndOtherKeysPass) {
@@ -856,7 +856,7 @@ TEST_F(PanelTest, DestructionSendsAllOffThenEndsTheToolThenDestroysControls) {
 
     std::string writtenWhenToolEnded;
     bool controlsAliveWhenToolEnded = false;
-    QPointer<QListWidget> list = panel->m_listMessages;
+    QPointer<QWidget> list = panel->m_listMessages;
     tool->onTerminate = [&] {
         writtenWhenToolEnded = line.Written();
         controlsAliveWhenToolEnded = !list.isNull();
