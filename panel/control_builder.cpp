@@ -6,12 +6,16 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
+
+#include <algorithm>
+#include <utility>
 
 #include "artwork.h"
 #include "dialog_units.h"
@@ -143,6 +147,25 @@ void CControlPanelDlg::BuildControls() {
     m_btnFactoryReset = ui.btnFactoryReset;
     m_btnFirmwareUpdate = ui.btnFirmwareUpdate;
 
+    // The captions of the configuration column in another language can be longer than the
+    // template's labels: the labels grow and the edits beside them give way, keeping their
+    // right edge and their common left edge.
+    const std::pair<QLabel*, QWidget*> column[] = {
+        {ui.labelConfigModel, m_editConfigModel}, {ui.labelConfigSerial, m_editConfigSerial},
+        {ui.labelConfigId, m_editConfigId},       {ui.labelConfigChannels, m_editConfigChannels},
+        {ui.labelOffset, m_editOffset},           {ui.labelTrigChannels, m_editTrigChannels},
+    };
+    int extra = 0;
+    for (const auto& [label, edit] : column) {
+        extra = std::max(extra, label->fontMetrics().horizontalAdvance(label->text()) - label->contentsRect().width());
+    }
+    if (extra > 0) {
+        for (const auto& [label, edit] : column) {
+            label->resize(label->width() + extra, label->height());
+            edit->setGeometry(edit->geometry().adjusted(extra, 0, 0, 0));
+        }
+    }
+
     BuildChannelRows(units);
     BuildTriggerRows(units);
     BuildBandwidthRows(units);
@@ -200,6 +223,7 @@ void CControlPanelDlg::BuildBandwidthRows(const DialogUnits& units) {
 
 void CControlPanelDlg::NameControls() {
     // Controls without a caption of their own, or whose caption repeats elsewhere on the panel.
+    // A name that repeats a translated caption is translated with it (same context).
     const auto name = [](QWidget* widget, const QString& text) { widget->setAccessibleName(text); };
     name(m_staticPicture, QStringLiteral("Lumitrax picture"));
     name(m_editChannelInput, QStringLiteral("Channel"));
@@ -223,12 +247,12 @@ void CControlPanelDlg::NameControls() {
     name(m_spinTrigMemory[1], QStringLiteral("Load from Mem index"));
     name(m_editConfigPath, QStringLiteral("Load config file"));
     name(m_btnLoadConfig, QStringLiteral("Load config file ..."));
-    name(m_editConfigModel, QStringLiteral("모델명"));
+    name(m_editConfigModel, QCoreApplication::translate("PanelTemplate", "모델명"));
     name(m_editConfigSerial, QStringLiteral("Config S/N"));
     name(m_editConfigId, QStringLiteral("Config ID"));
-    name(m_editConfigChannels, QStringLiteral("채널수"));
+    name(m_editConfigChannels, QCoreApplication::translate("PanelTemplate", "채널수"));
     name(m_editOffset, QStringLiteral("Offset"));
-    name(m_editTrigChannels, QStringLiteral("Trig채널수"));
+    name(m_editTrigChannels, QCoreApplication::translate("PanelTemplate", "Trig채널수"));
     name(m_checkBandwidthAll, QStringLiteral("DAC bandwidth All"));
 
     for (int c = 0; c < kMatrixColumns; ++c) {

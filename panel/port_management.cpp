@@ -21,7 +21,7 @@ using namespace panel_detail;
 namespace {
 
 constexpr int kMaxChannelInput = 16;
-const char* const kSearchNotice = "포트가 많을수록 오래걸릴 수 있습니다!\n확인을 눌러주세요.";
+const char* const kSearchNotice = QT_TRANSLATE_NOOP("CControlPanelDlg", "포트가 많을수록 오래걸릴 수 있습니다!\n확인을 눌러주세요.");
 
 // The firmware tool: beside the panel's own program first, then on the search path. Started
 // directly, never through a shell. The bare name when it is nowhere (the start then fails).
@@ -228,7 +228,7 @@ void CControlPanelDlg::OnSearchPorts() {
     EnablePortChoice(*this, true);
     m_pLink->ClosePort();
     AddMessage(QStringLiteral("Searching..."));
-    m_platform.messageBox->Show(this, QString::fromUtf8(kSearchNotice), QString(), MessageIcon::None);
+    m_platform.messageBox->Show(this, QCoreApplication::translate("CControlPanelDlg", kSearchNotice), QString(), MessageIcon::None);
 
     std::vector<SearchTarget> targets;
     for (const PortEntry& entry : m_platform.Ports()) {
