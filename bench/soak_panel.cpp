@@ -19,6 +19,7 @@
 #include <cstdio>
 
 #include "control_panel.h"
+#include "message_list.h"
 #include "main_dialog.h"
 #include "port_list.h"
 
@@ -137,6 +138,9 @@ int main(int argc, char** argv) {
     }
     std::printf("end: rss %ld KiB (peak %ld KiB), messages %d, click answered in %.1f ms mean, %.1f ms worst of 5\n",
                 StatusKib("VmRSS"), StatusKib("VmHWM"), panel->MessageCount(), total / 5, worst);
+    const MessageRing& ring = panel->m_listMessages->Ring();
+    std::printf("message list: %d lines, their bytes and index hold %zu bytes = %.1f bytes a line\n", ring.Count(),
+                ring.BytesHeld(), ring.Count() > 0 ? static_cast<double>(ring.BytesHeld()) / ring.Count() : 0.0);
     panel->m_checkTest->click();
     panel->OnClosePort();
     return 0;

@@ -10,7 +10,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
 
@@ -19,6 +18,7 @@
 
 #include "artwork.h"
 #include "dialog_units.h"
+#include "message_list.h"
 #include "ui_panel.h"
 #include "updown_spin.h"
 
@@ -94,8 +94,6 @@ void CControlPanelDlg::BuildControls() {
     m_checkGrab = ui.checkGrab;
     m_checkGrab->setVisible(false);
     m_listMessages = ui.listMessages;
-    // All lines are one text line high: the list lays out in constant time per line.
-    m_listMessages->setUniformItemSizes(true);
 
     m_spinSaveBright = ui.spinSaveBright;
     m_btnSaveBright = ui.btnSaveBright;

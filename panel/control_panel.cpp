@@ -12,7 +12,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
@@ -25,6 +24,7 @@
 #include "artwork.h"
 #include "data_exchange.h"
 #include "dialog_units.h"
+#include "message_list.h"
 #include "port_list.h"
 #include "panel_internal.h"
 #include "updown_spin.h"
@@ -381,11 +381,7 @@ void CControlPanelDlg::AddMessage(const QString& text) {
     if (m_listMessages == nullptr) {
         return;
     }
-    m_listMessages->insertItem(0, text);
-    // A test program left running adds hundreds of lines a second for hours: keep the newest.
-    while (m_listMessages->count() > panel_detail::kMessageListLimit) {
-        delete m_listMessages->takeItem(m_listMessages->count() - 1);
-    }
+    m_listMessages->AddLine(text);
 }
 
 void CControlPanelDlg::AddMessageLines(const QString& text) {
@@ -420,13 +416,12 @@ int CControlPanelDlg::MessageCount() const {
 }
 
 QString CControlPanelDlg::MessageText(int row) const {
-    const QListWidgetItem* item = m_listMessages != nullptr ? m_listMessages->item(row) : nullptr;
-    return item != nullptr ? item->text() : QString();
+    return m_listMessages != nullptr ? m_listMessages->text(row) : QString();
 }
 
 void CControlPanelDlg::ClearMessages() {
     if (m_listMessages != nullptr) {
-        m_listMessages->clear();
+        m_listMessages->Clear();
     }
 }
 

@@ -30,7 +30,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class CMessageList;
 class QPushButton;
 class QSlider;
 class CUpDownSpin;
@@ -214,7 +214,7 @@ public:
     std::array<QCheckBox*, kHeaderCount> m_checkAll{};
     std::array<QCheckBox*, kGroupCheckCount> m_checkGroup{};
     QCheckBox* m_checkGrab = nullptr;
-    QListWidget* m_listMessages = nullptr;
+    CMessageList* m_listMessages = nullptr;
     QComboBox* m_comboPort = nullptr;
     QComboBox* m_comboTestMode = nullptr;
     QPushButton* m_checkTest = nullptr;  // push-like toggle "&Test"

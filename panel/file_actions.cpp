@@ -1,11 +1,11 @@
 // The module configuration file ("...", "Save file", "Apply to module") and the debug log.
 #include <QCheckBox>
-#include <QListWidget>
 
 #include "config_apply.h"
 #include "config_file.h"
 #include "control_panel.h"
 #include "debug_log.h"
+#include "message_list.h"
 #include "device_text.h"
 #include "panel_internal.h"
 
@@ -114,7 +114,7 @@ void CControlPanelDlg::SaveDebugLog() {
     const int n = m_listMessages->count();
     lines.reserve(static_cast<std::size_t>(n));
     for (int i = n - 1; i >= 0; --i) {
-        lines.push_back(EncodeDeviceText(m_listMessages->item(i)->text()));
+        lines.push_back(m_listMessages->bytes(i));
     }
     const LocalTime now = m_platform.clock->Now();
     const LogTime time{now.year, now.month, now.day, now.hour, now.minute, now.second};

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QSlider>
 #include <QStandardPaths>
 
@@ -13,6 +12,7 @@
 #include "control_panel.h"
 #include "controller_queries.h"
 #include "device_text.h"
+#include "message_list.h"
 #include "panel_internal.h"
 #include "updown_spin.h"
 

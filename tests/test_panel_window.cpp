@@ -8,7 +8,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
@@ -20,11 +19,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "control_panel.h"
+#include "message_list.h"
 #include "data_exchange.h"
 #include "dialog_units.h"
 #include "fake_serial_port.h"
@@ -877,6 +879,42 @@ TEST_F(PanelTest, DestructionWithNoPortOpenSendsNothing) {
     delete panel;
     EXPECT_TRUE(line.writes.empty());
     EXPECT_EQ(line.created, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The message ring against a plain deque: lines of every length (empty, short, longer than
+// the block), through filling, the bound, wrapping round the block, growing and clearing.
+TEST(MessageRing, KeepsTheNewestLinesByteForByte) {
+    for (const int capacity : {1, 3, 50}) {
+        SCOPED_TRACE(capacity);
+        MessageRing ring(capacity);
+        std::deque<QByteArray> expected;
+        std::uint32_t seed = 7;
+        for (int i = 0; i < 3000; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            const int length = (i % 500 == 499) ? 9000 : static_cast<int>((seed >> 16) % 40);
+            const QByteArray line = QByteArray(length, static_cast<char>('a' + i % 26)) + QByteArray::number(i);
+            const QByteArray pushed = (seed & 0x100) != 0 ? QByteArray() : line;
+            const bool full = static_cast<int>(expected.size()) == capacity;
+            EXPECT_EQ(ring.Push(pushed), full);
+            expected.push_front(pushed);
+            if (full) {
+                expected.pop_back();
+            }
+            if (i == 2000) {
+                ring.Clear();
+                expected.clear();
+            }
+            ASSERT_EQ(ring.Count(), static_cast<int>(expected.size()));
+            for (int row = 0; row < ring.Count(); ++row) {
+                ASSERT_EQ(ring.Newest(row), expected[static_cast<std::size_t>(row)]) << i << " row " << row;
+            }
+        }
+        EXPECT_TRUE(ring.Newest(capacity).isEmpty());
+    }
 }
 
 }  // namespace

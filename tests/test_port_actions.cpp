@@ -6,7 +6,6 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
 
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "control_panel.h"
+#include "message_list.h"
 #include "fake_serial_port.h"
 #include "scripted_controller.h"
 #include "test_panel_fakes.h"
