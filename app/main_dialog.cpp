@@ -42,6 +42,7 @@ bool CMainDlg::OnInitDialog() {
     setWindowIcon(m_hIcon);
     // 4.
     m_pPanel = std::make_unique<CControlPanelDlg>(this, m_platform);
+    m_pPanel->DeferPortList();
     m_pPanel->Create();
     // 5.
     m_pSplash = std::make_unique<CAboutDlg>(this);

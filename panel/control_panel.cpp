@@ -18,6 +18,7 @@
 #include <QSlider>
 #include <QStyle>
 #include <QTextLayout>
+#include <QTimer>
 #include <QTimerEvent>
 
 #include "accessible_toggles.h"
@@ -172,7 +173,9 @@ bool CControlPanelDlg::OnInitDialog() {
     // 12.
     UpdateData(false);
     // 13.
-    FillPortList();
+    if (!m_bDeferPortList) {
+        FillPortList();
+    }
     // 14.
     m_comboRawCommand->addItem(QString());
     m_comboRawCommand->setCurrentIndex(0);
@@ -185,7 +188,22 @@ bool CControlPanelDlg::OnInitDialog() {
     return true;
 }
 
+void CControlPanelDlg::EnsurePortList() {
+    if (m_bCreated && !m_bPortListFilled) {
+        FillPortList();
+    }
+}
+
+void CControlPanelDlg::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (m_bDeferPortList && !m_bPortListFilled) {
+        // After the window has reached the screen.
+        QTimer::singleShot(0, this, [this] { EnsurePortList(); });
+    }
+}
+
 void CControlPanelDlg::FillPortList() {
+    m_bPortListFilled = true;
     int widest = 0;
     for (const PortEntry& entry : m_platform.Ports()) {
         m_comboPort->addItem(entry.text);

@@ -81,6 +81,10 @@ public:
     // initialisation. Call once.
     void Create();
     bool IsCreated() const { return m_bCreated; }
+    // Called before Create(): the port drop-down is filled once the window has first shown
+    // (listing the system's ports takes a noticeable share of start-up), or when "Open" needs
+    // it earlier.
+    void DeferPortList() { m_bDeferPortList = true; }
 
     // Reading back (true): copies the bound fields into the members in binding order and stops
     // at the first field that fails to parse or validate; a message box names it, the focus
@@ -309,6 +313,7 @@ protected:
     // focus leaves a DAC edit for another control.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void BuildControls();
@@ -318,6 +323,8 @@ private:
     void NameControls();
     void ConnectEvents();
     void FillPortList();
+    // Fills the port drop-down when that was deferred and has not happened yet.
+    void EnsurePortList();
     void DestroyControls();
     // Runs a handler unless control notifications are locked out.
     template <typename F>
@@ -327,5 +334,7 @@ private:
     QWidget* m_pParentWnd;
     WindowTimers m_timers;
     bool m_bCreated = false;
+    bool m_bDeferPortList = false;
+    bool m_bPortListFilled = false;
     int m_nLockout = 0;
 };

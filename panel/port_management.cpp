@@ -72,6 +72,7 @@ void EnablePortChoice(CControlPanelDlg& panel, bool enable) {
 }  // namespace panel_detail
 
 void CControlPanelDlg::OnOpenPort() {
+    EnsurePortList();
     // 1.
     UpdateData(true);
     // 2.
