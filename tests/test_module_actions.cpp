@@ -173,39 +173,27 @@ TEST_F(ModuleActions, TheWheelOverAnUnfocusedLoadNumberLoadsNothing) {
 
 namespace {
 
-// A screen reader's "Toggle" on a box runs the box's handler once, as a click does; a change
-// made by the program sends nothing.
+// A screen reader's "Toggle" (Qt's accessibility interface) runs a box's handler once, as a
+// click does; a change made by the program sends nothing.
 TEST_F(ModuleActions, AssistiveToggleRunsTheHandlerAsAClickDoes) {
-    const struct {
-        const char* name;
-        QAbstractButton* (*control)(CControlPanelDlg&);
-    } cases[] = {
-        {"CH1 on", [](CControlPanelDlg& p) -> QAbstractButton* { return p.m_checkMatrix[kOnColumn]; }},
-        {"All channels on", [](CControlPanelDlg& p) -> QAbstractButton* { return p.m_checkAll[kOnColumn]; }},
-        {"Test", [](CControlPanelDlg& p) -> QAbstractButton* { return p.m_checkTest; }},
-        {"부저", [](CControlPanelDlg& p) -> QAbstractButton* { return p.m_checkBuzzer; }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    using Pick = QAbstractButton* (*)(CControlPanelDlg&);
+    const Pick boxes[] = {[](CControlPanelDlg& p) -> QAbstractButton* { return p.m_checkMatrix[kOnColumn]; },
+                          [](CControlPanelDlg& p) -> QAbstractButton* { return p.m_checkAll[kOnColumn]; },
+                          [](CControlPanelDlg& p) -> QAbstractButton* { return p.m_checkTest; },
+                          [](CControlPanelDlg& p) -> QAbstractButton* { return p.m_checkBuzzer; }};
+    for (const Pick pick : boxes) {
         Restart();
-        c.control(*panel)->click();
+        pick(*panel)->click();
         const Lines clicked = line.writes;
-        const bool testRunsAfterClick = panel->Timers().IsRunning(TIMER_TEST);
-
+        ASSERT_FALSE(clicked.empty());
         Restart();
-        QAbstractButton* box = c.control(*panel);
+        QAbstractButton* box = pick(*panel);
+        SCOPED_TRACE(box->accessibleName().toStdString());
         QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(box);
-        ASSERT_NE(iface, nullptr);
-        EXPECT_EQ(iface->text(QAccessible::Name), QString::fromUtf8(c.name));
-        ASSERT_NE(iface->actionInterface(), nullptr);
-        ASSERT_TRUE(iface->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+        ASSERT_TRUE(iface != nullptr && iface->actionInterface() != nullptr);
         iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-        EXPECT_TRUE(box->isChecked());
-        EXPECT_TRUE(iface->state().checked);
-        EXPECT_FALSE(clicked.empty() && !testRunsAfterClick) << "the click itself did nothing";
+        EXPECT_TRUE(box->isChecked() && iface->state().checked);
         EXPECT_EQ(line.writes, clicked);
-        EXPECT_EQ(panel->Timers().IsRunning(TIMER_TEST), testRunsAfterClick);
-
         line.writes.clear();
         box->setChecked(false);
         EXPECT_TRUE(line.writes.empty());
