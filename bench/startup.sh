@@ -5,7 +5,9 @@
 #    label, as the floor;
 #  - CPU share over IDLE seconds (default 30) with a port open on lumitrax-sim and the status
 #    timer running.
-#   bench/startup.sh [ROUNDS] [IDLE]    (BUILD=build/bench by default; built here when missing)
+#   bench/startup.sh [ROUNDS] [IDLE]    (BUILD=build/bench by default; built here when missing;
+#                                        PANEL=path measures that lumitrax-panel instead, e.g. an
+#                                        older build, against the same floor)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ -z "${DISPLAY:-}" ]; then
@@ -14,6 +16,7 @@ fi
 rounds=${1:-5}
 idle=${2:-30}
 build=${BUILD:-build/bench}
+panel=${PANEL:-$build/app/lumitrax-panel}
 
 cmake -S . -B "$build" -G Ninja -DLUMITRAX_BENCH=ON -DLUMITRAX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
 nice cmake --build "$build" -j 2 --target lumitrax-panel lumitrax-sim bare_window soak_panel >/dev/null
@@ -60,7 +63,7 @@ for round in $(seq "$rounds"); do
     read -r ms kib < <(start_once "bare-qt-floor" "$build/bench/bare_window")
     echo "  round $round: bare Qt window ${ms} ms to mapped, peak ${kib} KiB"
     keep_best best_bare_ms best_bare_kib "$ms" "$kib"
-    read -r ms kib < <(start_once "Varnel Industry" "$build/app/lumitrax-panel")
+    read -r ms kib < <(start_once "Varnel Industry" "$panel")
     echo "  round $round: lumitrax-panel ${ms} ms to mapped, peak ${kib} KiB"
     keep_best best_panel_ms best_panel_kib "$ms" "$kib"
 done

@@ -147,18 +147,21 @@ void CControlPanelDlg::BuildControls() {
 
     // The captions of the configuration column in another language can be longer than the
     // template's labels: the labels grow and the edits beside them give way, keeping their
-    // right edge and their common left edge.
+    // right edge and their common left edge. The template's own captions fit (and measuring
+    // them would load the Korean font before the window is first shown).
     const std::pair<QLabel*, QWidget*> column[] = {
         {ui.labelConfigModel, m_editConfigModel}, {ui.labelConfigSerial, m_editConfigSerial},
         {ui.labelConfigId, m_editConfigId},       {ui.labelConfigChannels, m_editConfigChannels},
         {ui.labelOffset, m_editOffset},           {ui.labelTrigChannels, m_editTrigChannels},
     };
     int extra = 0;
-    for (const auto& [label, edit] : column) {
-        extra = std::max(extra, label->fontMetrics().horizontalAdvance(label->text()) - label->contentsRect().width());
-    }
-    if (extra > 0) {
+    if (ui.labelConfigChannels->text() != QStringLiteral("채널수")) {
         for (const auto& [label, edit] : column) {
+            extra = std::max(extra, label->fontMetrics().horizontalAdvance(label->text()) - label->contentsRect().width());
+        }
+    }
+    for (const auto& [label, edit] : column) {
+        if (extra > 0) {
             label->resize(label->width() + extra, label->height());
             edit->setGeometry(edit->geometry().adjusted(extra, 0, 0, 0));
         }

@@ -5,6 +5,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmapCache>
 #include <QRadialGradient>
 
 #include <algorithm>
@@ -298,8 +299,16 @@ QImage PaintTriggerHelpPicture() {
 
 QPixmap LoadBitmapResource(int id) {
     switch (id) {
-    case IDB_ABOUT:
-        return QPixmap::fromImage(PaintAboutPicture());
+    case IDB_ABOUT: {
+        // Drawn once: the panel and the splash both show it at start-up.
+        const QString key = QStringLiteral("lumitrax-about");
+        QPixmap picture;
+        if (!QPixmapCache::find(key, &picture)) {
+            picture = QPixmap::fromImage(PaintAboutPicture());
+            QPixmapCache::insert(key, picture);
+        }
+        return picture;
+    }
     case IDB_TRIGGER_HELP:
         return QPixmap::fromImage(PaintTriggerHelpPicture());
     default:
