@@ -60,7 +60,9 @@ std::size_t MessageRing::Reserve(std::size_t length) {
     std::size_t at = 0;
     for (int age = 0; age < count_; ++age) {
         Slot& s = slots_[static_cast<std::size_t>((oldest_ + age) % static_cast<int>(slots_.size()))];
-        std::memcpy(grown.data() + at, bytes_.data() + s.offset, s.length);
+        if (s.length > 0) {  // an empty line may sit in a block not yet allocated
+            std::memcpy(grown.data() + at, bytes_.data() + s.offset, s.length);
+        }
         s.offset = static_cast<std::uint32_t>(at);
         at += s.length;
     }
