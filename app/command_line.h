@@ -2,6 +2,7 @@
 // The command line of lumitrax-panel:
 //   --port PATH   list the serial device PATH first in the port drop-down (repeatable)
 //   --simulate    start the virtual controller lumitrax-sim and list its port first
+//   --language L  captions in language L: "en" English, "ko" the original Korean (default)
 //   -h, --help    print the usage and exit
 
 #include <QString>
@@ -10,7 +11,13 @@
 struct PanelOptions {
     QStringList ports;
     bool simulate = false;
+    QString language;  // "en", "ko", or empty when not given
 };
+
+// The environment variable that chooses the language when --language is not given.
+inline constexpr char kLanguageVariable[] = "LUMITRAX_LANGUAGE";
+// Whether language names one the panel has captions in ("en", "ko").
+bool IsKnownLanguage(const QString& language);
 
 enum class CommandLineAction { Run, ShowHelp, Fail };
 

@@ -29,7 +29,20 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    QString language = commandLine.options.language;
+    if (language.isEmpty()) {
+        language = qEnvironmentVariable(kLanguageVariable);
+        if (!language.isEmpty() && !IsKnownLanguage(language)) {
+            std::fprintf(stderr, "lumitrax-panel: %s=%s: not en or ko; the captions stay Korean\n", kLanguageVariable,
+                         language.toLocal8Bit().constData());
+            language.clear();
+        }
+    }
+
     CPanelApp app(argc, argv);
+    if (!app.SetLanguage(language)) {
+        std::fprintf(stderr, "lumitrax-panel: the English captions could not be loaded\n");
+    }
     SimulatorProcess simulator;
     if (commandLine.options.simulate) {
         QString error;

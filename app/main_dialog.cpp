@@ -1,6 +1,7 @@
 #include "main_dialog.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QTimerEvent>
 
@@ -11,7 +12,7 @@
 
 namespace {
 // String 101 of the resources.
-const char* const kAboutMenuText = "Lumitrax 정보(&A)...";
+const char* const kAboutMenuText = QT_TRANSLATE_NOOP("CMainDlg", "Lumitrax 정보(&A)...");
 }  // namespace
 
 CMainDlg::CMainDlg(QWidget* parent, PanelPlatform platform)
@@ -36,11 +37,12 @@ CMainDlg::~CMainDlg() {
 
 bool CMainDlg::OnInitDialog() {
     // 2. The About item, offered in the window's own menu (see the header).
-    m_strAboutMenu = QString::fromUtf8(kAboutMenuText);
+    m_strAboutMenu = QCoreApplication::translate("CMainDlg", kAboutMenuText);
     // 3.
     setWindowIcon(m_hIcon);
     // 4.
     m_pPanel = std::make_unique<CControlPanelDlg>(this, m_platform);
+    m_pPanel->DeferPortList();
     m_pPanel->Create();
     // 5.
     m_pSplash = std::make_unique<CAboutDlg>(this);

@@ -1,6 +1,7 @@
 #include "panel_app.h"
 
 #include <QSocketNotifier>
+#include <QTranslator>
 
 #include <csignal>
 #include <fcntl.h>
@@ -88,6 +89,24 @@ void EndModalWindows(QDialog* mainWnd) {
         }
     }
     mainWnd->reject();
+}
+
+bool InstallEnglishCaptions(QCoreApplication& app, QTranslator& translator) {
+    // Built in from resources/translations/lumitrax_en.ts.
+    if (!translator.load(QStringLiteral(":/i18n/lumitrax_en.qm"))) {
+        return false;
+    }
+    return app.installTranslator(&translator);
+}
+
+bool CPanelApp::SetLanguage(const QString& language) {
+    if (language != QLatin1String("en")) {
+        return true;
+    }
+    if (m_translator == nullptr) {
+        m_translator = new QTranslator(this);
+    }
+    return InstallEnglishCaptions(*this, *m_translator);
 }
 
 bool CPanelApp::InitInstance() {

@@ -10,6 +10,7 @@
 class CMainDlg;
 class QDialog;
 class QSocketNotifier;
+class QTranslator;
 
 // Names the running application "Lumitrax" (the default caption of its message boxes), with
 // its version and icon. It sets no display name on purpose: the X11 platform appends a display
@@ -27,6 +28,10 @@ public:
     CPanelApp(const CPanelApp&) = delete;
     CPanelApp& operator=(const CPanelApp&) = delete;
 
+    // Shows the windows made from now on in language: "en" English captions (translations
+    // built into the program), "ko" or empty the original Korean ones. False when the English
+    // translations cannot be loaded (the captions stay Korean).
+    bool SetLanguage(const QString& language);
     // Constructs the main window, runs it until it closes, destroys it; returns false.
     bool InitInstance();
     // The main window while InitInstance runs, else null.
@@ -38,7 +43,12 @@ private:
 
     CMainDlg* m_pMainWnd = nullptr;
     QSocketNotifier* m_stopNotifier = nullptr;
+    QTranslator* m_translator = nullptr;
 };
+
+// Installs the English translations into the running application; false when they cannot be
+// loaded. Window thread, before the windows are made.
+bool InstallEnglishCaptions(QCoreApplication& app, QTranslator& translator);
 
 // Ends the main window on a stop signal (SIGINT, SIGTERM): every modal window open above it
 // (a message box, the About box) is closed first, so that the program ends instead of waiting

@@ -3,7 +3,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QListWidget>
 
 #include <memory>
 
@@ -31,7 +30,7 @@ void BM_AddMessageAtTheBound(benchmark::State& state) {
             QApplication::processEvents();
         }
     }
-    state.counters["lines"] = panel.m_listMessages->count();
+    state.counters["lines"] = panel.MessageCount();
 }
 BENCHMARK(BM_AddMessageAtTheBound)->Unit(benchmark::kMicrosecond);
 

@@ -12,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
@@ -20,6 +19,7 @@
 #include <cstdio>
 
 #include "control_panel.h"
+#include "message_list.h"
 #include "main_dialog.h"
 #include "port_list.h"
 
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
     }
     panel->m_comboTestMode->setCurrentIndex(0);
     panel->m_checkTest->click();
-    std::printf("start: rss %ld KiB, messages %d\n", StatusKib("VmRSS"), panel->m_listMessages->count());
+    std::printf("start: rss %ld KiB, messages %d\n", StatusKib("VmRSS"), panel->MessageCount());
     std::fflush(stdout);
 
     QElapsedTimer clock;
@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
     QTimer progress;
     QObject::connect(&progress, &QTimer::timeout, [&] {
         std::printf("%4lld s: rss %ld KiB, messages %d\n", clock.elapsed() / 1000, StatusKib("VmRSS"),
-                    panel->m_listMessages->count());
+                    panel->MessageCount());
         std::fflush(stdout);
     });
     progress.start(60000);
@@ -137,7 +137,10 @@ int main(int argc, char** argv) {
         total += ms;
     }
     std::printf("end: rss %ld KiB (peak %ld KiB), messages %d, click answered in %.1f ms mean, %.1f ms worst of 5\n",
-                StatusKib("VmRSS"), StatusKib("VmHWM"), panel->m_listMessages->count(), total / 5, worst);
+                StatusKib("VmRSS"), StatusKib("VmHWM"), panel->MessageCount(), total / 5, worst);
+    const MessageRing& ring = panel->m_listMessages->Ring();
+    std::printf("message list: %d lines, their bytes and index hold %zu bytes = %.1f bytes a line\n", ring.Count(),
+                ring.BytesHeld(), ring.Count() > 0 ? static_cast<double>(ring.BytesHeld()) / ring.Count() : 0.0);
     panel->m_checkTest->click();
     panel->OnClosePort();
     return 0;

@@ -4,6 +4,14 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -270,7 +278,7 @@ QString UnknownLineMessage(const UnknownConfigLine& line) {
 }
 
 std::vector<UnknownConfigLine> ReadConfigText(QByteArrayView content, ModuleConfig& config,
-                                              ConfigLines& lines) {
+                                              ConfigLines& lines, const UnknownLineHandler& onUnknown) {
     lines.fill(ConfigLine{});
     QByteArray text = content.toByteArray();
     text.replace("\r\n", "\n");
@@ -288,12 +296,16 @@ std::vector<UnknownConfigLine> ReadConfigText(QByteArrayView content, ModuleConf
         pos += length;
         if (ParseConfigLine(piece, i, lines, config) < 0) {
             unknown.push_back({i, piece.toByteArray()});
+            if (onUnknown) {
+                onUnknown(unknown.back());
+            }
         }
     }
     return unknown;
 }
 
-ConfigReadResult ReadConfigFile(const QString& path, ModuleConfig& config, ConfigLines& lines) {
+ConfigReadResult ReadConfigFile(const QString& path, ModuleConfig& config, ConfigLines& lines,
+                                const UnknownLineHandler& onUnknown) {
     ConfigReadResult result;
     QFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
@@ -304,7 +316,7 @@ ConfigReadResult ReadConfigFile(const QString& path, ModuleConfig& config, Confi
         return result;
     }
     result.opened = true;
-    result.unknown = ReadConfigText(content, config, lines);
+    result.unknown = ReadConfigText(content, config, lines, onUnknown);
     return result;
 }
 
@@ -336,10 +348,91 @@ bool ConfigFileOpensForSave(const QString& path) {
     return file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly);
 }
 
+#ifdef Q_OS_UNIX
+namespace {
+
+bool WriteAll(int fd, const QByteArray& content) {
+    const char* p = content.constData();
+    qsizetype left = content.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, static_cast<std::size_t>(left));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+enum class Replace { Done, Failed, NotPossible };
+
+// The new content in a file beside the old one, renamed over it when complete. Not possible
+// when the replacement would differ from the file in anything but its content: a second name
+// (hard link) would keep the old content, and owner, group and mode must be those of the file.
+Replace ReplaceBeside(const QByteArray& file, const QByteArray& folder, const QByteArray& content) {
+    struct stat st {};
+    if (::stat(file.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        return Replace::NotPossible;
+    }
+    QByteArray temp = folder + "/.lumitrax-save-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        return errno == EACCES || errno == EPERM || errno == EROFS ? Replace::NotPossible : Replace::Failed;
+    }
+    // Owner and group first: changing them clears set-id bits that the mode then restores.
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0 || ::fchmod(fd, st.st_mode & 07777) != 0) {
+        ::close(fd);
+        ::unlink(temp.constData());
+        return Replace::NotPossible;
+    }
+    const bool written = WriteAll(fd, content) && ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !written || ::rename(temp.constData(), file.constData()) != 0) {
+        ::unlink(temp.constData());
+        return Replace::Failed;
+    }
+    if (const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return Replace::Done;
+}
+
+// Over the old content from its start, then cut to the new length: the file stays the same
+// file (links, owner, group, mode).
+bool WriteInPlace(const QByteArray& file, const QByteArray& content) {
+    const int fd = ::open(file.constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool written = WriteAll(fd, content) && ::ftruncate(fd, content.size()) == 0 && ::fsync(fd) == 0;
+    return ::close(fd) == 0 && written;
+}
+
+}  // namespace
+#endif
+
 ConfigSaveResult WriteConfigFile(const QString& path, const ModuleConfig& config) {
     if (!ConfigFileOpensForSave(path)) {
         return ConfigSaveResult::OpenError;
     }
+    const QByteArray content = FormatConfigFile(config);
+#ifdef Q_OS_UNIX
+    const QFileInfo target(QFileInfo(path).canonicalFilePath());
+    const QByteArray file = QFile::encodeName(target.filePath());
+    switch (ReplaceBeside(file, QFile::encodeName(target.absolutePath()), content)) {
+    case Replace::Done:
+        return ConfigSaveResult::Saved;
+    case Replace::Failed:
+        return ConfigSaveResult::WriteError;
+    case Replace::NotPossible:
+        break;
+    }
+    return WriteInPlace(file, content) ? ConfigSaveResult::Saved : ConfigSaveResult::WriteError;
+#else
     // QSaveFile writes beside the file and renames over it on commit, copying its permissions;
     // without commit the temporary file is removed. The explicit flush matters: commit()
     // ignores a failed flush of buffered data and would put a cut-off file in place.
@@ -347,9 +440,9 @@ ConfigSaveResult WriteConfigFile(const QString& path, const ModuleConfig& config
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
         return ConfigSaveResult::WriteError;
     }
-    const QByteArray content = FormatConfigFile(config);
     if (file.write(content) != content.size() || !file.flush() || !file.commit()) {
         return ConfigSaveResult::WriteError;
     }
     return ConfigSaveResult::Saved;
+#endif
 }

@@ -18,6 +18,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "module_config.h"
@@ -65,12 +66,17 @@ struct UnknownConfigLine {
 // "Unknown string(%d):%s" for the line, its bytes decoded for the window.
 QString UnknownLineMessage(const UnknownConfigLine& line);
 
+// Called for each unknown line as the reader meets it: config then holds what the lines
+// before it set, and the lines after it are not applied yet.
+using UnknownLineHandler = std::function<void(const UnknownConfigLine&)>;
+
 // Reads the content of a configuration file into config. A "\r\n" counts as "\n", as text
 // mode does. The content is cut into pieces at each line feed and after 127 characters (a
 // longer line gives several pieces); pieces 0..127 are parsed, the rest ignored. lines is
-// zeroed first. Returns the unknown lines in file order (empty lines and comments included).
+// zeroed first. Returns the unknown lines in file order (empty lines and comments included),
+// each also given to onUnknown, when set, during the read.
 std::vector<UnknownConfigLine> ReadConfigText(QByteArrayView content, ModuleConfig& config,
-                                              ConfigLines& lines);
+                                              ConfigLines& lines, const UnknownLineHandler& onUnknown = {});
 
 struct ConfigReadResult {
     bool opened = false;  // false: the file could not be read; config and lines unchanged
@@ -78,7 +84,8 @@ struct ConfigReadResult {
 };
 
 // Opens path for reading and reads it as ReadConfigText does.
-ConfigReadResult ReadConfigFile(const QString& path, ModuleConfig& config, ConfigLines& lines);
+ConfigReadResult ReadConfigFile(const QString& path, ModuleConfig& config, ConfigLines& lines,
+                                const UnknownLineHandler& onUnknown = {});
 
 // The 24 lines of a saved file, numbers in the C locale, floats with six decimals.
 QByteArray FormatConfigFile(const ModuleConfig& config);
@@ -93,8 +100,12 @@ enum class ConfigSaveResult {
 // creates a configuration file; the panel checks this before it reads back its fields.
 bool ConfigFileOpensForSave(const QString& path);
 
-// Replaces the content of the existing file at path with FormatConfigFile(config). The new
-// content is written to a temporary file beside it and put in its place only when complete,
-// so the file ends where the new content ends, and a failed save leaves it as it was. The
-// file keeps its permissions.
+// Replaces the content of the existing file at path (through symbolic links) with
+// FormatConfigFile(config); the file ends where the new content ends and is flushed to disk.
+// Where a new file beside it can stand in for it unnoticed (one name only, a folder that takes
+// a new file, owner, group and mode that can be given to the new file) the content is written
+// there and put in place only when complete, so a failed save leaves the old content.
+// Otherwise (a hard link, a folder the user may not write, a file of another owner or group)
+// the file is written in place, keeping its links, owner and group; a failure midway may then
+// leave it cut.
 ConfigSaveResult WriteConfigFile(const QString& path, const ModuleConfig& config);

@@ -8,13 +8,17 @@ namespace {
 constexpr char16_t kRawByteBase = 0xF700;  // U+F780..U+F7FF carry the bytes 0x80..0xFF
 
 // Converters keep state, so each thread has its own.
+// The Windows code page 949 (Unified Hangul Code): ICU's "CP949" is IBM's code page of that
+// number, which differs in thousands of two-byte codes and maps 0x5C to the won sign.
+constexpr char kCodePage[] = "windows-949";
+
 QStringDecoder& Decoder() {
-    thread_local QStringDecoder decoder("CP949", QStringConverter::Flag::Stateless);
+    thread_local QStringDecoder decoder(kCodePage, QStringConverter::Flag::Stateless);
     return decoder;
 }
 
 QStringEncoder& Encoder() {
-    thread_local QStringEncoder encoder("CP949", QStringConverter::Flag::Stateless);
+    thread_local QStringEncoder encoder(kCodePage, QStringConverter::Flag::Stateless);
     return encoder;
 }
 

@@ -10,6 +10,7 @@
 #include <QSocketNotifier>
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -111,20 +112,37 @@ QString DescribeOpenFailure(OpenFailure failure, int portNumber) {
         return path.isEmpty() ? QStringLiteral("%1: no device has this number").arg(name)
                               : QStringLiteral("%1: the device is gone; check the cable or adapter and choose the port again").arg(device);
     case OpenFailure::NoPermission: {
+        QString owner;
         QString group;
+        bool groupMayUse = false;
+        bool ownerMayUse = false;
 #ifdef Q_OS_UNIX
         struct stat st {};
         if (::stat(path.toLocal8Bit().constData(), &st) == 0) {
             if (const struct group* g = ::getgrgid(st.st_gid)) {
                 group = QString::fromLocal8Bit(g->gr_name);
             }
+            if (const struct passwd* u = ::getpwuid(st.st_uid)) {
+                owner = QString::fromLocal8Bit(u->pw_name);
+            }
+            groupMayUse = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+            ownerMayUse = (st.st_mode & (S_IRUSR | S_IWUSR)) == (S_IRUSR | S_IWUSR);
         }
 #endif
-        if (group.isEmpty()) {
-            return QStringLiteral("%1: no permission to use the device").arg(device);
+        // Joining the device's group helps only when that group may read and write it, and
+        // the administrators' group "root" is never the advice.
+        if (!group.isEmpty() && groupMayUse && group != QLatin1String("root")) {
+            return QStringLiteral("%1: no permission; join the group \"%2\" (sudo usermod -aG %2 $USER) and log in again")
+                .arg(device, group);
         }
-        return QStringLiteral("%1: no permission; join the group \"%2\" (sudo usermod -aG %2 $USER) and log in again")
-            .arg(device, group);
+        const QString udev = QStringLiteral("a udev rule can give a group access (GROUP=\"dialout\", MODE=\"0660\")");
+        if (!owner.isEmpty() && ownerMayUse && !groupMayUse) {
+            return QStringLiteral("%1: no permission; only its owner \"%2\" may open it; %3").arg(device, owner, udev);
+        }
+        if (!group.isEmpty()) {
+            return QStringLiteral("%1: no permission; %2").arg(device, udev);
+        }
+        return QStringLiteral("%1: no permission to use the device").arg(device);
     }
     case OpenFailure::Busy:
         return QStringLiteral("%1: held by another program; close the port there first").arg(device);

@@ -6,15 +6,19 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
 
+#include <algorithm>
+#include <utility>
+
 #include "artwork.h"
 #include "dialog_units.h"
+#include "message_list.h"
 #include "ui_panel.h"
 #include "updown_spin.h"
 
@@ -90,8 +94,6 @@ void CControlPanelDlg::BuildControls() {
     m_checkGrab = ui.checkGrab;
     m_checkGrab->setVisible(false);
     m_listMessages = ui.listMessages;
-    // All lines are one text line high: the list lays out in constant time per line.
-    m_listMessages->setUniformItemSizes(true);
 
     m_spinSaveBright = ui.spinSaveBright;
     m_btnSaveBright = ui.btnSaveBright;
@@ -142,6 +144,28 @@ void CControlPanelDlg::BuildControls() {
     m_checkErrorIgnore = ui.checkErrorIgnore;
     m_btnFactoryReset = ui.btnFactoryReset;
     m_btnFirmwareUpdate = ui.btnFirmwareUpdate;
+
+    // The captions of the configuration column in another language can be longer than the
+    // template's labels: the labels grow and the edits beside them give way, keeping their
+    // right edge and their common left edge. The template's own captions fit (and measuring
+    // them would load the Korean font before the window is first shown).
+    const std::pair<QLabel*, QWidget*> column[] = {
+        {ui.labelConfigModel, m_editConfigModel}, {ui.labelConfigSerial, m_editConfigSerial},
+        {ui.labelConfigId, m_editConfigId},       {ui.labelConfigChannels, m_editConfigChannels},
+        {ui.labelOffset, m_editOffset},           {ui.labelTrigChannels, m_editTrigChannels},
+    };
+    int extra = 0;
+    if (ui.labelConfigChannels->text() != QStringLiteral("채널수")) {
+        for (const auto& [label, edit] : column) {
+            extra = std::max(extra, label->fontMetrics().horizontalAdvance(label->text()) - label->contentsRect().width());
+        }
+    }
+    for (const auto& [label, edit] : column) {
+        if (extra > 0) {
+            label->resize(label->width() + extra, label->height());
+            edit->setGeometry(edit->geometry().adjusted(extra, 0, 0, 0));
+        }
+    }
 
     BuildChannelRows(units);
     BuildTriggerRows(units);
@@ -200,6 +224,7 @@ void CControlPanelDlg::BuildBandwidthRows(const DialogUnits& units) {
 
 void CControlPanelDlg::NameControls() {
     // Controls without a caption of their own, or whose caption repeats elsewhere on the panel.
+    // A name that repeats a translated caption is translated with it (same context).
     const auto name = [](QWidget* widget, const QString& text) { widget->setAccessibleName(text); };
     name(m_staticPicture, QStringLiteral("Lumitrax picture"));
     name(m_editChannelInput, QStringLiteral("Channel"));
@@ -223,12 +248,12 @@ void CControlPanelDlg::NameControls() {
     name(m_spinTrigMemory[1], QStringLiteral("Load from Mem index"));
     name(m_editConfigPath, QStringLiteral("Load config file"));
     name(m_btnLoadConfig, QStringLiteral("Load config file ..."));
-    name(m_editConfigModel, QStringLiteral("모델명"));
+    name(m_editConfigModel, QCoreApplication::translate("PanelTemplate", "모델명"));
     name(m_editConfigSerial, QStringLiteral("Config S/N"));
     name(m_editConfigId, QStringLiteral("Config ID"));
-    name(m_editConfigChannels, QStringLiteral("채널수"));
+    name(m_editConfigChannels, QCoreApplication::translate("PanelTemplate", "채널수"));
     name(m_editOffset, QStringLiteral("Offset"));
-    name(m_editTrigChannels, QStringLiteral("Trig채널수"));
+    name(m_editTrigChannels, QCoreApplication::translate("PanelTemplate", "Trig채널수"));
     name(m_checkBandwidthAll, QStringLiteral("DAC bandwidth All"));
 
     for (int c = 0; c < kMatrixColumns; ++c) {

@@ -7,20 +7,25 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSlider>
+#include <QStyle>
+#include <QTextLayout>
+#include <QTimer>
 #include <QTimerEvent>
 
+#include "accessible_toggles.h"
 #include "artwork.h"
 #include "data_exchange.h"
 #include "dialog_units.h"
+#include "message_list.h"
 #include "port_list.h"
 #include "panel_internal.h"
 #include "updown_spin.h"
@@ -117,6 +122,7 @@ void CControlPanelDlg::Create() {
     if (m_bCreated || m_editSerial != nullptr) {
         return;
     }
+    InstallAccessibleToggles();
     BuildControls();
     NameControls();
     OnInitDialog();
@@ -167,7 +173,9 @@ bool CControlPanelDlg::OnInitDialog() {
     // 12.
     UpdateData(false);
     // 13.
-    FillPortList();
+    if (!m_bDeferPortList) {
+        FillPortList();
+    }
     // 14.
     m_comboRawCommand->addItem(QString());
     m_comboRawCommand->setCurrentIndex(0);
@@ -180,7 +188,22 @@ bool CControlPanelDlg::OnInitDialog() {
     return true;
 }
 
+void CControlPanelDlg::EnsurePortList() {
+    if (m_bCreated && !m_bPortListFilled) {
+        FillPortList();
+    }
+}
+
+void CControlPanelDlg::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (m_bDeferPortList && !m_bPortListFilled) {
+        // After the window has reached the screen.
+        QTimer::singleShot(0, this, [this] { EnsurePortList(); });
+    }
+}
+
 void CControlPanelDlg::FillPortList() {
+    m_bPortListFilled = true;
     int widest = 0;
     for (const PortEntry& entry : m_platform.Ports()) {
         m_comboPort->addItem(entry.text);
@@ -376,16 +399,47 @@ void CControlPanelDlg::AddMessage(const QString& text) {
     if (m_listMessages == nullptr) {
         return;
     }
-    m_listMessages->insertItem(0, text);
-    // A test program left running adds hundreds of lines a second for hours: keep the newest.
-    while (m_listMessages->count() > panel_detail::kMessageListLimit) {
-        delete m_listMessages->takeItem(m_listMessages->count() - 1);
+    m_listMessages->AddLine(text);
+}
+
+void CControlPanelDlg::AddMessageLines(const QString& text) {
+    if (m_listMessages == nullptr) {
+        return;
     }
+    // The list has no horizontal room to spare: a reason such as "held by another program;
+    // close the port there first" would be cut at its right edge.
+    const QFontMetrics metrics(m_listMessages->font());
+    // The room for text: inside the frame, beside the vertical scroll bar, less the margins
+    // of an item.
+    const int scrollBar = m_listMessages->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_listMessages);
+    const qreal width = m_listMessages->contentsRect().width() - scrollBar - 2 * metrics.averageCharWidth();
+    QTextLayout layout(text, m_listMessages->font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList pieces;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(std::max<qreal>(width, metrics.averageCharWidth() * 8));
+        pieces << text.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    for (auto piece = pieces.crbegin(); piece != pieces.crend(); ++piece) {
+        AddMessage(*piece);
+    }
+}
+
+int CControlPanelDlg::MessageCount() const {
+    return m_listMessages != nullptr ? m_listMessages->count() : 0;
+}
+
+QString CControlPanelDlg::MessageText(int row) const {
+    return m_listMessages != nullptr ? m_listMessages->text(row) : QString();
 }
 
 void CControlPanelDlg::ClearMessages() {
     if (m_listMessages != nullptr) {
-        m_listMessages->clear();
+        m_listMessages->Clear();
     }
 }
 

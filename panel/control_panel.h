@@ -30,7 +30,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class CMessageList;
 class QPushButton;
 class QSlider;
 class CUpDownSpin;
@@ -81,6 +81,10 @@ public:
     // initialisation. Call once.
     void Create();
     bool IsCreated() const { return m_bCreated; }
+    // Called before Create(): the port drop-down is filled once the window has first shown
+    // (listing the system's ports takes a noticeable share of start-up), or when "Open" needs
+    // it earlier.
+    void DeferPortList() { m_bDeferPortList = true; }
 
     // Reading back (true): copies the bound fields into the members in binding order and stops
     // at the first field that fails to parse or validate; a message box names it, the focus
@@ -91,8 +95,15 @@ public:
     // Inserts text as the first line of the message list. The list keeps the newest 100,000
     // lines: the oldest line goes when a new one would pass that.
     void AddMessage(const QString& text);
+    // Adds text as lines that each fit the message list's width (broken between words where
+    // possible), so that the whole text reads from the top down, its start the newest line.
+    void AddMessageLines(const QString& text);
     // Deletes every line of the message list.
     void ClearMessages();
+    // Lines in the message list, and the text of one; row 0 is the newest line, a row
+    // outside the list gives an empty text.
+    int MessageCount() const;
+    QString MessageText(int row) const;
 
     // The panel window's numbered timers (TIMER_TEST, TIMER_STATUS); a tick runs OnTimer(id).
     void SetTimer(int id, int milliseconds) { m_timers.Set(id, milliseconds); }
@@ -207,7 +218,7 @@ public:
     std::array<QCheckBox*, kHeaderCount> m_checkAll{};
     std::array<QCheckBox*, kGroupCheckCount> m_checkGroup{};
     QCheckBox* m_checkGrab = nullptr;
-    QListWidget* m_listMessages = nullptr;
+    CMessageList* m_listMessages = nullptr;
     QComboBox* m_comboPort = nullptr;
     QComboBox* m_comboTestMode = nullptr;
     QPushButton* m_checkTest = nullptr;  // push-like toggle "&Test"
@@ -302,6 +313,7 @@ protected:
     // focus leaves a DAC edit for another control.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void BuildControls();
@@ -311,6 +323,8 @@ private:
     void NameControls();
     void ConnectEvents();
     void FillPortList();
+    // Fills the port drop-down when that was deferred and has not happened yet.
+    void EnsurePortList();
     void DestroyControls();
     // Runs a handler unless control notifications are locked out.
     template <typename F>
@@ -320,5 +334,7 @@ private:
     QWidget* m_pParentWnd;
     WindowTimers m_timers;
     bool m_bCreated = false;
+    bool m_bDeferPortList = false;
+    bool m_bPortListFilled = false;
     int m_nLockout = 0;
 };

@@ -1,11 +1,11 @@
 // The module configuration file ("...", "Save file", "Apply to module") and the debug log.
 #include <QCheckBox>
-#include <QListWidget>
 
 #include "config_apply.h"
 #include "config_file.h"
 #include "control_panel.h"
 #include "debug_log.h"
+#include "message_list.h"
 #include "device_text.h"
 #include "panel_internal.h"
 
@@ -70,15 +70,17 @@ void CControlPanelDlg::LoadConfigFile() {
     }
     m_strConfigPath = path;
     ModuleConfig config = ConfigFromPanel(*this);
-    const ConfigReadResult result = ReadConfigFile(path, config, m_configLines);
+    // Each unknown line's box comes as the reader meets it: what the lines before it set is in
+    // the model (the check boxes show it), the lines after it are not read yet.
+    const ConfigReadResult result = ReadConfigFile(path, config, m_configLines, [&](const UnknownConfigLine& unknown) {
+        ConfigToPanel(*this, config);
+        m_platform.messageBox->Show(this, UnknownLineMessage(unknown), QString(), MessageIcon::None);
+    });
     if (!result.opened) {
         m_platform.messageBox->Show(this, QString::fromLatin1(kFileOpenErrorMessage), QString(), MessageIcon::None);
         return;
     }
     ConfigToPanel(*this, config);
-    for (const UnknownConfigLine& unknown : result.unknown) {
-        m_platform.messageBox->Show(this, UnknownLineMessage(unknown), QString(), MessageIcon::None);
-    }
     UpdateData(false);
 }
 
@@ -112,7 +114,7 @@ void CControlPanelDlg::SaveDebugLog() {
     const int n = m_listMessages->count();
     lines.reserve(static_cast<std::size_t>(n));
     for (int i = n - 1; i >= 0; --i) {
-        lines.push_back(EncodeDeviceText(m_listMessages->item(i)->text()));
+        lines.push_back(m_listMessages->bytes(i));
     }
     const LocalTime now = m_platform.clock->Now();
     const LogTime time{now.year, now.month, now.day, now.hour, now.minute, now.second};

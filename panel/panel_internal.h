@@ -16,8 +16,6 @@ namespace panel_detail {
 // Periods of the panel's timers.
 constexpr int kStatusPeriodMs = 200;
 constexpr int kTestPeriodMs = 30;
-// Lines the message list keeps; the oldest go beyond that.
-constexpr int kMessageListLimit = 100000;
 
 // A brightness command's block: the channel index and the low 16 bits of the value.
 inline BrightnessArg Brightness(int channel, long long value) {

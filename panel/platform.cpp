@@ -37,7 +37,9 @@ public:
     QString GetOpenFileName(QWidget* parent, const OpenFileRequest& request) override {
         QFileDialog dialog(parent);
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setFileMode(QFileDialog::ExistingFile);
+        // A typed name that does not exist is returned too: the caller's open then fails
+        // and says so.
+        dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setNameFilters(request.filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts));
         dialog.setDefaultSuffix(request.defaultSuffix);
         dialog.selectFile(request.initialName);

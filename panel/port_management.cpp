@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QSlider>
 #include <QStandardPaths>
 
@@ -13,6 +12,7 @@
 #include "control_panel.h"
 #include "controller_queries.h"
 #include "device_text.h"
+#include "message_list.h"
 #include "panel_internal.h"
 #include "updown_spin.h"
 
@@ -21,7 +21,7 @@ using namespace panel_detail;
 namespace {
 
 constexpr int kMaxChannelInput = 16;
-const char* const kSearchNotice = "포트가 많을수록 오래걸릴 수 있습니다!\n확인을 눌러주세요.";
+const char* const kSearchNotice = QT_TRANSLATE_NOOP("CControlPanelDlg", "포트가 많을수록 오래걸릴 수 있습니다!\n확인을 눌러주세요.");
 
 // The firmware tool: beside the panel's own program first, then on the search path. Started
 // directly, never through a shell. The bare name when it is nowhere (the start then fails).
@@ -72,6 +72,7 @@ void EnablePortChoice(CControlPanelDlg& panel, bool enable) {
 }  // namespace panel_detail
 
 void CControlPanelDlg::OnOpenPort() {
+    EnsurePortList();
     // 1.
     UpdateData(true);
     // 2.
@@ -84,8 +85,8 @@ void CControlPanelDlg::OnOpenPort() {
         AddMessage(QStringLiteral("Invalid port"));
         return;
     }
-    // 4.
-    ParsePortNumber(m_comboPort->currentText(), m_nPortNumber);
+    // 4. The selected entry chooses the port; text typed into the drop-down's edit does not.
+    ParsePortNumber(m_comboPort->itemText(m_comboPort->currentIndex()), m_nPortNumber);
     // 5.
     for (QSlider* slider : m_sliderBright) {
         slider->setRange(0, static_cast<int>(m_nMaxBright));
@@ -93,13 +94,14 @@ void CControlPanelDlg::OnOpenPort() {
     // 6., 7. A port that is already open stays open: its status display keeps running.
     KillTimer(TIMER_STATUS);
     if (m_pLink->OpenPort(m_nPortNumber) == 0) {
-        AddMessage(QStringLiteral("open failed"));
+        // The reason reads directly below "open failed" in the newest-first list.
         if (m_pLink->IsOpen()) {
-            AddMessage(QStringLiteral("COM%1: a port is already open; press \"Close\" first").arg(m_nPortNumber));
+            AddMessageLines(QStringLiteral("COM%1: a port is already open; press \"Close\" first").arg(m_nPortNumber));
             SetTimer(TIMER_STATUS, kStatusPeriodMs);
         } else {
-            AddMessage(DescribeOpenFailure(m_pLink->LastOpenFailure(), m_nPortNumber));
+            AddMessageLines(DescribeOpenFailure(m_pLink->LastOpenFailure(), m_nPortNumber));
         }
+        AddMessage(QStringLiteral("open failed"));
         return;
     }
     // 8.
@@ -227,7 +229,7 @@ void CControlPanelDlg::OnSearchPorts() {
     EnablePortChoice(*this, true);
     m_pLink->ClosePort();
     AddMessage(QStringLiteral("Searching..."));
-    m_platform.messageBox->Show(this, QString::fromUtf8(kSearchNotice), QString(), MessageIcon::None);
+    m_platform.messageBox->Show(this, QCoreApplication::translate("CControlPanelDlg", kSearchNotice), QString(), MessageIcon::None);
 
     std::vector<SearchTarget> targets;
     for (const PortEntry& entry : m_platform.Ports()) {

@@ -1,12 +1,16 @@
 #include "artwork.h"
 
 #include <QFont>
+#include <QIconEngine>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmapCache>
 #include <QRadialGradient>
 
+#include <algorithm>
 #include <array>
+#include <map>
 #include <cmath>
 #include <initializer_list>
 #include <numbers>
@@ -295,8 +299,16 @@ QImage PaintTriggerHelpPicture() {
 
 QPixmap LoadBitmapResource(int id) {
     switch (id) {
-    case IDB_ABOUT:
-        return QPixmap::fromImage(PaintAboutPicture());
+    case IDB_ABOUT: {
+        // Drawn once: the panel and the splash both show it at start-up.
+        const QString key = QStringLiteral("lumitrax-about");
+        QPixmap picture;
+        if (!QPixmapCache::find(key, &picture)) {
+            picture = QPixmap::fromImage(PaintAboutPicture());
+            QPixmapCache::insert(key, picture);
+        }
+        return picture;
+    }
     case IDB_TRIGGER_HELP:
         return QPixmap::fromImage(PaintTriggerHelpPicture());
     default:
@@ -304,13 +316,48 @@ QPixmap LoadBitmapResource(int id) {
     }
 }
 
+namespace {
+
+// The icon drawn by PaintIcon in the sizes asked for, each once, when it is first asked for:
+// drawing all of them at start-up took a noticeable share of it.
+class PaintedIconEngine final : public QIconEngine {
+public:
+    PaintedIconEngine() = default;
+    PaintedIconEngine(const PaintedIconEngine& other) : QIconEngine(other), cache_(other.cache_) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+        painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::max(1, std::min(size.width(), size.height()));
+        QPixmap& cached = cache_[side];
+        if (cached.isNull()) {
+            cached = QPixmap::fromImage(PaintIcon(side));
+        }
+        return cached;
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::max(1, std::min(size.width(), size.height()));
+        return {side, side};
+    }
+
+    // The sizes the window system is offered for the window's icon.
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return {QSize(16, 16), QSize(32, 32), QSize(48, 48)}; }
+
+    QIconEngine* clone() const override { return new PaintedIconEngine(*this); }
+    QString key() const override { return QStringLiteral("PaintedIconEngine"); }
+
+private:
+    std::map<int, QPixmap> cache_;
+};
+
+}  // namespace
+
 QIcon LoadIconResource(int id) {
     if (id != IDI_MAINFRAME) {
         return {};
     }
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
-        icon.addPixmap(QPixmap::fromImage(PaintIcon(size)));
-    }
-    return icon;
+    return QIcon(new PaintedIconEngine);
 }

@@ -4,7 +4,6 @@
 // whether the application has an active window. The open's own writes and pauses are cleared.
 
 #include <QDialog>
-#include <QListWidget>
 
 #include <gtest/gtest.h>
 
@@ -37,7 +36,7 @@ protected:
         active = true;
         SetUp();
     }
-    QString TopMessage() const { return panel->m_listMessages->item(0) ? panel->m_listMessages->item(0)->text() : QString(); }
+    QString TopMessage() const { return panel->MessageText(0); }
     // Each message box shown so far as "caption|text|icon".
     QStringList Boxes() const {
         QStringList boxes;

@@ -8,18 +8,25 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QComboBox>
+#include <QMenu>
 #include <QPixmap>
+#include <QPushButton>
+#include <QStyle>
+#include <QTranslator>
 #include <QSlider>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "about_dialog.h"
 #include "artwork.h"
 #include "fake_serial_port.h"
 #include "help_dialog.h"
 #include "main_dialog.h"
+#include "panel_app.h"
 #include "port_list.h"
 #include "sim_process.h"
 #include "test_panel_fakes.h"
@@ -114,6 +121,57 @@ TEST_F(ScreenshotTest, MainWindowInBothModes) {
     }
     ASSERT_NE(korean, nullptr);
     EXPECT_GT(InkShare(korean->grab().toImage()), 0.03);
+}
+
+// --language en: no Korean text is left (captions, names, menu, the search notice) and no
+// English caption is cut (its text fits beside a box's indicator or within a button's margins).
+TEST_F(ScreenshotTest, EnglishCaptionsAreWholeAndNoKoreanIsLeft) {
+    QTranslator translator;
+    ASSERT_TRUE(InstallEnglishCaptions(*QCoreApplication::instance(), translator));
+    CMainDlg dlg(nullptr, fakes.Make(line.Factory()));
+    CAboutDlg about(nullptr);
+    dlg.show();
+    about.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    dlg.Panel()->OnSetWindowMode();
+    QTest::qWait(50);
+    ASSERT_TRUE(dlg.grab().save(ShotPath(QStringLiteral("main_window_mode_en.png"))));
+    ASSERT_TRUE(about.grab().save(ShotPath(QStringLiteral("about_en.png"))));
+    QMenu menu;
+    dlg.FillSystemMenu(&menu);
+    dlg.Panel()->OnSearchPorts();
+    ASSERT_EQ(menu.actions().size(), 2);
+    ASSERT_EQ(fakes.messageBox->shown.size(), 1u);
+    QStringList texts = {dlg.windowTitle(), about.windowTitle(), menu.actions().value(1)->text(),
+                         fakes.messageBox->shown[0].text};
+    for (QWidget* w : dlg.findChildren<QWidget*>() + about.findChildren<QWidget*>()) {
+        const QStyle* style = w->style();
+        QString text;
+        int room = w->contentsRect().width();
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            text = label->text();
+        } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
+            text = box->text();
+            room = w->width() - style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, w) -
+                   style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, w);
+        } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+            text = button->text().remove(QLatin1Char('&'));
+            room = w->width() - 2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w);
+        } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+            for (int i = 0; i < combo->count(); ++i) {
+                texts << combo->itemText(i);
+            }
+        }
+        texts << text << w->accessibleName();
+        if (!text.isEmpty() && !text.contains(QLatin1Char('\n')) && !w->isHidden()) {
+            EXPECT_LE(w->fontMetrics().horizontalAdvance(text), room) << text.toStdString();
+        }
+    }
+    for (const QString& text : texts) {
+        EXPECT_FALSE(std::any_of(text.begin(), text.end(), [](QChar c) { return c >= QChar(0xAC00) && c <= QChar(0xD7A3); }))
+            << text.toStdString();
+    }
+    QCoreApplication::removeTranslator(&translator);
 }
 
 TEST_F(ScreenshotTest, PicturesAtTheirSizes) {

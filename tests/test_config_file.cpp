@@ -3,7 +3,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -370,26 +374,38 @@ TEST(WriteConfigFile, FailingMidwayLeavesTheOldContent) {
     EXPECT_EQ(FilesIn(dir.path()), QStringList{"module.ini"});
 }
 
-TEST(WriteConfigFile, ReadOnlyFolderLeavesTheOldContent) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath("module.ini");
-    const QByteArray old = "ID 9\n";
-    ASSERT_TRUE(WriteBytes(path, old));
-    const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ExeOwner;
-    ASSERT_TRUE(QFile::setPermissions(dir.path(), readOnly));
-    const bool probeCreated = WriteBytes(dir.filePath("probe"), "");
-    ConfigSaveResult result = ConfigSaveResult::Saved;
-    if (!probeCreated) {
-        result = WriteConfigFile(path, ModuleConfig{});
+// What a save must keep of the file: its other names (hard and symbolic links, saved through
+// either), its owner and group; and a file in a folder the user may not write into is saved.
+TEST(WriteConfigFile, KeepsLinksOwnerAndGroupAndSavesInAReadOnlyFolder) {
+    enum Case { HardLink, SymbolicLink, OtherOwner, ReadOnlyFolder };
+    for (const Case c : {HardLink, SymbolicLink, OtherOwner, ReadOnlyFolder}) {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("configs");
+        const QString path = folder + "/module.ini";
+        const QString other = dir.filePath("other-name.ini");
+        ASSERT_TRUE(QDir().mkpath(folder) && WriteBytes(path, QByteArray(3000, '#')));
+        const QByteArray file = path.toLocal8Bit();
+        if ((c == HardLink && ::link(file, other.toLocal8Bit()) != 0) || (c == SymbolicLink && ::symlink(file, other.toLocal8Bit()) != 0) ||
+            (c == OtherOwner && ::chown(file, 4321, 4322) != 0)) {
+            continue;  // only root gives a file away
+        }
+        if (c == ReadOnlyFolder && (!QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner) ||
+                                    WriteBytes(folder + "/probe", ""))) {
+            continue;  // this user writes into any folder
+        }
+        struct stat before {}, after {};
+        ASSERT_EQ(::stat(file, &before), 0);
+        EXPECT_EQ(WriteConfigFile(c == SymbolicLink ? other : path, ModuleConfig{}), ConfigSaveResult::Saved) << c;
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        ASSERT_EQ(::stat(file, &after), 0);
+        EXPECT_EQ(ReadBytes(path), InitialFile()) << c;
+        EXPECT_TRUE(after.st_uid == before.st_uid && after.st_gid == before.st_gid && after.st_mode == before.st_mode) << c;
+        EXPECT_EQ(FilesIn(folder), QStringList{"module.ini"}) << c;
+        if (c == HardLink || c == SymbolicLink) {
+            EXPECT_EQ(ReadBytes(other), InitialFile()) << c;
+            EXPECT_EQ(QFileInfo(other).isSymLink(), c == SymbolicLink);
+        }
     }
-    QFile::setPermissions(dir.path(), readOnly | QFileDevice::WriteOwner);
-    if (probeCreated) {
-        GTEST_SKIP() << "this user may write into a read-only folder";
-    }
-    EXPECT_EQ(result, ConfigSaveResult::WriteError);
-    EXPECT_EQ(ReadBytes(path), old);
-    EXPECT_EQ(FilesIn(dir.path()), QStringList{"module.ini"});
 }
 
 }  // namespace

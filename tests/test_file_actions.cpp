@@ -2,11 +2,14 @@
 // the debug log, against the fake line, the scripted file dialog and the fixed clock.
 #include <QCheckBox>
 #include <QDialog>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -100,7 +103,7 @@ TEST_F(FileActions, SaveWritesTheTwentyFourLinesIntoAnExistingFileOnly) {
     EXPECT_TRUE(saved.startsWith("model Model Name\nS/N \nID 42\nchannel 8\npwm_offset 17\n")) << saved.left(80).toStdString();
     EXPECT_EQ(saved.count('\n'), 24);
     EXPECT_FALSE(saved.contains('x'));
-    EXPECT_EQ(panel->m_listMessages->item(0)->text(), QStringLiteral("Save file"));
+    EXPECT_EQ(panel->MessageText(0), QStringLiteral("Save file"));
 
     // Loading it back: the model name keeps one word, the rest is as it was.
     fakes.fileDialog->answers = {path};
@@ -150,21 +153,63 @@ TEST_F(FileActions, DebugLogWritesTheListOldestFirstWithItsOwnBytes) {
     panel->SaveDebugLog();
     EXPECT_EQ(ReadAllOf(dir.filePath(QStringLiteral("2013-3-5-07-08-09.txt"))),
               QByteArray("first\n-> getsn\r\nS/N: \xb8\xf0\xff\n"));
-    EXPECT_EQ(panel->m_listMessages->item(0)->text(), QStringLiteral("logfile create"));
+    EXPECT_EQ(panel->MessageText(0), QStringLiteral("logfile create"));
 
     // A name that cannot be created: a folder stands in its place.
     fakes.clock->now = {2013, 3, 5, 7, 8, 10};
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("2013-3-5-07-08-10.txt")));
-    const int lines = panel->m_listMessages->count();
+    const int lines = panel->MessageCount();
     panel->SaveDebugLog();
     EXPECT_EQ(Boxes(), std::vector<QString>{QStringLiteral("File Create Error")});
-    EXPECT_EQ(panel->m_listMessages->count(), lines);
+    EXPECT_EQ(panel->MessageCount(), lines);
 
     panel->ClearMessages();
     fakes.clock->now = {2013, 12, 31, 23, 59, 58};
     panel->SaveDebugLog();
     EXPECT_EQ(ReadAllOf(dir.filePath(QStringLiteral("2013-12-31-23-59-58.txt"))), QByteArray());
     QDir::setCurrent(previous);
+}
+
+}  // namespace
+
+namespace {
+
+// Each unknown line's box comes as the reader meets it: the lines before it are applied (the
+// check boxes show them), the lines after it not yet.
+TEST_F(FileActions, UnknownLinesShowTheirBoxesDuringTheReadInFileOrder) {
+    const QString path = dir.filePath(QStringLiteral("rig.ini"));
+    WriteFile(path, "use_pwm 1\nbogus 1\nuse_packet 1\nmore\nuse_debug 1\n");
+    fakes.fileDialog->answers = {path};
+    QStringList checksAtBox;
+    fakes.messageBox->onShow = [&] {
+        checksAtBox << QStringLiteral("%1%2%3").arg(panel->m_checkUsePwm->isChecked()).arg(panel->m_checkUsePacket->isChecked())
+                           .arg(panel->m_checkUseDebug->isChecked());
+    };
+    panel->LoadConfigFile();
+    EXPECT_EQ(Boxes(), (std::vector<QString>{QStringLiteral("Unknown string(1):bogus 1\n"), QStringLiteral("Unknown string(3):more\n")}));
+    EXPECT_EQ(checksAtBox, (QStringList{QStringLiteral("100"), QStringLiteral("110")}));
+    EXPECT_TRUE(panel->m_checkUseDebug->isChecked());
+}
+
+// The system's open-file dialog returns a typed name that does not exist (a dialog that
+// refused it would be rejected a moment later).
+TEST(OpenFileDialog, ReturnsATypedNameThatDoesNotExist) {
+    QTemporaryDir dir;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        auto* name = dialog != nullptr ? dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
+        if (name != nullptr) {
+            driver.stop();
+            dialog->setDirectory(dir.path());
+            name->setText(QStringLiteral("typed.ini"));  // as typed into the name field
+            QMetaObject::invokeMethod(dialog, "accept");
+            QTimer::singleShot(100, dialog, &QDialog::reject);
+        }
+    });
+    driver.start(20);
+    const QString path = PanelPlatform::Real().fileDialog->GetOpenFileName(nullptr, {QStringLiteral("INI file (*.ini)"), QStringLiteral("ini"), QStringLiteral("INI File Load")});
+    EXPECT_EQ(QFileInfo(path).absoluteFilePath(), QDir(dir.path()).absoluteFilePath(QStringLiteral("typed.ini"))) << path.toStdString();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Trigger memories, toggles, outputs, the raw command line, the DAC "All" rule and the wheel
 // over the memory numbers, against the fake line.
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -166,6 +167,37 @@ TEST_F(ModuleActions, TheWheelOverAnUnfocusedLoadNumberLoadsNothing) {
     EXPECT_EQ(spin->GetPos(), 1);
     ASSERT_FALSE(line.writes.empty());
     EXPECT_EQ(line.writes[0], "loadtrigger 1\r");
+}
+
+}  // namespace
+
+namespace {
+
+// A screen reader's "Toggle" (Qt's accessibility interface) runs a box's handler once, as a
+// click does; a change made by the program sends nothing.
+TEST_F(ModuleActions, AssistiveToggleRunsTheHandlerAsAClickDoes) {
+    using Pick = QAbstractButton* (*)(CControlPanelDlg&);
+    const Pick boxes[] = {[](CControlPanelDlg& p) -> QAbstractButton* { return p.m_checkMatrix[kOnColumn]; },
+                          [](CControlPanelDlg& p) -> QAbstractButton* { return p.m_checkAll[kOnColumn]; },
+                          [](CControlPanelDlg& p) -> QAbstractButton* { return p.m_checkTest; },
+                          [](CControlPanelDlg& p) -> QAbstractButton* { return p.m_checkBuzzer; }};
+    for (const Pick pick : boxes) {
+        Restart();
+        pick(*panel)->click();
+        const Lines clicked = line.writes;
+        ASSERT_FALSE(clicked.empty());
+        Restart();
+        QAbstractButton* box = pick(*panel);
+        SCOPED_TRACE(box->accessibleName().toStdString());
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(box);
+        ASSERT_TRUE(iface != nullptr && iface->actionInterface() != nullptr);
+        iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        EXPECT_TRUE(box->isChecked() && iface->state().checked);
+        EXPECT_EQ(line.writes, clicked);
+        line.writes.clear();
+        box->setChecked(false);
+        EXPECT_TRUE(line.writes.empty());
+    }
 }
 
 }  // namespace

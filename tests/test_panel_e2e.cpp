@@ -5,7 +5,6 @@
 #include <QDialog>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,8 +26,8 @@ namespace {
 
 QStringList Messages(const CControlPanelDlg& panel) {
     QStringList lines;
-    for (int i = 0; i < panel.m_listMessages->count(); ++i) {
-        lines << panel.m_listMessages->item(i)->text();
+    for (int i = 0; i < panel.MessageCount(); ++i) {
+        lines << panel.MessageText(i);
     }
     return lines;
 }

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,15 +32,21 @@
 namespace {
 
 
-QString Row(const CControlPanelDlg& panel, int row) {
-    QListWidgetItem* item = panel.m_listMessages->item(row);
-    return item == nullptr ? QString() : item->text();
+QString Row(const CControlPanelDlg& panel, int row) { return panel.MessageText(row); }
+
+// The lines below the newest one, run together without the breaks the list's width made.
+QString BelowTop(const CControlPanelDlg& panel) {
+    QString text;
+    for (int i = 1; i < panel.MessageCount(); ++i) {
+        text += panel.MessageText(i);
+    }
+    return text.remove(QLatin1Char(' '));
 }
 
 QString AllMessages(const CControlPanelDlg& panel) {
     QStringList lines;
-    for (int i = 0; i < panel.m_listMessages->count(); ++i) {
-        lines << panel.m_listMessages->item(i)->text();
+    for (int i = 0; i < panel.MessageCount(); ++i) {
+        lines << panel.MessageText(i);
     }
     return lines.join(QLatin1Char('|'));
 }
@@ -57,9 +63,10 @@ QString Path(const SimProcess& sim) { return QString::fromStdString(sim.devicePa
 // first), and a "Close" and an "Open" of the working controller at index 1 then work.
 void ExpectRefusedThenRecovers(CControlPanelDlg& panel, const QString& path, const QString& cause) {
     EXPECT_EQ(panel.m_bPortOpen, 0);
-    EXPECT_EQ(Row(panel, 1), QStringLiteral("open failed")) << AllMessages(panel).toStdString();
-    EXPECT_TRUE(Row(panel, 0).startsWith(path + QStringLiteral(": "))) << Row(panel, 0).toStdString();
-    EXPECT_TRUE(Row(panel, 0).contains(cause)) << Row(panel, 0).toStdString();
+    EXPECT_EQ(Row(panel, 0), QStringLiteral("open failed")) << AllMessages(panel).toStdString();
+    EXPECT_TRUE(BelowTop(panel).startsWith(QString(path).remove(QLatin1Char(' ')) + QStringLiteral(":")))
+        << AllMessages(panel).toStdString();
+    EXPECT_TRUE(BelowTop(panel).contains(QString(cause).remove(QLatin1Char(' ')))) << AllMessages(panel).toStdString();
     EXPECT_TRUE(panel.m_comboPort->isEnabled());
 
     panel.OnClosePort();
@@ -149,23 +156,51 @@ TEST(PanelFaults, ADeviceWithoutPermissionNamesItsGroup) {
     ASSERT_EQ(::stat(locked.devicePath().c_str(), &st), 0);
     const QString group = QFileInfo(path).group();
     ASSERT_FALSE(group.isEmpty());
-    const QString cause = QStringLiteral("join the group \"%1\"").arg(group);
+    // Joining the administrators' group is never the advice: a udev rule is.
+    const QString cause = group == QLatin1String("root") ? QStringLiteral("a udev rule can give a group access")
+                                                         : QStringLiteral("join the group \"%1\"").arg(group);
 
     QDialog host;
     FakePlatform fakes;
     auto panel = MakeSimPanel(&host, fakes, {path, Path(good)});
+    // Only the group may use it: joining that group is the remedy the message names.
+    ASSERT_EQ(::chmod(locked.devicePath().c_str(), 0060), 0);
     if (::geteuid() == 0) {
         // Root opens any device, so the refusal cannot happen here; the sentence the operator
         // would get is still built from the device's real group.
         const QString reason = DescribeOpenFailure(OpenFailure::NoPermission, PortNumberForPath(path));
+        ::chmod(locked.devicePath().c_str(), st.st_mode & 07777);
         EXPECT_TRUE(reason.startsWith(path + QStringLiteral(": no permission"))) << reason.toStdString();
         EXPECT_TRUE(reason.contains(cause)) << reason.toStdString();
         GTEST_SKIP() << "running as root: a device without permission still opens";
     }
-    ASSERT_EQ(::chmod(locked.devicePath().c_str(), 0), 0);
     OpenPortAt(*panel, 0);
     ::chmod(locked.devicePath().c_str(), st.st_mode & 07777);
     ExpectRefusedThenRecovers(*panel, path, cause);
+}
+
+// The advice after "no permission" fits the device's owner, group and mode: joining the
+// device's group only when that group may use it and is not "root".
+TEST(PanelFaults, NoPermissionAdviceFitsOwnerGroupAndMode) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("ttyLX0"));
+    ASSERT_TRUE(QFile(path).open(QIODevice::WriteOnly));
+    AddPortPath(path);
+    const struct group* dialout = ::getgrnam("dialout");
+    const gid_t keep = static_cast<gid_t>(-1);
+    const struct {
+        mode_t mode;
+        gid_t group;
+        const char* says;
+    } cases[] = {{0600, keep, "only its owner"}, {0660, 0, "a udev rule"}, {0660, dialout ? dialout->gr_gid : keep, "join the group"}};
+    for (const auto& c : cases) {
+        if ((c.says[0] == 'j' && dialout == nullptr) || ::chown(path.toLocal8Bit().constData(), static_cast<uid_t>(-1), c.group) != 0) {
+            continue;  // only root gives a file to any group
+        }
+        ASSERT_EQ(::chmod(path.toLocal8Bit().constData(), c.mode), 0);
+        const QString reason = DescribeOpenFailure(OpenFailure::NoPermission, PortNumberForPath(path));
+        EXPECT_TRUE(reason.startsWith(path + QStringLiteral(": no permission; ") + QString::fromUtf8(c.says))) << reason.toStdString();
+    }
 }
 
 // Controllers that answer late or mix junk into their answers: the read-all at "Open" still

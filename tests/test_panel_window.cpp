@@ -8,7 +8,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
@@ -20,11 +19,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "control_panel.h"
+#include "message_list.h"
 #include "data_exchange.h"
 #include "dialog_units.h"
 #include "fake_serial_port.h"
@@ -517,16 +520,16 @@ TEST_F(PanelTest, MessagesAreInsertedOnTopAndClearEmptiesTheList) {
     for (const char* text : {"Open complete", "-> getsn\r", "S/N: 12"}) {
         panel->AddMessage(QString::fromLatin1(text));
     }
-    ASSERT_EQ(panel->m_listMessages->count(), 3);
-    EXPECT_EQ(panel->m_listMessages->item(0)->text(), QStringLiteral("S/N: 12"));
-    EXPECT_EQ(panel->m_listMessages->item(1)->text(), QStringLiteral("-> getsn\r"));
-    EXPECT_EQ(panel->m_listMessages->item(2)->text(), QStringLiteral("Open complete"));
+    ASSERT_EQ(panel->MessageCount(), 3);
+    EXPECT_EQ(panel->MessageText(0), QStringLiteral("S/N: 12"));
+    EXPECT_EQ(panel->MessageText(1), QStringLiteral("-> getsn\r"));
+    EXPECT_EQ(panel->MessageText(2), QStringLiteral("Open complete"));
 
     panel->ClearMessages();
-    EXPECT_EQ(panel->m_listMessages->count(), 0);
+    EXPECT_EQ(panel->MessageCount(), 0);
     panel->AddMessage(QStringLiteral("updateinfo"));
     panel->m_btnClear->click();  // "Clear" runs ClearMessages
-    EXPECT_EQ(panel->m_listMessages->count(), 0);
+    EXPECT_EQ(panel->MessageCount(), 0);
 }
 
 TEST_F(PanelTest, EnterAndEscapeAreSwallowedAndOtherKeysPass) {
@@ -856,7 +859,7 @@ TEST_F(PanelTest, DestructionSendsAllOffThenEndsTheToolThenDestroysControls) {
 
     std::string writtenWhenToolEnded;
     bool controlsAliveWhenToolEnded = false;
-    QPointer<QListWidget> list = panel->m_listMessages;
+    QPointer<QWidget> list = panel->m_listMessages;
     tool->onTerminate = [&] {
         writtenWhenToolEnded = line.Written();
         controlsAliveWhenToolEnded = !list.isNull();
@@ -877,6 +880,40 @@ TEST_F(PanelTest, DestructionWithNoPortOpenSendsNothing) {
     delete panel;
     EXPECT_TRUE(line.writes.empty());
     EXPECT_EQ(line.created, 0);
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<QByteArray> Lines(const MessageRing& ring) {
+    std::vector<QByteArray> lines;
+    for (int row = 0; row < ring.Count(); ++row) {
+        lines.push_back(ring.Newest(row).toByteArray());
+    }
+    return lines;
+}
+
+// The message ring against a deque: lines of every length (empty, longer than the block),
+// through filling, the bound, wrapping round the block, growing and clearing.
+TEST(MessageRing, KeepsTheNewestLinesByteForByte) {
+    for (const int capacity : {1, 3, 50}) {
+        MessageRing ring(capacity);
+        std::deque<QByteArray> expected;
+        for (std::uint32_t i = 0, seed = 7; i < 3000; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            const int length = (i % 500 == 499) ? 9000 : static_cast<int>((seed >> 16) % 40);
+            const QByteArray line = (seed & 0x100) != 0 ? QByteArray() : QByteArray(length, 'a') + QByteArray::number(i);
+            EXPECT_EQ(ring.Push(line), static_cast<int>(expected.size()) == capacity);
+            expected.push_front(line);
+            expected.resize(std::min<std::size_t>(expected.size(), static_cast<std::size_t>(capacity)));
+            if (i == 2000) {
+                ring.Clear();
+                expected.clear();
+            }
+            ASSERT_EQ(std::vector<QByteArray>(expected.begin(), expected.end()), Lines(ring)) << capacity << ": " << i;
+        }
+    }
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
 
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "control_panel.h"
+#include "message_list.h"
 #include "fake_serial_port.h"
 #include "scripted_controller.h"
 #include "test_panel_fakes.h"
@@ -31,10 +32,7 @@ std::vector<PortEntry> FakePorts() {
     return ports;
 }
 
-QString Top(const CControlPanelDlg& panel, int row = 0) {
-    const QListWidgetItem* item = panel.m_listMessages->item(row);
-    return item != nullptr ? item->text() : QString();
-}
+QString Top(const CControlPanelDlg& panel, int row = 0) { return panel.MessageText(row); }
 
 std::vector<std::string> Since(const FakeLine& line, std::size_t from) {
     return std::vector<std::string>(line.writes.begin() + static_cast<std::ptrdiff_t>(from), line.writes.end());
@@ -99,17 +97,31 @@ TEST_F(PortActions, OpenChecksTheChannelCountAndShowsThatManyRows) {
         EXPECT_FALSE(panel->m_comboPort->isEnabled());
         EXPECT_FALSE(panel->m_editChannelInput->isEnabled());
         EXPECT_EQ(panel->Timers().Interval(TIMER_STATUS), 200);
+        ASSERT_FALSE(line.writes.empty());
         EXPECT_EQ(line.writes.front(), "getmoduleinfo\r");  // the read-all batch follows at once
         EXPECT_EQ(line.lastName, "COM1");
     }
 }
 
-TEST_F(PortActions, AFailedOpenSaysWhyAndLeavesTheStatusTimerStopped) {
+// The lines below the newest, run together; each must fit the list's width.
+QString BelowTop(const CControlPanelDlg& panel) {
+    const QFontMetrics metrics(panel.m_listMessages->font());
+    QStringList lines;
+    for (int i = 1; i < panel.MessageCount(); ++i) {
+        EXPECT_LE(metrics.horizontalAdvance(panel.MessageText(i)), panel.m_listMessages->contentsRect().width())
+            << panel.MessageText(i).toStdString();
+        lines << panel.MessageText(i);
+    }
+    return lines.join(QLatin1Char(' '));
+}
+
+TEST_F(PortActions, AFailedOpenSaysWhyBelowItWholeAndLeavesTheStatusTimerStopped) {
     line.failingPorts = {2};
     line.failure = OpenFailure::Busy;
     Open(8, 2);
-    EXPECT_EQ(Top(*panel, 1), QStringLiteral("open failed"));
-    EXPECT_TRUE(Top(*panel).contains(QLatin1String("held by another program"))) << Top(*panel).toStdString();
+    EXPECT_EQ(Top(*panel), QStringLiteral("open failed"));
+    EXPECT_TRUE(BelowTop(*panel).endsWith(QLatin1String("held by another program; close the port there first")))
+        << BelowTop(*panel).toStdString();
     EXPECT_FALSE(panel->Timers().IsRunning(TIMER_STATUS));
     EXPECT_EQ(panel->m_bPortOpen, 0);
 
@@ -117,10 +129,26 @@ TEST_F(PortActions, AFailedOpenSaysWhyAndLeavesTheStatusTimerStopped) {
     Open(8, 1);
     ASSERT_EQ(panel->m_bPortOpen, 1);
     Open(8, 3);
-    EXPECT_EQ(Top(*panel, 1), QStringLiteral("open failed"));
-    EXPECT_TRUE(Top(*panel).contains(QLatin1String("Close"))) << Top(*panel).toStdString();
+    EXPECT_EQ(Top(*panel), QStringLiteral("open failed"));
+    EXPECT_TRUE(Top(*panel, 1).startsWith(QLatin1String("COM3: a port is already open"))) << Top(*panel, 1).toStdString();
     EXPECT_TRUE(panel->m_pLink->IsOpen());
     EXPECT_EQ(panel->Timers().Interval(TIMER_STATUS), 200);
+}
+
+// Typed text does not choose the port: another port's name, the selected port's own path.
+TEST_F(PortActions, OpenTakesTheSelectedEntryNotTheTypedText) {
+    const struct {
+        int selected;
+        const char* typed;
+        const char* opened;
+    } cases[] = {{0, "COM9", "COM1"}, {2, "/dev/fake3", "COM3"}, {1, "", "COM2"}};
+    for (const auto& c : cases) {
+        panel->OnClosePort();
+        panel->m_comboPort->setCurrentIndex(c.selected);
+        panel->m_comboPort->setEditText(QString::fromLatin1(c.typed));
+        panel->OnOpenPort();
+        EXPECT_EQ(line.lastName, c.opened) << c.typed;
+    }
 }
 
 TEST_F(PortActions, CloseTwice) {
@@ -136,7 +164,7 @@ TEST_F(PortActions, CloseTwice) {
     panel->OnClosePort();
     EXPECT_EQ(Since(line, before), std::vector<std::string>{"setonex 00000000\r"});
     EXPECT_EQ(pauses.pauses, (std::vector<int>{10, 1000}));
-    EXPECT_EQ(panel->m_listMessages->count(), 0);
+    EXPECT_EQ(panel->MessageCount(), 0);
     EXPECT_EQ(panel->m_bPortOpen, 0);
     EXPECT_FALSE(RowShown(1));
     EXPECT_EQ(panel->m_sliderBright[1]->value(), 0);
@@ -224,13 +252,13 @@ TEST_F(PortActions, RefreshShowsWhatTheControllerReports) {
 
 TEST_F(PortActions, RefreshWithNoReplyChangesNothing) {
     Open(8);
-    const int lines = panel->m_listMessages->count();
+    const int lines = panel->MessageCount();
     const std::size_t before = line.writes.size();
     pauses.pauses.clear();
     panel->OnRefresh();
     EXPECT_EQ(line.writes.size() - before, 29u);  // eight channels: all four trigger rows
     EXPECT_EQ(pauses.Total(), 29 * 10 + 1000);
-    EXPECT_EQ(panel->m_listMessages->count(), lines);
+    EXPECT_EQ(panel->MessageCount(), lines);
     EXPECT_EQ(panel->m_editSerial->text(), QStringLiteral("---"));
 }
 
@@ -382,8 +410,8 @@ TEST_F(PortActions, OnBoxesAndTheAllChannelsBoxSendOneMask) {
             panel->m_checkMatrix[4 * 3 + kOnColumn]->setChecked(false);
             panel->SendOnMask();
         }
+        ASSERT_GT(line.writes.size(), before);
         EXPECT_EQ(line.writes.back(), c.expected);
-        EXPECT_GT(line.writes.size(), before);
     }
 }
 
@@ -426,6 +454,7 @@ TEST_F(PortActions, LoadAndSaveBrightMemories) {
     }
     expected.push_back("getonex\r");
     EXPECT_EQ(Since(line, before), expected);
+    ASSERT_FALSE(pauses.pauses.empty());
     EXPECT_EQ(pauses.pauses[0], 10);
     EXPECT_EQ(pauses.pauses[1], 10);  // the extra wait after the load
     EXPECT_EQ(pauses.Total(), 11 * 10);
@@ -433,6 +462,7 @@ TEST_F(PortActions, LoadAndSaveBrightMemories) {
     before = line.writes.size();
     panel->OnSaveBright();
     panel->m_spinLoadBright->SetPos(4);  // a change of the number loads at once
+    ASSERT_GT(line.writes.size(), before);
     EXPECT_EQ(Since(line, before)[0], "savebright 5\r");
     EXPECT_EQ(Since(line, before)[1], "loadbright 4\r");
 
@@ -471,9 +501,9 @@ TEST_F(PortActions, TheMessageListKeepsTheNewestHundredThousandLines) {
     for (int i = 0; i < 100005; ++i) {
         panel->AddMessage(QString::number(i));
     }
-    EXPECT_EQ(panel->m_listMessages->count(), 100000);
+    EXPECT_EQ(panel->MessageCount(), 100000);
     EXPECT_EQ(Top(*panel), QStringLiteral("100004"));
-    EXPECT_EQ(panel->m_listMessages->item(99999)->text(), QStringLiteral("5"));
+    EXPECT_EQ(panel->MessageText(99999), QStringLiteral("5"));
 }
 
 // Runs n test ticks and returns what they wrote.

@@ -106,11 +106,24 @@ TEST(DeviceText, RoundTripsEveryByteString) {
     EXPECT_EQ(EncodeDeviceText(DecodeDeviceText(all)), all);
 }
 
-TEST(DeviceText, ShowsKoreanReadablyAndEncodesItBack) {
-    const QString korean = QStringLiteral("모델명 부저");
-    EXPECT_EQ(DecodeDeviceText(Bytes("\xb8\xf0\xb5\xa8\xb8\xed \xba\xce\xc0\xfa")), korean);
-    EXPECT_EQ(EncodeDeviceText(korean), Bytes("\xb8\xf0\xb5\xa8\xb8\xed \xba\xce\xc0\xfa"));
-    EXPECT_EQ(DecodeDeviceText(Bytes("abc")), QStringLiteral("abc"));
+TEST(DeviceText, ShowsKoreanOfTheWindowsCodePageAndEncodesItBack) {
+    // KS X 1001 syllables and the Windows extension area (leads 0x81..0xC6), where IBM's code
+    // page 949 differs.
+    const struct {
+        const char* bytes;
+        QString text;
+    } cases[] = {
+        {"\xb8\xf0\xb5\xa8\xb8\xed \xba\xce\xc0\xfa", QStringLiteral("모델명 부저")},
+        {"\x81\x41", QStringLiteral("갂")},
+        {"\x8c\x63", QStringLiteral("똠")},
+        {"\xc6\x41", QStringLiteral("힍")},
+        {"abc\\", QStringLiteral("abc\\")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        EXPECT_EQ(DecodeDeviceText(Bytes(c.bytes)), c.text);
+        EXPECT_EQ(EncodeDeviceText(c.text), Bytes(c.bytes));
+    }
     // Characters outside the code page (an accented letter, an emoji as two surrogates) cannot
     // go to the controller as themselves.
     EXPECT_EQ(EncodeDeviceText(QStringLiteral("x\u00e9\U0001F600")), Bytes("x???"));
