@@ -38,8 +38,10 @@ SearchResult Probe(const std::string& target, int timeoutMs) {
                 ParseIdentityLine(line.c_str(), identity);
             }
         }
-        // The FPGA version may follow the serial number.
-        while (identity.Complete() && wire.NextLine(line, static_cast<int>(kQuietGap.count()))) {
+        // The FPGA version is asked before the serial number but may follow it; once it is in
+        // nothing more is due.
+        while (identity.Complete() && identity.fpgaVersion.empty() &&
+               wire.NextLine(line, static_cast<int>(kQuietGap.count()))) {
             ParseIdentityLine(line.c_str(), identity);
         }
         if (!identity.Complete()) {
