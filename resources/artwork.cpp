@@ -300,11 +300,13 @@ QImage PaintTriggerHelpPicture() {
 QPixmap LoadBitmapResource(int id) {
     switch (id) {
     case IDB_ABOUT: {
-        // Drawn once: the panel and the splash both show it at start-up.
+        // Made once: the panel and the splash both show it at start-up. The window programs
+        // carry it rendered at build time; others paint it.
         const QString key = QStringLiteral("lumitrax-about");
         QPixmap picture;
         if (!QPixmapCache::find(key, &picture)) {
-            picture = QPixmap::fromImage(PaintAboutPicture());
+            const QImage built(QStringLiteral(":/lumitrax/about.png"), "PNG");
+            picture = QPixmap::fromImage(built.isNull() ? PaintAboutPicture() : built);
             QPixmapCache::insert(key, picture);
         }
         return picture;

@@ -180,6 +180,10 @@ TEST_F(ScreenshotTest, PicturesAtTheirSizes) {
     EXPECT_TRUE(LoadBitmapResource(999).isNull());
     EXPECT_FALSE(LoadIconResource(IDI_MAINFRAME).isNull());
     EXPECT_TRUE(LoadIconResource(IDB_ABOUT).isNull());
+    // The window programs carry the About picture rendered at build time: the same pixels.
+    const QImage built(QStringLiteral(":/lumitrax/about.png"), "PNG");
+    ASSERT_FALSE(built.isNull());
+    EXPECT_EQ(built.convertToFormat(QImage::Format_ARGB32_Premultiplied), PaintAboutPicture());
 
     const QImage help = PaintTriggerHelpPicture();
     ASSERT_TRUE(help.save(ShotPath(QStringLiteral("help_picture.png"))));
