@@ -124,8 +124,7 @@ short PollUntil(qintptr s, short events, Clock::time_point deadline) {
 }
 
 void SetOption(qintptr s, int level, int name, int value) {
-    ::setsockopt(N(s), level, name, reinterpret_cast<const char*>(&value),
-                 sizeof value);
+    ::setsockopt(N(s), level, name, reinterpret_cast<const char*>(&value), sizeof value);
 }
 
 // Commands are a few bytes each: send them at once. Probe an idle connection, so that a

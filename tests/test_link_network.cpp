@@ -57,7 +57,8 @@ struct TransportAt {
         if (!server.listen(QHostAddress::LocalHost, 0)) {
             return OpenFailure::Other;
         }
-        transport = std::make_unique<NetworkTransport>(NetworkPortName{false, host, server.serverPort()}, LineSettings{});
+        const NetworkPortName target{false, host, server.serverPort()};
+        transport = std::make_unique<NetworkTransport>(target, LineSettings{});
         return transport->Open(&context, {[](const unsigned char*, std::size_t) {}, [this] { lost = true; }});
     }
 };
