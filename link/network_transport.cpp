@@ -1,23 +1,190 @@
 #include "network_transport.h"
 
-#include <QEventLoop>
-#include <QNetworkProxy>
-#include <QTcpSocket>
-#include <QTimer>
+#include <QSocketNotifier>
+#include <QUrl>
 
-#ifdef Q_OS_UNIX
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #endif
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // Telnet answers that the server does not read are dropped beyond this backlog, so that a
 // server sending requests without reading cannot make the client buffer without bound.
-constexpr qint64 kAnswerBacklogLimit = 64 * 1024;
+constexpr std::size_t kAnswerBacklogLimit = 64 * 1024;
+
+// The few calls that differ between BSD sockets and Winsock. A socket is kept as a qintptr
+// (what QSocketNotifier takes), -1 when there is none.
+#ifdef _WIN32
+using Native = SOCKET;
+using IoSize = int;
+constexpr int kInProgress = WSAEWOULDBLOCK;  // what a non-blocking connect reports
+constexpr int kInterrupted = WSAEINTR;
+constexpr int kRefused = WSAECONNREFUSED;
+constexpr int kShutWrite = SD_SEND;
+constexpr int kSendFlags = 0;
+int LastError() { return WSAGetLastError(); }
+bool WouldBlock(int error) { return error == WSAEWOULDBLOCK; }
+void CloseSocket(qintptr s) { ::closesocket(static_cast<SOCKET>(s)); }
+int Poll(pollfd* p, int timeoutMs) { return ::WSAPoll(p, 1, timeoutMs); }
+bool StartSockets() {
+    static const bool started = [] {
+        WSADATA data;
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
+}
+qintptr NewSocket(const addrinfo& a) {
+    const SOCKET s = ::socket(a.ai_family, a.ai_socktype, a.ai_protocol);
+    if (s == INVALID_SOCKET) {
+        return -1;
+    }
+    u_long nonBlocking = 1;
+    ::ioctlsocket(s, FIONBIO, &nonBlocking);
+    return static_cast<qintptr>(s);
+}
+#else
+using Native = int;
+using IoSize = std::size_t;
+constexpr int kInProgress = EINPROGRESS;
+constexpr int kInterrupted = EINTR;
+constexpr int kRefused = ECONNREFUSED;
+constexpr int kShutWrite = SHUT_WR;
+// A peer gone away must not raise SIGPIPE (macOS has SO_NOSIGPIPE on the socket instead).
+#ifdef MSG_NOSIGNAL
+constexpr int kSendFlags = MSG_NOSIGNAL;
+#else
+constexpr int kSendFlags = 0;
+#endif
+int LastError() { return errno; }
+bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+void CloseSocket(qintptr s) { ::close(static_cast<int>(s)); }
+int Poll(pollfd* p, int timeoutMs) { return ::poll(p, 1, timeoutMs); }
+bool StartSockets() { return true; }
+qintptr NewSocket(const addrinfo& a) {
+    const int s = ::socket(a.ai_family, a.ai_socktype, a.ai_protocol);
+    if (s < 0) {
+        return -1;
+    }
+    ::fcntl(s, F_SETFD, FD_CLOEXEC);
+    ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) | O_NONBLOCK);
+#ifdef SO_NOSIGPIPE
+    const int on = 1;
+    ::setsockopt(s, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
+#endif
+    return s;
+}
+#endif
+
+Native N(qintptr s) {
+    return static_cast<Native>(s);
+}
+
+int MsLeft(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Waits until one of events (POLLIN, POLLOUT) comes on s or the deadline passes; returns what
+// came, errors and hang-ups included (0: nothing in time).
+short PollUntil(qintptr s, short events, Clock::time_point deadline) {
+    for (;;) {
+        pollfd p{};
+        p.fd = N(s);
+        p.events = events;
+        const int n = Poll(&p, MsLeft(deadline));
+        if (n > 0) {
+            return p.revents;
+        }
+        if (n == 0 || LastError() != kInterrupted) {
+            return 0;
+        }
+    }
+}
+
+void SetOption(qintptr s, int level, int name, int value) {
+    ::setsockopt(N(s), level, name, reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// Commands are a few bytes each: send them at once. Probe an idle connection, so that a
+// server that vanished without a word (power, cable) is noticed.
+void TuneSocket(qintptr s) {
+    SetOption(s, IPPROTO_TCP, TCP_NODELAY, 1);
+    SetOption(s, SOL_SOCKET, SO_KEEPALIVE, 1);
+#ifdef Q_OS_LINUX
+    SetOption(s, IPPROTO_TCP, TCP_KEEPIDLE, 10);
+    SetOption(s, IPPROTO_TCP, TCP_KEEPINTVL, 5);
+    SetOption(s, IPPROTO_TCP, TCP_KEEPCNT, 4);
+#endif
+}
+
+// A host name lookup on a thread of its own, so that a slow name server cannot hold Open
+// past its deadline. The thread owns its share of the state and ends by itself when the
+// opener has stopped waiting.
+struct Lookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    addrinfo* addresses = nullptr;  // null when the name did not resolve
+
+    ~Lookup() {
+        if (addresses != nullptr) {
+            ::freeaddrinfo(addresses);
+        }
+    }
+};
+
+// The lookup, or null when it did not end by the deadline.
+std::shared_ptr<Lookup> Resolve(const QString& host, std::uint16_t port, Clock::time_point deadline) {
+    auto lookup = std::make_shared<Lookup>();
+    // International names go out in their ASCII form; addresses are taken as they are.
+    QByteArray name = QUrl::toAce(host);
+    if (name.isEmpty()) {
+        name = host.toUtf8();
+    }
+    const auto run = [lookup, name = std::move(name), service = std::to_string(port)] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_NUMERICSERV;
+        addrinfo* found = nullptr;
+        if (::getaddrinfo(name.constData(), service.c_str(), &hints, &found) != 0) {
+            found = nullptr;
+        }
+        std::lock_guard lock(lookup->mutex);
+        lookup->addresses = found;
+        lookup->finished = true;
+        lookup->done.notify_all();
+    };
+    try {
+        std::thread(run).detach();
+    } catch (const std::system_error&) {
+        run();  // no thread to be had: look up here, without the deadline
+    }
+    std::unique_lock lock(lookup->mutex);
+    return lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; }) ? lookup : nullptr;
+}
 
 Rfc2217Session::LineSettings RemoteLine(const LineSettings& s) {
     Rfc2217Session::LineSettings r;
@@ -29,20 +196,6 @@ Rfc2217Session::LineSettings RemoteLine(const LineSettings& s) {
     return r;
 }
 
-// Commands are a few bytes each: send them at once. Probe an idle connection, so that a
-// server that vanished without a word (power, cable) is noticed.
-void TuneSocket(QTcpSocket& socket) {
-    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-#ifdef Q_OS_LINUX
-    const int fd = static_cast<int>(socket.socketDescriptor());
-    const int idle = 10, interval = 5, count = 4;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
-#endif
-}
-
 }  // namespace
 
 NetworkTransport::NetworkTransport(NetworkPortName target, const LineSettings& settings)
@@ -52,58 +205,86 @@ NetworkTransport::~NetworkTransport() {
     Close();
 }
 
+OpenFailure NetworkTransport::Connect() {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
+    if (!StartSockets()) {
+        return OpenFailure::Other;
+    }
+    const std::shared_ptr<Lookup> lookup = Resolve(target_.host, target_.port, deadline);
+    if (!lookup) {
+        return OpenFailure::NoAnswer;
+    }
+    if (lookup->addresses == nullptr) {
+        return OpenFailure::HostNotFound;
+    }
+    // Each address in turn; the last one's failure is the answer.
+    OpenFailure failure = OpenFailure::NoAnswer;
+    for (const addrinfo* a = lookup->addresses; a != nullptr && Clock::now() < deadline; a = a->ai_next) {
+        socket_ = NewSocket(*a);
+        if (socket_ == -1) {
+            failure = OpenFailure::NoAnswer;
+            continue;
+        }
+        int error = 0;
+        if (::connect(N(socket_), a->ai_addr, static_cast<socklen_t>(a->ai_addrlen)) != 0) {
+            error = LastError();
+        }
+        if (error == kInProgress || error == kInterrupted) {
+            if (PollUntil(socket_, POLLOUT, deadline) == 0) {
+                error = kInProgress;  // no answer in time
+            } else {
+                socklen_t size = sizeof error;
+                ::getsockopt(N(socket_), SOL_SOCKET, SO_ERROR,
+                             reinterpret_cast<char*>(&error), &size);
+            }
+        }
+        if (error == 0) {
+            return OpenFailure::None;
+        }
+        failure = error == kRefused ? OpenFailure::Refused : OpenFailure::NoAnswer;
+        CloseSocket(socket_);
+        socket_ = -1;
+    }
+    return failure;
+}
+
 template <typename Done>
 bool NetworkTransport::WaitFor(Done done, int timeoutMs) {
-    if (done() || failed_) {
-        return done();
-    }
-    QEventLoop loop;
-    QObject guard;  // ends the connections below with this call
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    const bool wasConnected = connected_;
-    const auto check = [&] {
-        if (done() || failed_ || (wasConnected && !connected_)) {
-            loop.quit();
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (connected_ && !done()) {
+        const short events = static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT));
+        const short got = PollUntil(socket_, events, deadline);
+        if (got == 0) {
+            break;
         }
-    };
-    QObject::connect(socket_, &QTcpSocket::connected, &guard, check);
-    QObject::connect(socket_, &QTcpSocket::readyRead, &guard, check);
-    QObject::connect(socket_, &QTcpSocket::disconnected, &guard, check);
-    QObject::connect(socket_, &QTcpSocket::errorOccurred, &guard, check);
-    timer.start(timeoutMs);
-    loop.exec();
+        if ((got & ~POLLOUT) != 0) {
+            OnReadable();
+        }
+        if ((got & POLLOUT) != 0) {
+            Flush();
+        }
+    }
     return done();
 }
 
 OpenFailure NetworkTransport::Open(QObject* context, const Sink& sink) {
     sink_ = sink;
-    socket_ = new QTcpSocket(context);
-    socket_->setProxy(QNetworkProxy::NoProxy);
-    // Handlers first: the waits below check the state these keep.
-    QObject::connect(socket_, &QTcpSocket::readyRead, context, [this] { OnReadyRead(); });
-    QObject::connect(socket_, &QTcpSocket::errorOccurred, context,
-                     [this](QAbstractSocket::SocketError e) { OnError(e); });
-    QObject::connect(socket_, &QTcpSocket::disconnected, context, [this] { Lost(); });
-    socket_->connectToHost(target_.host, target_.port);
-    if (!WaitFor([this] { return socket_->state() == QAbstractSocket::ConnectedState; }, kConnectTimeoutMs)) {
-        const QAbstractSocket::SocketError error = failed_ ? error_ : QAbstractSocket::SocketTimeoutError;
+    const OpenFailure failure = Connect();
+    if (failure != OpenFailure::None) {
         Discard();
-        switch (error) {
-        case QAbstractSocket::ConnectionRefusedError: return OpenFailure::Refused;
-        case QAbstractSocket::HostNotFoundError: return OpenFailure::HostNotFound;
-        default: return OpenFailure::NoAnswer;
-        }
+        return failure;
     }
+    TuneSocket(socket_);
+    readable_ = new QSocketNotifier(socket_, QSocketNotifier::Read, context);
+    QObject::connect(readable_, &QSocketNotifier::activated, context, [this] { OnReadable(); });
+    writable_ = new QSocketNotifier(socket_, QSocketNotifier::Write, context);
+    writable_->setEnabled(false);
+    QObject::connect(writable_, &QSocketNotifier::activated, context, [this] { Flush(); });
     connected_ = true;
-    TuneSocket(*socket_);
     if (target_.rfc2217) {
         out_.clear();
         session_.Start(out_);
-        Send(out_);
-        // Answers may already be waiting; read them before waiting for more.
-        OnReadyRead();
+        Send(out_.data(), out_.size());
         WaitFor([this] { return session_.Settled(); }, kNegotiateTimeoutMs);
         if (lineSent_) {
             WaitFor([this] { return session_.LineConfirmed(); }, kNegotiateTimeoutMs);
@@ -124,72 +305,109 @@ std::uint32_t NetworkTransport::Write(const unsigned char* data, std::uint32_t l
     if (target_.rfc2217) {
         out_.clear();
         Rfc2217Session::AppendData(data, length, out_);
-        Send(out_);
+        Send(out_.data(), out_.size());
     } else {
-        socket_->write(reinterpret_cast<const char*>(data), length);
+        Send(data, length);
     }
-    while (connected_ && socket_->bytesToWrite() > 0) {
-        if (!socket_->waitForBytesWritten(kWriteTimeoutMs)) {
-            if (connected_) {
-                // The server takes nothing any more: a connection no better than a lost one.
-                Lost();
-            }
+    while (connected_ && !pending_.empty()) {
+        if (PollUntil(socket_, POLLOUT, Clock::now() + std::chrono::milliseconds(kWriteTimeoutMs)) == 0) {
+            // The server takes nothing any more: a connection no better than a lost one.
+            Lost();
             return 0;
         }
+        Flush();
     }
     return connected_ ? length : 0;
 }
 
 void NetworkTransport::Close() {
-    if (socket_ == nullptr) {
+    if (socket_ == -1) {
         return;
     }
     closing_ = true;
-#ifdef Q_OS_UNIX
     // End our side only, and read until the server ends its side: closing with unread bytes
     // would reset the connection, and a reset may cost the server the last bytes written.
-    if (connected_ && socket_->state() == QAbstractSocket::ConnectedState) {
-        ::shutdown(static_cast<int>(socket_->socketDescriptor()), SHUT_WR);
-        WaitFor([this] { return socket_->state() != QAbstractSocket::ConnectedState; }, kCloseTimeoutMs);
+    if (connected_) {
+        ::shutdown(N(socket_), kShutWrite);
+        WaitFor([this] { return !connected_; }, kCloseTimeoutMs);
     }
-#endif
     Discard();
 }
 
 void NetworkTransport::Discard() {
     connected_ = false;
-    if (socket_ != nullptr) {
-        socket_->disconnect();
-        socket_->abort();
-        delete socket_;
-        socket_ = nullptr;
+    // The notifiers go before the socket they watch.
+    delete readable_;
+    readable_ = nullptr;
+    delete writable_;
+    writable_ = nullptr;
+    if (socket_ != -1) {
+        CloseSocket(socket_);
+        socket_ = -1;
+    }
+    pending_.clear();
+}
+
+void NetworkTransport::Send(const std::uint8_t* bytes, std::size_t n) {
+    pending_.insert(pending_.end(), bytes, bytes + n);
+    Flush();
+}
+
+void NetworkTransport::Flush() {
+    while (connected_ && !pending_.empty()) {
+        const auto sent = ::send(N(socket_), reinterpret_cast<const char*>(pending_.data()),
+                                 static_cast<IoSize>(pending_.size()), kSendFlags);
+        if (sent > 0) {
+            pending_.erase(pending_.begin(), pending_.begin() + sent);
+            continue;
+        }
+        const int error = LastError();
+        if (error == kInterrupted) {
+            continue;
+        }
+        if (!WouldBlock(error)) {
+            Lost();
+        }
+        break;
+    }
+    if (connected_) {
+        writable_->setEnabled(!pending_.empty());
     }
 }
 
-void NetworkTransport::Send(const std::vector<std::uint8_t>& bytes) {
-    if (!bytes.empty()) {
-        socket_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+void NetworkTransport::OnReadable() {
+    if (!connected_) {
+        return;
+    }
+    // One read per call: more waiting makes the socket readable again, and the thread's
+    // other work goes on between.
+    char bytes[16 * 1024];
+    const auto n = ::recv(N(socket_), bytes, static_cast<IoSize>(sizeof bytes), 0);
+    if (n < 0) {
+        const int error = LastError();
+        if (WouldBlock(error) || error == kInterrupted) {
+            return;
+        }
+    }
+    if (n <= 0) {
+        // The server ended the connection, or it reset.
+        Lost();
+        return;
+    }
+    if (!closing_) {
+        Deliver(reinterpret_cast<const std::uint8_t*>(bytes), static_cast<std::size_t>(n));
     }
 }
 
-void NetworkTransport::OnReadyRead() {
-    if (socket_ == nullptr) {
-        return;
-    }
-    const QByteArray bytes = socket_->readAll();
-    if (bytes.isEmpty() || closing_) {
-        return;
-    }
-    const auto* raw = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-    const auto n = static_cast<std::size_t>(bytes.size());
+void NetworkTransport::Deliver(const std::uint8_t* bytes, std::size_t n) {
     if (!target_.rfc2217) {
-        sink_.received(raw, n);
+        sink_.received(bytes, n);
         return;
     }
     data_.clear();
     events_.clear();
     out_.clear();
-    decoder_.Feed(raw, n, data_, events_);
+    decoder_.Feed(bytes, n, data_, events_);
     for (const telnet::Event& e : events_) {
         session_.Handle(e, out_);
     }
@@ -198,22 +416,11 @@ void NetworkTransport::OnReadyRead() {
         session_.SetLine(RemoteLine(settings_), out_);
         lineSent_ = true;
     }
-    if (connected_ && socket_->bytesToWrite() < kAnswerBacklogLimit) {
-        Send(out_);
+    if (pending_.size() < kAnswerBacklogLimit) {
+        Send(out_.data(), out_.size());
     }
     if (!data_.empty()) {
         sink_.received(data_.data(), data_.size());
-    }
-}
-
-void NetworkTransport::OnError(QAbstractSocket::SocketError e) {
-    if (e == QAbstractSocket::SocketTimeoutError || e == QAbstractSocket::TemporaryError) {
-        return;
-    }
-    error_ = e;
-    failed_ = true;
-    if (connected_) {
-        Lost();
     }
 }
 
@@ -222,10 +429,10 @@ void NetworkTransport::Lost() {
         return;
     }
     connected_ = false;
-    // Stop reading: a socket left after an error could report readiness for ever. The
-    // socket itself goes at Close; aborting it here, inside one of its own signals, could
-    // pull it away under a wait that is still running.
-    QMetaObject::invokeMethod(socket_, [s = socket_] { s->abort(); }, Qt::QueuedConnection);
+    // Stop watching: a socket left after an error could report readiness for ever. The
+    // socket itself goes at Close.
+    readable_->setEnabled(false);
+    writable_->setEnabled(false);
     if (!closing_) {
         sink_.lost();
     }

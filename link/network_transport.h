@@ -11,7 +11,7 @@
 // lost; idle connections are probed by TCP keep-alive, so a dead peer is noticed within a
 // minute on Linux.
 
-#include <QAbstractSocket>
+#include <QtGlobal>
 
 #include <vector>
 
@@ -20,7 +20,7 @@
 #include "rfc2217_session.h"
 #include "telnet_decoder.h"
 
-class QTcpSocket;
+class QSocketNotifier;
 
 class NetworkTransport final : public PortTransport {
 public:
@@ -38,24 +38,30 @@ public:
     void Close() override;
 
 private:
-    // Runs a local event loop until done() holds, the connection ends or timeoutMs pass;
+    // Resolves the host and connects to its addresses in turn, all within kConnectTimeoutMs;
+    // leaves socket_ connected, or closed with the reason.
+    OpenFailure Connect();
+    // Reads and writes the socket until done() holds, the connection ends or timeoutMs pass;
     // returns done().
     template <typename Done>
     bool WaitFor(Done done, int timeoutMs);
-    void OnReadyRead();
-    void OnError(QAbstractSocket::SocketError error);
+    void OnReadable();
+    void Deliver(const std::uint8_t* bytes, std::size_t n);
+    // Queues bytes behind those not yet taken and hands over what the socket takes now.
+    void Send(const std::uint8_t* bytes, std::size_t n);
+    void Flush();
     void Lost();
-    void Send(const std::vector<std::uint8_t>& bytes);
     void Discard();
 
     NetworkPortName target_;
     LineSettings settings_;
     Sink sink_;
-    QTcpSocket* socket_ = nullptr;
+    qintptr socket_ = -1;  // a descriptor (a SOCKET on Windows), -1 when none
+    QSocketNotifier* readable_ = nullptr;
+    QSocketNotifier* writable_ = nullptr;  // on while pending_ waits for room
+    std::vector<std::uint8_t> pending_;    // bytes the socket has not taken yet
     bool connected_ = false;  // from the connection's start to its loss or Close
-    bool failed_ = false;     // an error ended the connection attempt or the connection
     bool closing_ = false;
-    QAbstractSocket::SocketError error_ = QAbstractSocket::UnknownSocketError;
 
     // RFC 2217 only.
     telnet::Decoder decoder_;

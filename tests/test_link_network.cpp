@@ -6,8 +6,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <vector>
+
 #include "device_link.h"
 #include "fake_serial_port.h"
+#include "network_transport.h"
 #include "port_list.h"
 #include "pty_pair.h"
 
@@ -41,6 +44,56 @@ TEST(NetworkLink, ALostConnectionStopsTheLinkAndANewOpenWorks) {
         got += second->readAll();
     }
     EXPECT_EQ(got, QByteArray("# 2 512\r"));
+}
+
+// The transport alone, on this thread: its waits need no event loop.
+struct TransportAt {
+    QTcpServer server;
+    QObject context;
+    bool lost = false;
+    std::unique_ptr<NetworkTransport> transport;
+
+    OpenFailure Open(const QString& host) {
+        if (!server.listen(QHostAddress::LocalHost, 0)) {
+            return OpenFailure::Other;
+        }
+        const NetworkPortName target{false, host, server.serverPort()};
+        transport = std::make_unique<NetworkTransport>(target, LineSettings{});
+        return transport->Open(&context, {[](const unsigned char*, std::size_t) {}, [this] { lost = true; }});
+    }
+};
+
+TEST(NetworkTransport, ReachesTheServerByAddressOrByName) {
+    // A name may resolve to ::1 first, where nothing listens: the next address is tried.
+    for (const char* host : {"127.0.0.1", "localhost"}) {
+        SCOPED_TRACE(host);
+        TransportAt t;
+        ASSERT_EQ(t.Open(QString::fromLatin1(host)), OpenFailure::None);
+        ASSERT_TRUE(t.server.waitForNewConnection(3000));
+        QTcpSocket* peer = t.server.nextPendingConnection();
+        EXPECT_EQ(t.transport->Write(reinterpret_cast<const unsigned char*>("# 1 2\r"), 6), 6u);
+        t.transport->Close();
+        QByteArray got;
+        while (peer->waitForReadyRead(3000)) {
+            got += peer->readAll();
+        }
+        EXPECT_EQ(got, QByteArray("# 1 2\r"));
+        EXPECT_FALSE(t.lost);
+    }
+}
+
+TEST(NetworkTransport, AServerThatStopsReadingLosesTheConnectionAfterTheWriteTimeout) {
+    TransportAt t;
+    ASSERT_EQ(t.Open(QStringLiteral("127.0.0.1")), OpenFailure::None);
+    ASSERT_TRUE(t.server.waitForNewConnection(3000));  // accepted, never read
+    const std::vector<unsigned char> block(1 << 20, 'x');
+    std::uint32_t written = 1;
+    for (int i = 0; i < 64 && written != 0; ++i) {  // far more than the socket buffers hold
+        written = t.transport->Write(block.data(), static_cast<std::uint32_t>(block.size()));
+    }
+    EXPECT_EQ(written, 0u);
+    EXPECT_TRUE(t.lost);
+    EXPECT_EQ(t.transport->Write(block.data(), 1), 0u);
 }
 
 }  // namespace
