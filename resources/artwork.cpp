@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QIconEngine>
+#include <QImageReader>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <array>
-#include <map>
 #include <cmath>
 #include <initializer_list>
 #include <numbers>
@@ -297,6 +297,14 @@ QImage PaintTriggerHelpPicture() {
     return image;
 }
 
+QImage BuiltAboutPicture() {
+    // Read as the PNG it is: a reader left to detect the format would first load every image
+    // format plugin to ask each whether it knows better.
+    QImageReader reader(QStringLiteral(":/lumitrax/about.png"), "png");
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
+}
+
 QPixmap LoadBitmapResource(int id) {
     switch (id) {
     case IDB_ABOUT: {
@@ -305,8 +313,10 @@ QPixmap LoadBitmapResource(int id) {
         const QString key = QStringLiteral("lumitrax-about");
         QPixmap picture;
         if (!QPixmapCache::find(key, &picture)) {
-            const QImage built(QStringLiteral(":/lumitrax/about.png"), "PNG");
-            picture = QPixmap::fromImage(built.isNull() ? PaintAboutPicture() : built);
+            picture = QPixmap::fromImage(BuiltAboutPicture());
+            if (picture.isNull()) {
+                picture = QPixmap::fromImage(PaintAboutPicture());
+            }
             QPixmapCache::insert(key, picture);
         }
         return picture;
@@ -325,7 +335,6 @@ namespace {
 class PaintedIconEngine final : public QIconEngine {
 public:
     PaintedIconEngine() = default;
-    PaintedIconEngine(const PaintedIconEngine& other) : QIconEngine(other), cache_(other.cache_) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
         painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
@@ -333,9 +342,13 @@ public:
 
     QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
         const int side = std::max(1, std::min(size.width(), size.height()));
-        QPixmap& cached = cache_[side];
-        if (cached.isNull()) {
+        // One drawing per size for every copy of the icon (the main window and the splash each
+        // hold one).
+        const QString key = QStringLiteral("lumitrax-icon-%1").arg(side);
+        QPixmap cached;
+        if (!QPixmapCache::find(key, &cached)) {
             cached = QPixmap::fromImage(PaintIcon(side));
+            QPixmapCache::insert(key, cached);
         }
         return cached;
     }
@@ -350,9 +363,6 @@ public:
 
     QIconEngine* clone() const override { return new PaintedIconEngine(*this); }
     QString key() const override { return QStringLiteral("PaintedIconEngine"); }
-
-private:
-    std::map<int, QPixmap> cache_;
 };
 
 }  // namespace

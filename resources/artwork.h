@@ -26,4 +26,7 @@ QIcon LoadIconResource(int id);
 // The painters behind them, for a given size (the icon) or at natural size.
 QImage PaintIcon(int size);
 QImage PaintAboutPicture();
+// The About picture as rendered at build time and built into the window programs; a null
+// image in a program without it.
+QImage BuiltAboutPicture();
 QImage PaintTriggerHelpPicture();

@@ -181,7 +181,7 @@ TEST_F(ScreenshotTest, PicturesAtTheirSizes) {
     EXPECT_FALSE(LoadIconResource(IDI_MAINFRAME).isNull());
     EXPECT_TRUE(LoadIconResource(IDB_ABOUT).isNull());
     // The window programs carry the About picture rendered at build time: the same pixels.
-    const QImage built(QStringLiteral(":/lumitrax/about.png"), "PNG");
+    const QImage built = BuiltAboutPicture();
     ASSERT_FALSE(built.isNull());
     EXPECT_EQ(built.convertToFormat(QImage::Format_ARGB32_Premultiplied), PaintAboutPicture());
 
