@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Start-up and idle figures of lumitrax-panel on an X server (Xvfb), best of ROUNDS (default 5), the two taking turns:
-#  - time from process start to its main window mapped (polled with xwininfo, a few ms apart),
+#  - time from process start to its main window mapped (the X server's MapNotify event),
 #    and peak resident memory (VmHWM) one second after; the same for a bare Qt window with one
 #    label, as the floor;
 #  - CPU share over IDLE seconds (default 30) with a port open on lumitrax-sim and the status
@@ -21,28 +21,52 @@ panel=${PANEL:-$build/app/lumitrax-panel}
 cmake -S . -B "$build" -G Ninja -DLUMITRAX_BENCH=ON -DLUMITRAX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
 nice cmake --build "$build" -j 2 --target lumitrax-panel lumitrax-sim bare_window soak_panel >/dev/null
 
-now_us() { echo $(($(date +%s%N) / 1000)); }
+# The X server's own map events, stamped as they arrive by one long-lived reader: the time a
+# window maps is read from its MapNotify, not found by polling, which would spawn a process
+# every few milliseconds and take CPU from the program being timed.
+events=$(mktemp)
+stdbuf -oL xev -root -event substructure | {
+    stamp=""
+    while IFS= read -r line; do
+        case $line in
+            MapNotify*) stamp=$EPOCHREALTIME ;;
+            *"override NO"*)
+                if [ -n "$stamp" ]; then
+                    printf '%s %s\n' "${stamp/[.,]/}" "$line"
+                fi
+                stamp=""
+                ;;
+        esac
+    done
+} >>"$events" &
+watcher=$!
+trap 'kill "$watcher" 2>/dev/null || true; rm -f "$events"' EXIT
+sleep 0.5
 
 # start_once TITLE PROGRAM [ARGS...]: prints "<ms to mapped> <peak KiB>"
 start_once() {
     local title=$1
     shift
     local start pid id="" mapped=""
-    start=$(now_us)
+    : >"$events"
+    start=${EPOCHREALTIME/[.,]/}
     "$@" >/dev/null 2>&1 &
     pid=$!
-    while [ -z "$mapped" ]; do
-        if [ -z "$id" ]; then
-            id=$(xwininfo -root -tree 2>/dev/null | awk -v t="\"$title" 'index($0, t) {print $1; exit}') || true
-        fi
-        if [ -n "$id" ] && [[ $(xwininfo -id "$id" 2>/dev/null) == *IsViewable* ]]; then
-            mapped=$(now_us)
-        fi
-        if [ $(($(now_us) - start)) -gt 30000000 ]; then
-            echo "startup: $title never mapped" >&2
+    local waited=0
+    while [ -z "$id" ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+        id=$(xwininfo -root -tree 2>/dev/null | awk -v t="\"$title" 'index($0, t) {print $1; exit}') || true
+        if [ "$waited" -gt 300 ]; then
+            echo "startup: $title never appeared" >&2
             kill "$pid"
             return 1
         fi
+    done
+    # The window's map event (its id as the event names it: "window 0x..., override NO").
+    while [ -z "$mapped" ]; do
+        mapped=$(awk -v w="window $id," 'index($0, w) {print $1; exit}' "$events")
+        [ -n "$mapped" ] || sleep 0.05
     done
     sleep 1
     local hwm
