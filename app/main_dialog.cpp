@@ -44,9 +44,14 @@ bool CMainDlg::OnInitDialog() {
     m_pPanel = std::make_unique<CControlPanelDlg>(this, m_platform);
     m_pPanel->DeferPortList();
     m_pPanel->Create();
-    // 5.
+    // 5. Shown once the main window has drawn itself: the window the operator works in comes
+    //    first, the splash a moment later above it.
     m_pSplash = std::make_unique<CAboutDlg>(this);
-    m_pSplash->show();
+    RunAfterFirstFrame(this, [this] {
+        if (m_pSplash != nullptr) {
+            m_pSplash->show();
+        }
+    });
     // 6.
     m_timers.Set(TIMER_SPLASH, kSplashMilliseconds);
     // 7.

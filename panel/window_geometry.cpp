@@ -3,10 +3,12 @@
 #include <QEvent>
 #include <QMargins>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -30,16 +32,51 @@ void ApplyOuterGeometry(QWidget* window, QPoint pos, QSize outer) {
     }
 }
 
-// Child of the window that applies the geometry again when the window's frame changes, then
-// goes. It looks at the frame whenever the window is created, shown, moved, resized or
-// exposed: a window manager frames a window before it lets it be exposed.
-class FrameWatcher final : public QObject {
-public:
-    FrameWatcher(QWidget* window, QPoint pos, QSize outer)
-        : QObject(window), window_(window), pos_(pos), outer_(outer), frame_(FrameMargins(window)) {
+// A child of a window that sees the window's events and, once it has one, its platform
+// window's (the frame and the exposure are known there).
+class WindowWatcher : public QObject {
+protected:
+    explicit WindowWatcher(QWidget* window) : QObject(window), window_(window) {
         window->installEventFilter(this);
         WatchPlatformWindow();
     }
+
+    // Follows a platform window made or replaced since; true for the events that can mean one.
+    bool FollowPlatformWindow(const QEvent* event) {
+        if (event->type() != QEvent::WinIdChange && event->type() != QEvent::Show) {
+            return false;
+        }
+        WatchPlatformWindow();
+        return true;
+    }
+
+    void StopWatching() {
+        window_->removeEventFilter(this);
+        if (handle_ != nullptr) {
+            handle_->removeEventFilter(this);
+        }
+    }
+
+    QWidget* window_;
+    QPointer<QWindow> handle_;
+
+private:
+    void WatchPlatformWindow() {
+        QWindow* handle = window_->windowHandle();
+        if (handle != nullptr && handle != handle_) {
+            handle_ = handle;
+            handle->installEventFilter(this);
+        }
+    }
+};
+
+// Applies the geometry again when the window's frame changes, then goes. It looks at the frame
+// whenever the window is created, shown, moved, resized or exposed: a window manager frames a
+// window before it lets it be exposed.
+class FrameWatcher final : public WindowWatcher {
+public:
+    FrameWatcher(QWidget* window, QPoint pos, QSize outer)
+        : WindowWatcher(window), pos_(pos), outer_(outer), frame_(FrameMargins(window)) {}
 
     // Stops watching at once; the object itself goes when control returns to the event loop.
     void Retire() {
@@ -47,19 +84,14 @@ public:
             return;
         }
         watching_ = false;
-        window_->removeEventFilter(this);
-        if (handle_ != nullptr) {
-            handle_->removeEventFilter(this);
-        }
+        StopWatching();
         deleteLater();
     }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        FollowPlatformWindow(event);
         switch (event->type()) {
-        case QEvent::WinIdChange:
-            WatchPlatformWindow();
-            break;
         case QEvent::Show:
         case QEvent::Move:
         case QEvent::Resize:
@@ -77,20 +109,32 @@ protected:
     }
 
 private:
-    void WatchPlatformWindow() {
-        QWindow* handle = window_->windowHandle();
-        if (handle != nullptr && handle != handle_) {
-            handle_ = handle;
-            handle->installEventFilter(this);
-        }
-    }
-
-    QWidget* window_;
-    QPointer<QWindow> handle_;
     QPoint pos_;
     QSize outer_;
     QMargins frame_;
     bool watching_ = true;
+};
+
+// Runs a call once control is back in the event loop after the window's first exposure (which
+// Qt answers by drawing the window), then goes.
+class FirstFrameWatcher final : public WindowWatcher {
+public:
+    FirstFrameWatcher(QWidget* window, std::function<void()> call) : WindowWatcher(window), call_(std::move(call)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (!FollowPlatformWindow(event) && event->type() == QEvent::Expose && watched == handle_ &&
+            handle_->isExposed() && call_) {
+            StopWatching();
+            QTimer::singleShot(0, window_, std::move(call_));
+            call_ = nullptr;
+            deleteLater();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> call_;
 };
 
 void DropWatchers(QWidget* window) {
@@ -117,3 +161,5 @@ void SetOuterGeometryWhenFramed(QWidget* window, QPoint pos, QSize outer) {
     SetOuterGeometry(window, pos, outer);
     new FrameWatcher(window, pos, outer);
 }
+
+void RunAfterFirstFrame(QWidget* window, std::function<void()> call) { new FirstFrameWatcher(window, std::move(call)); }

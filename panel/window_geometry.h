@@ -3,6 +3,8 @@
 #include <QPoint>
 #include <QSize>
 
+#include <functional>
+
 class QWidget;
 
 // Moves a top-level window so that the top-left corner of its frame is at pos, and resizes it
@@ -21,3 +23,7 @@ void SetOuterGeometryWhenFramed(QWidget* window, QPoint pos, QSize outer);
 
 // What the frame adds to the client size at the moment (0 x 0 when there is none).
 QSize FrameExtra(const QWidget* window);
+
+// Calls call once, when control is back in the event loop after the window first showed on the
+// screen and drew itself; never if the window goes first. Window thread only.
+void RunAfterFirstFrame(QWidget* window, std::function<void()> call);

@@ -2,14 +2,15 @@
 
 #include <QFont>
 #include <QIconEngine>
-#include <QImageReader>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmapCache>
 #include <QRadialGradient>
+#include <QResource>
 
 #include <algorithm>
+#include <cstring>
 #include <array>
 #include <cmath>
 #include <initializer_list>
@@ -297,13 +298,58 @@ QImage PaintTriggerHelpPicture() {
     return image;
 }
 
-QImage BuiltAboutPicture() {
-    // Read as the PNG it is: a reader left to detect the format would first load every image
-    // format plugin to ask each whether it knows better.
-    QImageReader reader(QStringLiteral(":/lumitrax/about.png"), "png");
-    reader.setAutoDetectImageFormat(false);
-    return reader.read();
+namespace {
+
+constexpr char kPixelsMagic[4] = {'L', 'X', 'P', 'X'};
+constexpr int kPixelsHeader = 16;
+constexpr int kLargestPicture = 4096;
+
+// A picture rendered at build time into the window programs' resources; null where it is not
+// built in.
+QImage BuiltPicture(const QString& path) {
+    const QResource resource(path);
+    return resource.isValid() ? PictureFromPixels(resource.uncompressedData()) : QImage();
 }
+
+}  // namespace
+
+QByteArray PicturePixels(const QImage& image) {
+    if (image.isNull()) {
+        return {};
+    }
+    const QImage pixels = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const quint32 header[] = {0, static_cast<quint32>(pixels.width()), static_cast<quint32>(pixels.height()),
+                              static_cast<quint32>(pixels.format())};
+    QByteArray bytes(reinterpret_cast<const char*>(header), sizeof header);
+    std::memcpy(bytes.data(), kPixelsMagic, sizeof kPixelsMagic);
+    const qsizetype row = static_cast<qsizetype>(pixels.width()) * 4;
+    for (int y = 0; y < pixels.height(); ++y) {
+        bytes.append(reinterpret_cast<const char*>(pixels.constScanLine(y)), row);
+    }
+    return bytes;
+}
+
+QImage PictureFromPixels(const QByteArray& bytes) {
+    quint32 header[4] = {};
+    if (bytes.size() < kPixelsHeader || std::memcmp(bytes.constData(), kPixelsMagic, sizeof kPixelsMagic) != 0) {
+        return {};
+    }
+    std::memcpy(header, bytes.constData(), sizeof header);
+    const quint32 width = header[1];
+    const quint32 height = header[2];
+    if (width == 0 || height == 0 || width > kLargestPicture || height > kLargestPicture ||
+        header[3] != static_cast<quint32>(QImage::Format_ARGB32_Premultiplied) ||
+        bytes.size() != kPixelsHeader + static_cast<qsizetype>(width) * height * 4) {
+        return {};
+    }
+    const QImage view(reinterpret_cast<const uchar*>(bytes.constData()) + kPixelsHeader, static_cast<int>(width),
+                      static_cast<int>(height), static_cast<qsizetype>(width) * 4, QImage::Format_ARGB32_Premultiplied);
+    return view.copy();
+}
+
+QImage BuiltAboutPicture() { return BuiltPicture(QStringLiteral(":/lumitrax/about.pixels")); }
+
+QImage BuiltIcon(int side) { return BuiltPicture(QStringLiteral(":/lumitrax/icon-%1.pixels").arg(side)); }
 
 QPixmap LoadBitmapResource(int id) {
     switch (id) {
@@ -330,8 +376,8 @@ QPixmap LoadBitmapResource(int id) {
 
 namespace {
 
-// The icon drawn by PaintIcon in the sizes asked for, each once, when it is first asked for:
-// drawing all of them at start-up took a noticeable share of it.
+// The icon in the sizes asked for, each made once, when it is first asked for: read from the
+// sizes built in, drawn by PaintIcon in any other.
 class PaintedIconEngine final : public QIconEngine {
 public:
     PaintedIconEngine() = default;
@@ -347,7 +393,12 @@ public:
         const QString key = QStringLiteral("lumitrax-icon-%1").arg(side);
         QPixmap cached;
         if (!QPixmapCache::find(key, &cached)) {
-            cached = QPixmap::fromImage(PaintIcon(side));
+            // The window's own sizes are built in: painting them took a share of start-up.
+            QImage image = BuiltIcon(side);
+            if (image.isNull()) {
+                image = PaintIcon(side);
+            }
+            cached = QPixmap::fromImage(std::move(image));
             QPixmapCache::insert(key, cached);
         }
         return cached;

@@ -26,7 +26,13 @@ QIcon LoadIconResource(int id);
 // The painters behind them, for a given size (the icon) or at natural size.
 QImage PaintIcon(int size);
 QImage PaintAboutPicture();
-// The About picture as rendered at build time and built into the window programs; a null
-// image in a program without it.
+// The About picture and the window's icon sizes (16, 32, 48) as rendered at build time and
+// built into the window programs; a null image in a program without them.
 QImage BuiltAboutPicture();
+QImage BuiltIcon(int side);
+// The form they are built in: a 16-byte header ("LXPX", then width, height and QImage format
+// as 32-bit numbers in the machine's order) and the rows of premultiplied ARGB pixels. Empty
+// for a null image; a null image for bytes not of that form.
+QByteArray PicturePixels(const QImage& image);
+QImage PictureFromPixels(const QByteArray& bytes);
 QImage PaintTriggerHelpPicture();

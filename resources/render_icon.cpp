@@ -1,13 +1,17 @@
 // Build-time helper: writes the application icon as PNG files for the desktop's icon theme, and
-// the About picture that the programs embed (decoding it at start-up costs less time and memory
-// than painting it, which loads a bold font of its own).
-//   render_icon OUTPUT_DIR SIZE...   ->  OUTPUT_DIR/<SIZE>x<SIZE>/lumitrax-panel.png, OUTPUT_DIR/about.png
+// the pictures that the window programs embed as plain pixels (the About picture and the icon
+// sizes a window offers its window system): taking them as they are costs less start-up time
+// and memory than painting them, or decoding a PNG, which first looks for image plugins.
+//   render_icon OUTPUT_DIR SIZE...   ->  OUTPUT_DIR/<SIZE>x<SIZE>/lumitrax-panel.png,
+//                                        OUTPUT_DIR/about.pixels, OUTPUT_DIR/icon-<N>.pixels
 // Paints offscreen, so it runs on a build machine without a display.
 #include <QDir>
 #include <QGuiApplication>
+#include <QFile>
 #include <QImage>
 
 #include <cstdio>
+#include <utility>
 
 #include "artwork.h"
 
@@ -33,10 +37,19 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    const QString about = out.filePath(QStringLiteral("about.png"));
-    if (!PaintAboutPicture().save(about, "PNG")) {
-        std::fprintf(stderr, "%s: cannot write %s\n", argv[0], about.toLocal8Bit().constData());
-        return 1;
+    const std::pair<QString, QImage> embedded[] = {
+        {QStringLiteral("about.pixels"), PaintAboutPicture()},
+        {QStringLiteral("icon-16.pixels"), PaintIcon(16)},
+        {QStringLiteral("icon-32.pixels"), PaintIcon(32)},
+        {QStringLiteral("icon-48.pixels"), PaintIcon(48)},
+    };
+    for (const auto& [name, image] : embedded) {
+        QFile file(out.filePath(name));
+        const QByteArray pixels = PicturePixels(image);
+        if (pixels.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(pixels) != pixels.size() || !file.flush()) {
+            std::fprintf(stderr, "%s: cannot write %s\n", argv[0], file.fileName().toLocal8Bit().constData());
+            return 1;
+        }
     }
     return 0;
 }

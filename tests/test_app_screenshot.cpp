@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "about_dialog.h"
 #include "artwork.h"
@@ -174,6 +175,32 @@ TEST_F(ScreenshotTest, EnglishCaptionsAreWholeAndNoKoreanIsLeft) {
     QCoreApplication::removeTranslator(&translator);
 }
 
+TEST(EmbeddedPictures, PixelsRoundTripAndOtherBytesAreRefused) {
+    const QImage icon = PaintIcon(16);
+    const QByteArray good = PicturePixels(icon);
+    EXPECT_EQ(PictureFromPixels(good), icon);
+    EXPECT_TRUE(PicturePixels(QImage()).isEmpty());
+    const auto patched = [&](int offset, quint32 value) {
+        QByteArray bytes = good;
+        std::memcpy(bytes.data() + offset, &value, sizeof value);
+        return bytes;
+    };
+    const QByteArray refused[] = {
+        {},
+        good.left(15),
+        good.chopped(1),
+        good + 'x',
+        QByteArray(good).replace(0, 4, "LXPY"),
+        patched(4, 0),                                   // no width
+        patched(8, 5000),                                // taller than any picture
+        patched(4, 0x40000000),                          // a size that would overflow
+        patched(12, static_cast<quint32>(QImage::Format_RGB32)),
+    };
+    for (const QByteArray& bytes : refused) {
+        EXPECT_TRUE(PictureFromPixels(bytes).isNull()) << bytes.size();
+    }
+}
+
 TEST_F(ScreenshotTest, PicturesAtTheirSizes) {
     EXPECT_EQ(LoadBitmapResource(IDB_ABOUT).size(), QSize(kAboutBitmapWidth, kAboutBitmapHeight));
     EXPECT_EQ(LoadBitmapResource(IDB_TRIGGER_HELP).size(), QSize(kHelpBitmapWidth, kHelpBitmapHeight));
@@ -184,6 +211,15 @@ TEST_F(ScreenshotTest, PicturesAtTheirSizes) {
     const QImage built = BuiltAboutPicture();
     ASSERT_FALSE(built.isNull());
     EXPECT_EQ(built.convertToFormat(QImage::Format_ARGB32_Premultiplied), PaintAboutPicture());
+    for (int side : {16, 32, 48}) {
+        const QImage icon = BuiltIcon(side);
+        ASSERT_FALSE(icon.isNull()) << side;
+        EXPECT_EQ(icon.convertToFormat(QImage::Format_ARGB32_Premultiplied), PaintIcon(side)) << side;
+        EXPECT_EQ(LoadIconResource(IDI_MAINFRAME).pixmap(side, side).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                  PaintIcon(side))
+            << side;
+    }
+    EXPECT_TRUE(BuiltIcon(24).isNull());
 
     const QImage help = PaintTriggerHelpPicture();
     ASSERT_TRUE(help.save(ShotPath(QStringLiteral("help_picture.png"))));

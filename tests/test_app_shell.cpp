@@ -114,7 +114,12 @@ TEST_F(ShellTest, SplashShowsUntilTimerOneRemovesItOnce) {
     auto dlg = MakeMain();
     QPointer<CAboutDlg> splash = dlg->Splash();
     ASSERT_NE(splash, nullptr);
-    EXPECT_TRUE(splash->isVisible());
+    // The main window shows first; the splash follows once it has drawn itself.
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(splash->isVisible());
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return splash->isVisible(); }, 2000));
     EXPECT_EQ(splash->windowTitle(), QStringLiteral("Lumitrax 정보"));
     EXPECT_TRUE(dlg->Timers().IsRunning(TIMER_SPLASH));
     EXPECT_EQ(dlg->Timers().Interval(TIMER_SPLASH), 3000);
@@ -180,6 +185,8 @@ TEST_F(ShellTest, ARightClickOnThePanelOffersTheAboutItem) {
     auto dlg = MakeMain();
     dlg->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    // The splash, shown just after the first frame, would take the menu's place.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->Splash()->isVisible(); }, 2000));
     QStringList offered;
     QTimer::singleShot(0, [&] {
         if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
