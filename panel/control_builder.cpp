@@ -41,6 +41,11 @@ QString StripMnemonic(QString text) {
     return text;
 }
 
+// Gives a drop-down its edit line. QComboBox::setEditable would also build the drop-down's list
+// window at once (in the style used here), long before anyone opens it; this way it is built
+// when first opened, as an editable drop-down's list.
+void MakeEditable(QComboBox* combo) { combo->setLineEdit(new QLineEdit(combo)); }
+
 template <typename W>
 W* Place(W* widget, const DialogUnits& units, int x, int y, int width, int height, bool visible = true) {
     widget->setGeometry(units.Rect(x, y, width, height));
@@ -71,6 +76,7 @@ void CControlPanelDlg::BuildControls() {
 
     m_editChannelInput = ui.editChannelInput;
     m_comboPort = ui.comboPort;
+    MakeEditable(m_comboPort);
     m_comboPort->setCompleter(nullptr);
     m_btnOpen = ui.btnOpen;
     m_btnClose = ui.btnClose;
@@ -106,6 +112,7 @@ void CControlPanelDlg::BuildControls() {
 
     m_checkIndicator = {ui.checkIndicator0, ui.checkIndicator1, ui.checkIndicator2, ui.checkIndicator3};
     m_comboRawCommand = ui.comboRawCommand;
+    MakeEditable(m_comboRawCommand);
     // The editable drop-downs take the text as typed: a completer would fill in the rest of a
     // matching entry, and the raw command line must send exactly what the operator typed.
     m_comboRawCommand->setCompleter(nullptr);
