@@ -26,6 +26,7 @@ void SetApplicationIdentity() {
     QCoreApplication::setApplicationName(QStringLiteral("Lumitrax"));
     QCoreApplication::setApplicationVersion(QStringLiteral("2.5"));
     QApplication::setWindowIcon(LoadIconResource(IDI_MAINFRAME));
+    InstallCaptionFont();
 }
 
 CPanelApp::CPanelApp(int& argc, char** argv) : QApplication(argc, argv) {

@@ -3,10 +3,15 @@
 #include <QFontMetrics>
 #include <QWidget>
 
+#include "artwork.h"
+
 QFont DialogFont(const QStringList& families, int pointSize) {
     QFont font;
     QStringList all = families;
-    all << QStringLiteral("DejaVu Sans") << QStringLiteral("Noto Sans CJK KR") << QStringLiteral("Malgun Gothic");
+    // The captions' own font (where the program installed it) draws the Korean of the
+    // program's own texts as Noto Sans CJK KR does, without loading all of that.
+    all << QStringLiteral("DejaVu Sans") << QString::fromLatin1(kCaptionFontFamily) << QStringLiteral("Noto Sans CJK KR")
+        << QStringLiteral("Malgun Gothic");
     font.setFamilies(all);
     font.setPointSize(pointSize);
     return font;

@@ -1,6 +1,8 @@
 #include "artwork.h"
 
+#include <QFile>
 #include <QFont>
+#include <QFontDatabase>
 #include <QIconEngine>
 #include <QLinearGradient>
 #include <QPainter>
@@ -350,6 +352,11 @@ QImage PictureFromPixels(const QByteArray& bytes) {
 QImage BuiltAboutPicture() { return BuiltPicture(QStringLiteral(":/lumitrax/about.pixels")); }
 
 QImage BuiltIcon(int side) { return BuiltPicture(QStringLiteral(":/lumitrax/icon-%1.pixels").arg(side)); }
+
+bool InstallCaptionFont() {
+    QFile file(QStringLiteral(":/lumitrax/captions.otf"));
+    return file.open(QIODevice::ReadOnly) && QFontDatabase::addApplicationFontFromData(file.readAll()) >= 0;
+}
 
 QPixmap LoadBitmapResource(int id) {
     switch (id) {

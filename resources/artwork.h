@@ -30,6 +30,12 @@ QImage PaintAboutPicture();
 // built into the window programs; a null image in a program without them.
 QImage BuiltAboutPicture();
 QImage BuiltIcon(int side);
+// The family of the captions' own font (resources/CMakeLists.txt names it so when it cuts it
+// out of the system's Noto Sans CJK KR), and its installation for this program's text: false
+// where it is not built in or the font system refused it. After the application object.
+inline constexpr char kCaptionFontFamily[] = "Lumitrax Captions";
+bool InstallCaptionFont();
+
 // The form they are built in: a 16-byte header ("LXPX", then width, height and QImage format
 // as 32-bit numbers in the machine's order) and the rows of premultiplied ARGB pixels. Empty
 // for a null image; a null image for bytes not of that form.

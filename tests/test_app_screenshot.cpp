@@ -4,13 +4,16 @@
 // inside the window and drawn.
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QComboBox>
 #include <QMenu>
+#include <QPainter>
 #include <QPixmap>
+#include <QRawFont>
 #include <QPushButton>
 #include <QStyle>
 #include <QTranslator>
@@ -173,6 +176,40 @@ TEST_F(ScreenshotTest, EnglishCaptionsAreWholeAndNoKoreanIsLeft) {
             << text.toStdString();
     }
     QCoreApplication::removeTranslator(&translator);
+}
+
+// The captions' own font (cut out of Noto Sans CJK KR at build time; scripts/setup installs what
+// that needs) draws them to the same pixels, and text it lacks falls back to the full font.
+TEST(CaptionFont, DrawsAsTheSystemFontAndLeavesOtherTextToIt) {
+    ASSERT_TRUE(InstallCaptionFont());
+    QFile file(QStringLiteral(":/lumitrax/captions.otf"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QRawFont captions(file.readAll(), 12);
+    EXPECT_EQ(captions.familyName(), QString::fromLatin1(kCaptionFontFamily));
+    EXPECT_TRUE(captions.supportsCharacter(QChar(u'모')));
+    EXPECT_FALSE(captions.supportsCharacter(QChar(u'똠')));
+
+    const auto draw = [](const QStringList& families, const QString& text) {
+        QFont font;
+        font.setFamilies(families);
+        font.setPointSize(9);
+        QImage image(420, 24, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.setFont(font);
+        painter.drawText(image.rect(), Qt::AlignLeft | Qt::AlignVCenter, text);
+        return image;
+    };
+    const QStringList system = {QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans CJK KR")};
+    const QStringList withCaptions = {QStringLiteral("DejaVu Sans"), QString::fromLatin1(kCaptionFontFamily),
+                                      QStringLiteral("Noto Sans CJK KR")};
+    for (const QString& text : {QStringLiteral("모델명 채널수 Trig채널수 부저 에러무시"),
+                                QStringLiteral("양산테스트 보드 테스트 Lumitrax 정보 확인"),
+                                QStringLiteral("똠방각하 갂 (not in the captions)")}) {
+        const QImage drawn = draw(withCaptions, text);
+        EXPECT_EQ(drawn, draw(system, text)) << text.toStdString();
+        EXPECT_GT(InkShare(drawn), 0.02) << text.toStdString();
+    }
 }
 
 TEST(EmbeddedPictures, PixelsRoundTripAndOtherBytesAreRefused) {
