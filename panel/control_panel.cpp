@@ -18,7 +18,7 @@
 #include <QSlider>
 #include <QStyle>
 #include <QTextLayout>
-#include <QTimer>
+#include <QPointer>
 #include <QTimerEvent>
 
 #include "accessible_toggles.h"
@@ -29,6 +29,7 @@
 #include "port_list.h"
 #include "panel_internal.h"
 #include "updown_spin.h"
+#include "window_geometry.h"
 
 #include <algorithm>
 
@@ -197,8 +198,12 @@ void CControlPanelDlg::EnsurePortList() {
 void CControlPanelDlg::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (m_bDeferPortList && !m_bPortListFilled) {
-        // After the window has reached the screen.
-        QTimer::singleShot(0, this, [this] { EnsurePortList(); });
+        // After the window has reached the screen and drawn itself.
+        RunAfterFirstFrame(window(), [panel = QPointer<CControlPanelDlg>(this)] {
+            if (panel != nullptr) {
+                panel->EnsurePortList();
+            }
+        });
     }
 }
 

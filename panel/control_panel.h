@@ -81,9 +81,9 @@ public:
     // initialisation. Call once.
     void Create();
     bool IsCreated() const { return m_bCreated; }
-    // Called before Create(): the port drop-down is filled once the window has first shown
-    // (listing the system's ports takes a noticeable share of start-up), or when "Open" needs
-    // it earlier.
+    // Called before Create(): the port drop-down is filled once the window has first shown and
+    // drawn itself (listing the system's ports takes a noticeable share of start-up), or when
+    // "Open" needs it earlier.
     void DeferPortList() { m_bDeferPortList = true; }
 
     // Reading back (true): copies the bound fields into the members in binding order and stops

@@ -1,6 +1,7 @@
 // The application shell: main window, splash, About box, command line, simulator launcher.
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -130,6 +131,22 @@ TEST_F(ShellTest, SplashShowsUntilTimerOneRemovesItOnce) {
     EXPECT_FALSE(dlg->Timers().IsRunning(TIMER_SPLASH));
     dlg->OnTimer(TIMER_SPLASH);  // a late tick finds nothing to destroy
     EXPECT_EQ(dlg->Splash(), nullptr);
+}
+
+TEST_F(ShellTest, ThePortListIsFilledOnceTheWindowHasDrawnItself) {
+    PanelPlatform platform = fakes.Make(line.Factory());
+    int listed = 0;
+    platform.listPorts = [&listed] {
+        ++listed;
+        return std::vector<PortEntry>{{1, QStringLiteral("/dev/ttyS0"), QString(), QStringLiteral("COM1 /dev/ttyS0")}};
+    };
+    CMainDlg dlg(nullptr, platform);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(listed, 0);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.Panel()->m_comboPort->count() == 1; }, 2000));
+    EXPECT_EQ(listed, 1);
 }
 
 TEST_F(ShellTest, SplashVanishesByItselfAfterThreeSeconds) {
