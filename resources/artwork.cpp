@@ -12,9 +12,9 @@
 #include <QResource>
 
 #include <algorithm>
-#include <cstring>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <initializer_list>
 #include <numbers>
 
