@@ -112,15 +112,23 @@ TEST_F(ShellTest, TitlesGetNothingAppendedOnX11AndMessageBoxesTakeTheApplication
 }
 
 TEST_F(ShellTest, SplashShowsUntilTimerOneRemovesItOnce) {
-    auto dlg = MakeMain();
+    PanelPlatform platform = fakes.Make(line.Factory());
+    int listed = 0;
+    platform.listPorts = [&listed] {
+        ++listed;
+        return std::vector<PortEntry>{{1, QStringLiteral("/dev/ttyS0"), QString(), QStringLiteral("COM1 /dev/ttyS0")}};
+    };
+    auto dlg = std::make_unique<CMainDlg>(nullptr, platform);
     QPointer<CAboutDlg> splash = dlg->Splash();
     ASSERT_NE(splash, nullptr);
-    // The main window shows first; the splash follows once it has drawn itself.
+    // The main window shows first; the splash and the port list follow once it has drawn itself.
     QCoreApplication::processEvents();
     EXPECT_FALSE(splash->isVisible());
+    EXPECT_EQ(listed, 0);
     dlg->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return splash->isVisible(); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return splash->isVisible() && dlg->Panel()->m_comboPort->count() == 1; }, 2000));
+    EXPECT_EQ(listed, 1);
     EXPECT_EQ(splash->windowTitle(), QStringLiteral("Lumitrax 정보"));
     EXPECT_TRUE(dlg->Timers().IsRunning(TIMER_SPLASH));
     EXPECT_EQ(dlg->Timers().Interval(TIMER_SPLASH), 3000);
@@ -131,22 +139,6 @@ TEST_F(ShellTest, SplashShowsUntilTimerOneRemovesItOnce) {
     EXPECT_FALSE(dlg->Timers().IsRunning(TIMER_SPLASH));
     dlg->OnTimer(TIMER_SPLASH);  // a late tick finds nothing to destroy
     EXPECT_EQ(dlg->Splash(), nullptr);
-}
-
-TEST_F(ShellTest, ThePortListIsFilledOnceTheWindowHasDrawnItself) {
-    PanelPlatform platform = fakes.Make(line.Factory());
-    int listed = 0;
-    platform.listPorts = [&listed] {
-        ++listed;
-        return std::vector<PortEntry>{{1, QStringLiteral("/dev/ttyS0"), QString(), QStringLiteral("COM1 /dev/ttyS0")}};
-    };
-    CMainDlg dlg(nullptr, platform);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(listed, 0);
-    dlg.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.Panel()->m_comboPort->count() == 1; }, 2000));
-    EXPECT_EQ(listed, 1);
 }
 
 TEST_F(ShellTest, SplashVanishesByItselfAfterThreeSeconds) {
