@@ -38,6 +38,7 @@ TEST(ApiConfiguration, StrictReadingNamesEveryBadLineAndItsProblem) {
         {"dac_bandwidth 2 0,5 1", "\"0,5\" is not a finite number"},
         {"dac_bandwidth 2 nan 1", "\"nan\" is not a finite number"},
         {"dac_bandwidth 2 1 1", "low 1.000000 is not below high 1.000000"},
+        {"dac_bandwidth 2 1e-7 2e-7", "low 0.000000 is not below high 0.000000"},
         {"dac_bandwidth 2 0 1e30", "too long for the link"},
         {"ID 8", "given twice (first on line 3)"},
         {std::string("ID 7\0", 5), "NUL byte"},

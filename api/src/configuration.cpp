@@ -66,6 +66,14 @@ bool ParseFloat(const std::string& word, float& value) {
 
 std::string Six(float v) { return CFormat("%f", {v}); }
 
+// A DAC value as the controller reads it from the command ("%f").
+double AsSent(float v) {
+    const std::string text = Six(v);
+    double value = 0.0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+}
+
 // Whether "setbandwidthex <row> <low> <high>" fits the link.
 bool DacFitsLink(int row, float low, float high) {
     BandwidthArg arg{static_cast<std::uint8_t>(row), low, high};
@@ -124,7 +132,9 @@ std::string CheckDac(const DacRow& row) {
     if (!std::isfinite(row.low) || !std::isfinite(row.high)) {
         return "a DAC value is not a finite number";
     }
-    if (!(row.low < row.high)) {
+    // Compared as the link writes them, with six decimals: 1e-7 and 2e-7 both go out as
+    // 0.000000, and the controller would be given a low equal to its high.
+    if (!(AsSent(row.low) < AsSent(row.high))) {
         return CFormat("low %f is not below high %f", {row.low, row.high});
     }
     if (!DacFitsLink(row.channel - 1, row.low, row.high)) {
