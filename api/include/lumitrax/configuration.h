@@ -71,8 +71,9 @@ private:
 
 enum class ConfigReading {
     // Every line must be one of the known keywords with the right number of values, each a
-    // number in its range; no keyword twice; each DAC low below its high; at least one
-    // field. Blank lines are allowed. Anything else throws ConfigError naming every bad line.
+    // number in its range; no keyword twice; each DAC low below its high as sent (with six
+    // decimals); at least one field. Blank lines are allowed. Anything else throws ConfigError
+    // naming every bad line.
     Strict,
     // As the panel reads a file: unknown lines are reported in warnings and skipped, a value
     // that does not parse reads as 0, the last of a repeated keyword wins. Only the DAC check
