@@ -85,7 +85,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # The ldconfig trigger that Debian asks of a package with a shared library. (CPack's own
-# postinst and postrm still run ldconfig as well; it offers no way to leave them out.)
+# postinst and postrm still run ldconfig as well; CPack leaves them out only when the package
+# brings scripts of its own, which would be empty: lintian then warns of those instead.)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
