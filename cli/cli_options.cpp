@@ -116,7 +116,9 @@ bool Parser::Run(const QStringList& arguments) {
     bool optionsEnded = false;
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
-        if (optionsEnded || !arg.startsWith(QLatin1String("-")) || arg == QLatin1String("-")) {
+        // A negative number is an argument (its range check names it), not an option.
+        const bool negativeNumber = arg.size() > 1 && arg[1].isDigit();
+        if (optionsEnded || !arg.startsWith(QLatin1String("-")) || arg == QLatin1String("-") || negativeNumber) {
             words.append(arg);
             continue;
         }
