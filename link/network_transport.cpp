@@ -251,7 +251,9 @@ OpenFailure NetworkTransport::Connect() {
 template <typename Done>
 bool NetworkTransport::WaitFor(Done done, int timeoutMs) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (connected_ && !done()) {
+    // The deadline holds even while bytes keep coming: a server that streams without pause
+    // must not hold Open or Close for as long as it streams.
+    while (connected_ && !done() && Clock::now() < deadline) {
         const short events = static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT));
         const short got = PollUntil(socket_, events, deadline);
         if (got == 0) {

@@ -6,7 +6,14 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "device_link.h"
 #include "fake_serial_port.h"
@@ -57,7 +64,9 @@ struct TransportAt {
         if (!server.listen(QHostAddress::LocalHost, 0)) {
             return OpenFailure::Other;
         }
-        const NetworkPortName target{false, host, server.serverPort()};
+        return OpenAt(NetworkPortName{false, host, server.serverPort()});
+    }
+    OpenFailure OpenAt(const NetworkPortName& target) {
         transport = std::make_unique<NetworkTransport>(target, LineSettings{});
         return transport->Open(&context, {[](const unsigned char*, std::size_t) {}, [this] { lost = true; }});
     }
@@ -94,6 +103,47 @@ TEST(NetworkTransport, AServerThatStopsReadingLosesTheConnectionAfterTheWriteTim
     EXPECT_EQ(written, 0u);
     EXPECT_TRUE(t.lost);
     EXPECT_EQ(t.transport->Write(block.data(), 1), 0u);
+}
+
+// A server that streams telnet subnegotiation starts, never ending one, as fast as the
+// connection takes them: the client always has bytes to read and never gets its answers.
+// Open and Close must end by their own deadlines (about 2 s and 0.3 s here), not when the
+// stream pauses; the server streams for 10 s at most, so that a hang ends as a failure.
+TEST(NetworkTransport, AServerThatNeverPausesHoldsNeitherOpenNorClosePastTheirDeadlines) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    std::atomic<bool> streaming{true};
+    std::atomic<bool> closedByClient{false};
+    std::thread server([&] {
+        const int peer = ::accept(listener, nullptr, nullptr);
+        std::vector<char> flood(64 * 1024);
+        for (std::size_t i = 0; i < flood.size(); ++i) {
+            flood[i] = static_cast<char>(i % 2 == 0 ? 0xFF : 0xFA);  // IAC SB, again and again
+        }
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < end) {
+            if (::send(peer, flood.data(), flood.size(), MSG_NOSIGNAL) < 0) {
+                closedByClient = true;
+                break;
+            }
+        }
+        streaming = false;
+        ::close(peer);
+    });
+    TransportAt t;
+    EXPECT_EQ(t.OpenAt(NetworkPortName{true, QStringLiteral("127.0.0.1"), ntohs(address.sin_port)}), OpenFailure::None);
+    EXPECT_TRUE(streaming);
+    t.transport->Close();
+    server.join();
+    EXPECT_TRUE(closedByClient);
+    ::close(listener);
 }
 
 }  // namespace
