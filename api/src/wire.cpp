@@ -271,7 +271,6 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
                     break;
                 }
             }
-            out.lines.push_back(std::move(line));
         }
         const auto now = Clock::now();
         // A line that never stops coming does not hold the call beyond its timeout.

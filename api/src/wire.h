@@ -67,7 +67,10 @@ public:
 
     struct Outcome {
         std::size_t sent = 0;            // commands written
-        std::vector<std::string> lines;  // every line received meanwhile, as bytes
+        // SendAndCollect: the lines received meanwhile, as bytes (the newest few thousand).
+        // Exchange keeps none: the values come from the link's state, and a line that never
+        // stops coming must not fill memory while the call waits.
+        std::vector<std::string> lines;
     };
 
     // Forgets the lines received so far, sends the commands in order (10 ms apart) and waits
