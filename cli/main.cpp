@@ -5,8 +5,10 @@
 #include <QJsonDocument>
 #include <QStringList>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <pthread.h>
 #include <thread>
 
@@ -15,11 +17,15 @@
 
 namespace {
 
+int g_outputError = 0;  // errno of the first failed write to standard output
+
 void Print(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
     std::fputc('\n', stream);
-    std::fflush(stream);
+    if (std::fflush(stream) != 0 && stream == stdout && g_outputError == 0) {
+        g_outputError = errno;
+    }
 }
 
 void PrintErrors(const QStringList& errors) {
@@ -52,9 +58,28 @@ void WatchSignals(CliInterrupt& interrupt) {
     }).detach();
 }
 
+int Run(int argc, char** argv);
+
+// What was printed must have arrived: a script that keeps the output (read-config - > file)
+// must not see success when the disk was full or the pipe closed.
+int FinishOutput(int status) {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
+        return status;
+    }
+    const int error = g_outputError != 0 ? g_outputError : errno;
+    Print(stderr, QStringLiteral("lumitrax: standard output: cannot be written%1")
+                      .arg(error != 0 ? QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(error))) : QString()));
+    return status == kExitDone ? kExitUsage : status;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) { return FinishOutput(Run(argc, argv)); }
+
+namespace {
+
+int Run(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
         arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -115,3 +140,5 @@ int main(int argc, char** argv) {
     PrintErrors(result.errors);
     return result.exitCode;
 }
+
+}  // namespace

@@ -27,8 +27,11 @@ struct Outcome {
     QJsonObject Json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
 };
 
-Outcome Lumitrax(const QStringList& args) {
+Outcome Lumitrax(const QStringList& args, const QString& outputFile = {}) {
     QProcess p;
+    if (!outputFile.isEmpty()) {
+        p.setStandardOutputFile(outputFile);
+    }
     p.start(QStringLiteral(LUMITRAX_CLI_PATH), args);
     Outcome o;
     if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit) {
@@ -250,6 +253,17 @@ TEST(CliSim, RawTakesTextUpToTheLinksLimitAndOneMoreByteIsRefused) {
     const QList<QByteArray> lines = t.readAll().split('\n');
     EXPECT_TRUE(lines.contains(atLimit.toLatin1()));
     EXPECT_FALSE(lines.contains((atLimit + "A").toLatin1()));
+}
+
+TEST(CliSim, OutputThatCannotBeWrittenIsAFailure) {
+    SimProcess sim({});
+    ASSERT_FALSE(sim.devicePath().empty());
+    for (const QStringList& command : {QStringList{"read-config", "-"}, QStringList{"info"}, QStringList{"--help"}}) {
+        SCOPED_TRACE(command.join(' ').toStdString());
+        const Outcome full = Lumitrax(QStringList{"--port", Path(sim)} + command, QStringLiteral("/dev/full"));
+        EXPECT_EQ(full.exitCode, 2);
+        EXPECT_TRUE(full.err.contains("standard output: cannot be written")) << full.err.toStdString();
+    }
 }
 
 TEST(CliSim, SearchFindsTheSimulatorAndNothingOnASilentOne) {
