@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include <lumitrax/controller.h>
 
+#include "file_size_limit.h"
 #include "pty_pair.h"
 
 namespace {
@@ -78,6 +80,32 @@ TEST(ApiConfiguration, ReadsWhatTheFileGivesAndLenientReadingSkipsWhatItDoesNotK
     EXPECT_EQ(lenient.offset, 0);  // as the panel reads it
     EXPECT_THROW(lumitrax::parseConfiguration("dac_bandwidth 1 2 1\n", "old.ini", ConfigReading::Lenient),
                  ConfigError);
+}
+
+TEST(ApiConfiguration, AFileThatCannotBeWrittenWholeIsNotPutInPlace) {
+    std::string text = "model LX-1608\nS/N AB-1\nID 7\nchannel 16\npwm_offset 1\nuse_pwm 1\nuse_packet 0\nuse_debug 0\n";
+    for (int row = 0; row < 16; ++row) {
+        text += "dac_bandwidth " + std::to_string(row) + " 0.5 2.5\n";
+    }
+    const lumitrax::Configuration c = lumitrax::parseConfiguration(text, "rig.ini");
+    char pattern[] = "/tmp/lumitrax-api-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::filesystem::path dir = pattern;
+    const std::string path = (dir / "rig.ini").string();
+    {
+        FileSizeLimit full(16);  // as a disk with 16 bytes left
+        ASSERT_TRUE(full.Active());
+        try {
+            lumitrax::writeConfigurationFile(path, c);
+            ADD_FAILURE() << "a cut-off write was reported as saved";
+        } catch (const lumitrax::Error& e) {
+            EXPECT_EQ(e.kind(), ErrorKind::File);
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(path));
+    lumitrax::writeConfigurationFile(path, c);
+    EXPECT_EQ(lumitrax::readConfigurationFile(path).dac[15]->high, 2.5f);
+    std::filesystem::remove_all(dir);
 }
 
 // A controller that answers every command line in one way.

@@ -461,10 +461,12 @@ void writeConfigurationFile(const std::string& path, const Configuration& c) {
         }
         return;
     }
+    // The flush before commit: commit() does not see a write that fails while it flushes (a
+    // full disk) and would put an empty file in place.
     QSaveFile out(qpath);
     if (!out.open(QIODevice::WriteOnly) ||
         out.write(content.data(), static_cast<qint64>(content.size())) != static_cast<qint64>(content.size()) ||
-        !out.commit()) {
+        !out.flush() || !out.commit()) {
         throw Error(ErrorKind::File, path + ": cannot be written (" + out.errorString().toStdString() + ")");
     }
 }
