@@ -317,7 +317,7 @@ CliResult RunCliCommand(const CliRequest& q, CliInterrupt& interrupt, const std:
     return out;
 }
 
-int RunMonitor(const CliRequest& q, CliInterrupt& interrupt, const std::function<void(const QString&)>& print,
+int RunMonitor(const CliRequest& q, CliInterrupt& interrupt, const std::function<bool(const QString&)>& print,
                QString& error) {
     bool opened = false;
     try {
@@ -327,12 +327,10 @@ int RunMonitor(const CliRequest& q, CliInterrupt& interrupt, const std::function
         c->monitor([&q, &print](const std::string& line) {
             const QString time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
             if (q.json) {
-                print(QString::fromUtf8(
+                return print(QString::fromUtf8(
                     QJsonDocument(QJsonObject{{"time", time}, {"line", Q(line)}}).toJson(QJsonDocument::Compact)));
-            } else {
-                print(time + QLatin1Char(' ') + Q(line));
             }
-            return true;
+            return print(time + QLatin1Char(' ') + Q(line));
         });
     } catch (const Error& e) {
         error = Q(e.what());

@@ -37,7 +37,7 @@ CliResult RunCliCommand(const CliRequest& request, CliInterrupt& interrupt,
                         const std::function<void(const QString&)>& traffic = {});
 
 // monitor: hands every received line to print ("<time> <line>", or a JSON object with --json)
-// until an interrupt; returns the exit status, with error set when the port did not open or
-// the connection was lost.
-int RunMonitor(const CliRequest& request, CliInterrupt& interrupt, const std::function<void(const QString&)>& print,
+// until an interrupt or until print returns false (its output failed); returns the exit
+// status, with error set when the port did not open or the connection was lost.
+int RunMonitor(const CliRequest& request, CliInterrupt& interrupt, const std::function<bool(const QString&)>& print,
                QString& error);

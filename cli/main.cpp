@@ -112,7 +112,13 @@ int Run(int argc, char** argv) {
 
     if (request.command == CliCommand::Monitor) {
         QString error;
-        const int status = RunMonitor(request, interrupt, [](const QString& line) { Print(stdout, line); }, error);
+        const int status = RunMonitor(
+            request, interrupt,
+            [](const QString& line) {
+                Print(stdout, line);
+                return g_outputError == 0;  // a monitor whose output goes nowhere stops
+            },
+            error);
         if (!error.isEmpty()) {
             PrintErrors({error});
         }
