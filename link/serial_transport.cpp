@@ -26,6 +26,10 @@ SerialTransport::~SerialTransport() {
 OpenFailure SerialTransport::Open(QObject* context, const Sink& sink) {
     context_ = context;
     sink_ = sink;
+    // No device name holds a NUL character (and Qt's lock file recurses without end on one).
+    if (path_.contains(QChar(u'\0'))) {
+        return OpenFailure::NotFound;
+    }
     port_ = new QSerialPort(context);
     port_->setPortName(path_);
     if (!port_->open(QIODevice::ReadWrite)) {

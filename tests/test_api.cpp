@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include <lumitrax/controller.h>
@@ -106,6 +107,35 @@ TEST(ApiConfiguration, AFileThatCannotBeWrittenWholeIsNotPutInPlace) {
     lumitrax::writeConfigurationFile(path, c);
     EXPECT_EQ(lumitrax::readConfigurationFile(path).dac[15]->high, 2.5f);
     std::filesystem::remove_all(dir);
+}
+
+TEST(ApiNames, ANameWithANulByteIsRefusedBeforeAnythingOpens) {
+    // Cut at the NUL, these would name another file or device ("/tmp/.../rig"); Qt's lock file
+    // even recursed without end on such a device name and crashed a search.
+    char pattern[] = "/tmp/lumitrax-api-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string cut = std::string(pattern) + "/rig";
+    const std::string name = cut + std::string(1, '\0') + ".ini";
+    const lumitrax::Configuration c = lumitrax::parseConfiguration("model X\n", "x");
+    const std::vector<std::pair<ErrorKind, std::function<void()>>> calls = {
+        {ErrorKind::Port, [&] { lumitrax::Controller controller{name}; }},
+        {ErrorKind::File, [&] { lumitrax::readConfigurationFile(name); }},
+        {ErrorKind::File, [&] { lumitrax::writeConfigurationFile(name, c); }},
+    };
+    for (const auto& [kind, call] : calls) {
+        try {
+            call();
+            ADD_FAILURE() << "accepted";
+        } catch (const lumitrax::Error& e) {
+            EXPECT_EQ(e.kind(), kind);
+            EXPECT_NE(std::string(e.what()).find("NUL byte"), std::string::npos) << e.what();
+        }
+    }
+    const std::vector<lumitrax::SearchResult> found = lumitrax::search({name}, 100);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_FALSE(found[0].found);
+    EXPECT_FALSE(std::filesystem::exists(cut));
+    std::filesystem::remove_all(pattern);
 }
 
 // A controller that answers every command line in one way.

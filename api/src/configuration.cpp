@@ -425,6 +425,7 @@ Configuration parseConfiguration(const std::string& content, const std::string& 
 Configuration readConfigurationFile(const std::string& path, ConfigReading reading,
                                     std::vector<ConfigProblem>* warnings) {
     detail::EnsureQtRuntime();
+    detail::RefuseNul(path, ErrorKind::File, "file name");
     QFile file(QString::fromStdString(path));
     if (path.empty() || !file.open(QIODevice::ReadOnly)) {
         throw Error(ErrorKind::File, path + ": cannot be read (" + file.errorString().toStdString() + ")");
@@ -453,6 +454,7 @@ std::string formatConfiguration(const Configuration& c) {
 
 void writeConfigurationFile(const std::string& path, const Configuration& c) {
     detail::EnsureQtRuntime();
+    detail::RefuseNul(path, ErrorKind::File, "file name");
     const std::string content = formatConfiguration(c);
     const QString qpath = QString::fromStdString(path);
     if (QFileInfo::exists(qpath)) {

@@ -147,6 +147,7 @@ Wire::Wire(const std::string& target) : target_(target) {
             Received(text);
         }
     });
+    RefuseNul(target, ErrorKind::Port, "port name");
     int number = 0;
     const QString path = QString::fromStdString(target);
     if (target.rfind("COM", 0) == 0 && !ResolvePortName(target.c_str()).isEmpty()) {
