@@ -83,12 +83,16 @@ TEST(ApiConfiguration, ReadsWhatTheFileGivesAndLenientReadingSkipsWhatItDoesNotK
                  ConfigError);
 }
 
-TEST(ApiConfiguration, AFileThatCannotBeWrittenWholeIsNotPutInPlace) {
+lumitrax::Configuration Complete() {
     std::string text = "model LX-1608\nS/N AB-1\nID 7\nchannel 16\npwm_offset 1\nuse_pwm 1\nuse_packet 0\nuse_debug 0\n";
     for (int row = 0; row < 16; ++row) {
         text += "dac_bandwidth " + std::to_string(row) + " 0.5 2.5\n";
     }
-    const lumitrax::Configuration c = lumitrax::parseConfiguration(text, "rig.ini");
+    return lumitrax::parseConfiguration(text, "rig.ini");
+}
+
+TEST(ApiConfiguration, AFileThatCannotBeWrittenWholeIsNotPutInPlace) {
+    const lumitrax::Configuration c = Complete();
     char pattern[] = "/tmp/lumitrax-api-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     const std::filesystem::path dir = pattern;
@@ -201,6 +205,18 @@ TEST(ApiWire, ArgumentsAreCheckedBeforeAnythingIsSent) {
         [&] { lx.setBrightness(1, 1025); },   [&] { lx.switchChannels({}, true); },
         [&] { lx.saveBrightMemory(10); },     [&] { lx.setTrigger({1, true, lumitrax::Edge::Positive, 4001, 1, 0}); },
         [&] { lx.raw(std::string(63, 'a')); }, [&] { lx.raw("a\rb"); },
+        // A NUL would cut the text sent ("setsn AB"); a line break would add a line to a file.
+        [&] { lx.raw(std::string("getsn\0x", 7)); },
+        [&] {
+            lumitrax::Configuration c = Complete();
+            c.serialNumber = std::string("AB\0CD", 5);
+            lx.applyConfiguration(c);
+        },
+        [&] {
+            lumitrax::Configuration c = Complete();
+            c.serialNumber = "AB\nID 5";
+            lumitrax::formatConfiguration(c);
+        },
     };
     for (const auto& call : calls) {
         try {

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <map>
+#include <string_view>
 
 #include "c_format.h"
 #include "qt_runtime.h"
@@ -97,8 +98,15 @@ ConfigError::ConfigError(const std::string& message, std::vector<ConfigProblem> 
 
 namespace detail {
 
+namespace {
+// What ends a word of the file or of a command; the NUL would cut the text sent.
+constexpr std::string_view kWordBreaks(" \t\r\n\0", 5);
+// What would break the file's lines.
+constexpr std::string_view kLineBreaks("\r\n\0", 3);
+}  // namespace
+
 std::string CheckModel(const std::string& model) {
-    if (model.find_first_of(" \t\r\n") != std::string::npos) {
+    if (model.find_first_of(kWordBreaks) != std::string::npos) {
         return "the model name is one word";
     }
     if (EncodeFromUtf8(model).size() > kModelLimit) {
@@ -108,7 +116,7 @@ std::string CheckModel(const std::string& model) {
 }
 
 std::string CheckSerial(const std::string& serial) {
-    if (serial.find_first_of(" \t\r\n") != std::string::npos) {
+    if (serial.find_first_of(kWordBreaks) != std::string::npos) {
         return "the serial number is one word";
     }
     if (EncodeFromUtf8(serial).size() > kSerialLimit) {
@@ -371,7 +379,11 @@ struct LineReader {
 std::string ProblemText(const std::string& name, const ConfigProblem& p) {
     std::string s = p.line > 0 ? name + ":" + std::to_string(p.line) + ": " : name + ": ";
     if (!p.text.empty()) {
-        s += "\"" + p.text + "\": ";
+        std::string text = p.text;
+        for (std::size_t nul; (nul = text.find('\0')) != std::string::npos;) {
+            text.replace(nul, 1, "\\0");  // shown, not ending the message there
+        }
+        s += "\"" + text + "\": ";
     }
     return s + p.message;
 }
@@ -448,6 +460,10 @@ std::string formatConfiguration(const Configuration& c) {
     }
     if (!complete) {
         throw Error(ErrorKind::Argument, "a configuration to save needs every field");
+    }
+    if (c.model->find_first_of(detail::kLineBreaks) != std::string::npos ||
+        c.serialNumber->find_first_of(detail::kLineBreaks) != std::string::npos) {
+        throw Error(ErrorKind::Argument, "the model name and the serial number are one line each");
     }
     return FormatConfigFile(detail::ToModuleConfig(c, ModuleConfig{})).toStdString();
 }

@@ -198,6 +198,7 @@ void checkTriggerRow(const TriggerRow& row) {
 
 void checkRawText(const std::string& text) {
     Require(text.find_first_of("\r\n") == std::string::npos, "raw text is one line: it may not hold a line break");
+    Require(text.find('\0') == std::string::npos, "raw text may not hold a NUL byte");
     Require(static_cast<int>(detail::EncodeFromUtf8(text).size()) <= kMaxRawLength,
             "raw text is too long: at most " + std::to_string(kMaxRawLength) + " bytes");
 }
