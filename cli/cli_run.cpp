@@ -17,7 +17,11 @@ using lumitrax::ErrorKind;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-int ExitFor(ErrorKind kind, int signal) {
+int ExitFor(ErrorKind kind, int signal, bool opened = false) {
+    // A port lost after it opened is the controller gone, not a port that did not open.
+    if (opened && kind == ErrorKind::Port) {
+        return kExitNoAnswer;
+    }
     switch (kind) {
     case ErrorKind::Argument:
     case ErrorKind::File:
@@ -42,8 +46,8 @@ struct PortReport {
     QStringList lines;
     QByteArray raw;  // read-config -: the file's bytes
 
-    void Fail(const Error& e, int signal) {
-        exitCode = ExitFor(e.kind(), signal);
+    void Fail(const Error& e, int signal, bool opened) {
+        exitCode = ExitFor(e.kind(), signal, opened);
         error = Q(e.what());
         json[QStringLiteral("error")] = ErrorJson(e);
     }
@@ -273,12 +277,14 @@ CliResult RunCliCommand(const CliRequest& q, CliInterrupt& interrupt, const std:
             }
             PortReport r;
             r.port = port;
+            bool opened = false;
             try {
                 const std::unique_ptr<Controller> c = Open(q, port, traffic);
+                opened = true;
                 Active active(interrupt, *c);
                 RunOnPort(q, *c, file, r);
             } catch (const Error& e) {
-                r.Fail(e, interrupt.signal.load());
+                r.Fail(e, interrupt.signal.load(), opened);
                 if (e.kind() == ErrorKind::Interrupted || !e.stepsWritten().empty() || !e.stepsNotWritten().empty()) {
                     QStringList written;
                     QStringList notWritten;
@@ -334,8 +340,7 @@ int RunMonitor(const CliRequest& q, CliInterrupt& interrupt, const std::function
         });
     } catch (const Error& e) {
         error = Q(e.what());
-        // A connection lost while monitoring is the controller gone, not a port that did not open.
-        return opened && e.kind() == ErrorKind::Port ? kExitNoAnswer : ExitFor(e.kind(), interrupt.signal.load());
+        return ExitFor(e.kind(), interrupt.signal.load(), opened);
     }
     return kExitDone;
 }

@@ -7,7 +7,11 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
+#include <QTcpSocket>
+
+#include <future>
 #include <memory>
+#include <thread>
 
 #include "ser2net_process.h"
 #include "sim_process.h"
@@ -72,6 +76,26 @@ TEST(NetworkEndToEnd, RefusedAndSilentServersEndTheToolWithTheirExitStatus) {
         const Outcome o = Lumitrax({"--port", QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(silent.serverPort()), "info"});
         EXPECT_EQ(o.exitCode, 1) << scheme << ": " << o.err.toStdString();
     }
+
+    // Opened, then lost at the first command: the controller gone (1), not a port that did not
+    // open (3).
+    std::uint16_t port = 0;
+    std::promise<std::uint16_t> listening;
+    std::thread hangUp([&listening] {
+        QTcpServer server;
+        listening.set_value(server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0);
+        if (server.waitForNewConnection(30000)) {
+            QTcpSocket* peer = server.nextPendingConnection();
+            peer->waitForReadyRead(30000);
+            peer->abort();
+        }
+    });
+    port = listening.get_future().get();
+    const Outcome lost = Lumitrax({"--port", QStringLiteral("tcp://127.0.0.1:%1").arg(port), "set", "3", "5"});
+    hangUp.join();
+    ASSERT_NE(port, 0);
+    EXPECT_EQ(lost.exitCode, 1) << lost.err.toStdString();
+    EXPECT_TRUE(lost.err.contains(QStringLiteral("lost"))) << lost.err.toStdString();
 }
 
 TEST(NetworkEndToEnd, MonitorEndsWithExit1WhenTheServerGoesAway) {
