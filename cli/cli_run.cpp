@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -203,8 +204,12 @@ CliResult Search(const CliRequest& q) {
             targets.push_back(p.path);
         }
     } else {
+        // A port named twice is probed once: two probes side by side would hold it against
+        // each other.
         for (const QString& p : q.ports) {
-            targets.push_back(p.toStdString());
+            if (std::find(targets.begin(), targets.end(), p.toStdString()) == targets.end()) {
+                targets.push_back(p.toStdString());
+            }
         }
     }
     QJsonArray ports;

@@ -275,6 +275,10 @@ TEST(CliSim, SearchFindsTheSimulatorAndNothingOnASilentOne) {
     const Outcome found = Lumitrax({"--port", Path(sim), "search"});
     EXPECT_EQ(found.exitCode, 0) << found.err.toStdString();
     EXPECT_EQ(found.out, Path(sim) + " LX-1608 2.5.0 1.3 20130225 FIND-ME\n");
+    // Named twice, probed once (two probes would hold the port against each other).
+    const Outcome twice = Lumitrax({"--port", Path(sim), "--port", Path(sim), "search"});
+    EXPECT_EQ(twice.out, found.out);
+    EXPECT_FALSE(twice.err.contains("held")) << twice.err.toStdString();
 
     // Both probed side by side: the silent one costs the timeout once, not per port.
     const Outcome none = Lumitrax({"--json", "--timeout", "300", "--port", Path(silent), "search"});
