@@ -358,6 +358,11 @@ struct LineReader {
             Fail("the line holds a NUL byte");
             return;
         }
+        if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) {
+            // An editor's mark, which the panel would read as part of the first word.
+            Fail("the file starts with a UTF-8 byte order mark: save it without one");
+            return;
+        }
         const std::vector<std::string> w = Words(line);
         if (w.empty()) {
             return;
