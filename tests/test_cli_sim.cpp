@@ -287,6 +287,17 @@ TEST(CliSim, SearchFindsTheSimulatorAndNothingOnASilentOne) {
     EXPECT_TRUE(none.err.contains("no controller found; probed 1 port(s): " + Path(silent))) << none.err.toStdString();
 }
 
+TEST(CliSim, APortNamedAsPortsListsItIsThatPort) {
+    // Each run is a process of its own: COM<n> must name what `ports` listed as COM<n>.
+    const QStringList listed = Lumitrax({"ports"}).out.split('\n', Qt::SkipEmptyParts);
+    if (listed.isEmpty()) {
+        GTEST_SKIP() << "this machine lists no serial port";
+    }
+    const QString name = listed.first().section(' ', 0, 0);
+    const Outcome o = Lumitrax({"--port", name, "--timeout", "100", "info"});
+    EXPECT_FALSE(o.err.contains("no port has this number") || o.err.contains("the device is gone")) << o.err.toStdString();
+}
+
 TEST(CliSim, PortsThatDoNotOpenGiveExit3WithTheReason) {
     QTemporaryDir dir;
     const QString plain = dir.filePath("not-a-tty");

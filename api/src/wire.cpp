@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstring>
+#include <mutex>
 
 #include "port_list.h"
 #include "qt_runtime.h"
@@ -20,6 +21,12 @@ constexpr auto kQuietGap = std::chrono::milliseconds(10);
 constexpr std::size_t kKeptLines = 4096;
 // How often a wait looks whether the connection is still there.
 constexpr auto kConnectionCheck = std::chrono::milliseconds(50);
+
+// "COM<n>", n from 1: a port by the number the port list gives it.
+bool IsComName(const std::string& name) {
+    return name.size() > 3 && name.rfind("COM", 0) == 0 && name[3] != '0' &&
+           name.find_first_not_of("0123456789", 3) == std::string::npos;
+}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
@@ -150,15 +157,25 @@ Wire::Wire(const std::string& target) : target_(target) {
     RefuseNul(target, ErrorKind::Port, "port name");
     int number = 0;
     const QString path = QString::fromStdString(target);
-    if (target.rfind("COM", 0) == 0 && !ResolvePortName(target.c_str()).isEmpty()) {
-        number = std::atoi(target.c_str() + 3);
+    if (IsComName(target)) {
+        // Numbered as ports() lists them: in a process that has not listed them yet (the tool
+        // run once per command), list them now, so that COM3 names the same device here.
+        static std::mutex listing;  // probes side by side list once, one at a time
+        std::lock_guard lock(listing);
+        if (ResolvePortName(target.c_str()).isEmpty()) {
+            ListPorts();
+        }
+        if (!ResolvePortName(target.c_str()).isEmpty()) {
+            number = std::atoi(target.c_str() + 3);
+        }
     } else if (!target.empty()) {
         number = PortNumberForPath(path);
     }
     if (number <= 0 || link_.OpenPort(number) == 0) {
         const OpenFailure failure = number <= 0 ? OpenFailure::NotFound : link_.LastOpenFailure();
-        const QString reason = number <= 0 ? QStringLiteral("%1: no such port").arg(path)
-                                           : DescribeOpenFailure(failure, number);
+        const QString reason = number > 0          ? DescribeOpenFailure(failure, number)
+                               : IsComName(target) ? QStringLiteral("%1: no port has this number").arg(path)
+                                                   : QStringLiteral("%1: no such port").arg(path);
         throw Error(ErrorKind::Port, reason.toStdString());
     }
 }
