@@ -103,7 +103,8 @@ QString CliUsage() {
     text += QStringLiteral(
         "\n"
         "Options:\n"
-        "  --port PATH    serial device; info, apply-config and verify-config take several\n"
+        "  --port PATH    serial device, COM<n> as ports lists it, tcp://HOST:PORT or\n"
+        "                 rfc2217://HOST:PORT; info, apply-config and verify-config take several\n"
         "  --json         print one JSON document (monitor: one JSON object per line)\n"
         "  --timeout MS   wait for answers, 1..600000 (default 1000); raw waits exactly this long\n"
         "  -v, --verbose  print the wire traffic on standard error\n"
