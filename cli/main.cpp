@@ -28,10 +28,27 @@ void Print(std::FILE* stream, const QString& text) {
     }
 }
 
+// A line as a terminal shows it safely: control characters (a controller's noise, a line at the
+// wrong speed, an escape sequence in a reply) as \xNN, so that they cannot clear the screen or
+// switch the terminal's character set.
+QString Visible(const QString& line) {
+    QString out;
+    out.reserve(line.size());
+    for (const QChar c : line) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && u != '\t') || (u >= 0x7F && u < 0xA0)) {
+            out += QStringLiteral("\\x") + QString::number(u, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 void PrintErrors(const QStringList& errors) {
     for (const QString& e : errors) {
         for (const QString& line : e.split(QLatin1Char('\n'))) {
-            Print(stderr, QStringLiteral("lumitrax: ") + line);
+            Print(stderr, QStringLiteral("lumitrax: ") + Visible(line));
         }
     }
 }
@@ -115,7 +132,7 @@ int Run(int argc, char** argv) {
         const int status = RunMonitor(
             request, interrupt,
             [](const QString& line) {
-                Print(stdout, line);
+                Print(stdout, Visible(line));
                 return g_outputError == 0;  // a monitor whose output goes nowhere stops
             },
             error);
@@ -127,7 +144,7 @@ int Run(int argc, char** argv) {
 
     std::function<void(const QString&)> traffic;
     if (request.verbose) {
-        traffic = [](const QString& line) { Print(stderr, line); };
+        traffic = [](const QString& line) { Print(stderr, Visible(line)); };
     }
     const CliResult result = RunCliCommand(request, interrupt, traffic);
     if (request.json) {
@@ -140,7 +157,7 @@ int Run(int argc, char** argv) {
                request.command == CliCommand::LoadBright || request.command == CliCommand::LoadTrigger) {
         // -q silences summaries, not the answer a command was run for.
         for (const QString& line : result.lines) {
-            Print(stdout, line);
+            Print(stdout, Visible(line));
         }
     }
     PrintErrors(result.errors);

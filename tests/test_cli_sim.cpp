@@ -247,6 +247,10 @@ TEST(CliSim, RawTakesTextUpToTheLinksLimitAndOneMoreByteIsRefused) {
     const QString atLimit = "setsn " + QString(56, 'A');  // 62 bytes and the carriage return
     EXPECT_NE(Lumitrax({"--port", Path(sim), "--timeout", "200", "raw", atLimit}).exitCode, 2);
     EXPECT_EQ(Lumitrax({"--port", Path(sim), "raw", atLimit + "A"}).exitCode, 2);
+    // What comes back is shown, its control characters made visible: the simulator's refusal
+    // quotes the escape sequence that would have cleared the screen.
+    const Outcome escaped = Lumitrax({"--port", Path(sim), "--timeout", "200", "raw", "zz\x1b[2J"});
+    EXPECT_TRUE(escaped.err.contains("zz\\x1B[2J") && !escaped.err.contains(QChar(0x1b))) << escaped.err.toStdString();
     sim.Stop();
     QFile t(transcript);
     ASSERT_TRUE(t.open(QIODevice::ReadOnly));
