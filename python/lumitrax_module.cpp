@@ -616,7 +616,7 @@ PYBIND11_MODULE(lumitrax, m) {
     m.def("list_ports", &lumitrax::listPorts, "The ports of the system in its enumeration order, as PortInfo.");
     m.def("search", &lumitrax::search, py::call_guard<py::gil_scoped_release>(), "targets"_a,
           "timeout_ms"_a = lumitrax::kDefaultTimeoutMs,
-          R"(Probes every target side by side (each on a thread of its own): opens it, sends a carriage
+          R"(Probes the targets side by side (up to 64 at a time, each on a thread): opens it, sends a carriage
 return and "echo 0", asks for the identity and waits up to timeout_ms for it. A controller is
 found when its model, firmware, build and serial number came. Returns a SearchResult per
 target, in the order of targets. Leaves the lights as they are. Never raises for a port;

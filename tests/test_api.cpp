@@ -121,10 +121,24 @@ TEST(ApiConfiguration, NothingIsWrittenWhereTheFileWouldBeCutOrMisnamed) {
     EXPECT_EQ(Thrown([&] { lumitrax::readConfigurationFile(nul); }), ErrorKind::File);
     EXPECT_EQ(Thrown([&] { lumitrax::Controller controller{nul}; }), ErrorKind::Port);
     EXPECT_FALSE(lumitrax::search({nul}, 100).at(0).found);
+
     EXPECT_FALSE(std::filesystem::exists(path));
     lumitrax::writeConfigurationFile(path, c);
     EXPECT_EQ(lumitrax::readConfigurationFile(path).dac[15]->high, 2.5f);
     std::filesystem::remove_all(dir);
+}
+
+TEST(ApiSearch, MorePortsThanAreProbedAtATimeAreEachProbedOnceInTheirPlace) {
+    std::vector<std::string> missing;
+    for (int i = 0; i < 70; ++i) {
+        missing.push_back("/nonexistent/tty" + std::to_string(i));
+    }
+    const std::vector<lumitrax::SearchResult> results = lumitrax::search(missing, 100);
+    ASSERT_EQ(results.size(), missing.size());
+    for (std::size_t i = 0; i < missing.size(); ++i) {
+        EXPECT_EQ(results[i].target, missing[i]);
+        EXPECT_EQ(results[i].problem.rfind(missing[i] + ":", 0), 0u) << results[i].problem;
+    }
 }
 
 // A controller that answers every command line in one way.

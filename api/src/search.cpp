@@ -1,4 +1,7 @@
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 #include "controller_queries.h"
@@ -57,9 +60,15 @@ SearchResult Probe(const std::string& target, int timeoutMs) {
         result.identity.moduleId = wire.Snapshot().moduleId;
     } catch (const Error& e) {
         result.problem = e.what();
+    } catch (const std::exception& e) {  // the system out of threads or memory for this probe
+        result.problem = target + ": cannot be probed now (" + e.what() + ")";
     }
     return result;
 }
+
+// Probes side by side, but not more at a time than this: each holds a port and threads of its
+// own, and a list of hundreds of network ports must not exhaust the process.
+constexpr std::size_t kProbesAtOnce = 64;
 
 }  // namespace
 
@@ -69,12 +78,24 @@ std::vector<SearchResult> search(const std::vector<std::string>& targets, int ti
     }
     detail::EnsureQtRuntime();
     std::vector<SearchResult> results(targets.size());
-    std::vector<std::thread> threads;
-    threads.reserve(targets.size());
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-        threads.emplace_back([&results, &targets, i, timeoutMs] { results[i] = Probe(targets[i], timeoutMs); });
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i; (i = next++) < targets.size();) {
+            results[i] = Probe(targets[i], timeoutMs);
+        }
+    };
+    std::vector<std::thread> workers;
+    while (workers.size() < std::min(targets.size(), kProbesAtOnce)) {
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // the workers there are take the rest
+        }
     }
-    for (std::thread& t : threads) {
+    if (workers.empty()) {
+        work();  // no thread to be had: one after another, here
+    }
+    for (std::thread& t : workers) {
         t.join();
     }
     return results;

@@ -248,7 +248,7 @@ struct SearchResult {
     std::string problem;  // when not found: why (did not open: the reason; or no answer)
 };
 
-// Probes every target side by side (each on a thread of its own): opens it, sends a carriage
+// Probes the targets side by side (up to 64 at a time, each on a thread): opens it, sends a carriage
 // return and "echo 0", asks for the identity and waits up to timeoutMs for it. A controller is
 // found when its model, firmware, build and serial number came. Results in the order of
 // targets. Leaves the lights as they are. Never throws for a port; Argument for a bad timeout.
