@@ -75,8 +75,6 @@ void WatchSignals(CliInterrupt& interrupt) {
     }).detach();
 }
 
-int Run(int argc, char** argv);
-
 // What was printed must have arrived: a script that keeps the output (read-config - > file)
 // must not see success when the disk was full or the pipe closed.
 int FinishOutput(int status) {
@@ -89,12 +87,6 @@ int FinishOutput(int status) {
                       .arg(error != 0 ? QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(error))) : QString()));
     return status == kExitDone ? kExitUsage : status;
 }
-
-}  // namespace
-
-int main(int argc, char** argv) { return FinishOutput(Run(argc, argv)); }
-
-namespace {
 
 int Run(int argc, char** argv) {
     QStringList arguments;
@@ -165,3 +157,5 @@ int Run(int argc, char** argv) {
 }
 
 }  // namespace
+
+int main(int argc, char** argv) { return FinishOutput(Run(argc, argv)); }
