@@ -217,12 +217,26 @@ private:
     std::thread thread_;  // last: started when every member above exists
 };
 
+// The Controllers whose traffic handler runs on this thread (innermost last).
+thread_local std::vector<const PyController*> tlHandlersRunning;
+
+bool InOwnHandler(const PyController* c) {
+    return std::find(tlHandlersRunning.begin(), tlHandlersRunning.end(), c) != tlHandlersRunning.end();
+}
+
 class PyController {
 public:
     PyController(const std::string& target, int timeoutMs)
         : target_(target), controller_(std::make_shared<lumitrax::Controller>(target, timeoutMs)) {}
 
     ~PyController() {
+        if (InOwnHandler(this)) {
+            // Dropped by its own traffic handler: the port cannot close on a thread that is inside
+            // it, so another thread closes it once the handler has returned.
+            std::shared_ptr<lumitrax::Controller> c = std::move(controller_);
+            std::thread([c = std::move(c)]() mutable { c.reset(); }).detach();
+            return;
+        }
         // Python drops the object with the GIL held; the receive thread may be waiting for it in
         // the traffic handler, so let go while the port closes.
         if (Py_IsInitialized() != 0 && PyGILState_Check() != 0) {
@@ -245,6 +259,11 @@ public:
     // Closes the port once every call that is running on another thread has ended (a monitor
     // is cancelled first). Sends nothing. Called with the GIL released.
     void Close() {
+        if (InOwnHandler(this)) {
+            throw lumitrax::Error(lumitrax::ErrorKind::Argument,
+                                  target_ + ": close() from its own traffic handler would wait for itself; "
+                                            "call cancel() there and close() after the call");
+        }
         std::weak_ptr<lumitrax::Controller> last = Drop();
         while (auto c = last.lock()) {
             c->cancel();
@@ -722,13 +741,16 @@ nothing; any other call afterwards raises PortError.)")
             [](PyController& self, const py::object& handler) {
                 std::function<void(lumitrax::Direction, const std::string&)> f;
                 if (!handler.is_none()) {
-                    f = [held = HoldCallable(handler)](lumitrax::Direction direction, const std::string& text) {
+                    f = [held = HoldCallable(handler), owner = &self](lumitrax::Direction direction,
+                                                                      const std::string& text) {
                         py::gil_scoped_acquire gil;
+                        tlHandlersRunning.push_back(owner);
                         try {
                             (*held)(direction, text);
                         } catch (py::error_already_set& e) {
                             e.discard_as_unraisable("lumitrax traffic handler");
                         }
+                        tlHandlersRunning.pop_back();
                     };
                 }
                 const auto c = self.Get();
@@ -738,8 +760,8 @@ nothing; any other call afterwards raises PortError.)")
             "handler"_a,
             R"doc(handler(direction, text) is called with every command sent (its text without the carriage
 return; the binary packet as "(brightness packet)") and every line received, on the thread
-that sent it or on the library's receive thread. For logging; it must not call this
-Controller. An exception it raises is reported as unraisable and otherwise ignored. None
+that sent it or on the library's receive thread. For logging: a call of this Controller from
+it (close() too) raises ValueError; cancel() is allowed. An exception it raises is reported as unraisable and otherwise ignored. None
 removes it.)doc")
         .def("identity", Waiting(+[](lumitrax::Controller& c) { return c.identity(); }),
              py::call_guard<py::gil_scoped_release>(),

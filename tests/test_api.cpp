@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <filesystem>
+#include <algorithm>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -213,6 +215,26 @@ TEST(ApiWire, ArgumentsAreCheckedBeforeAnythingIsSent) {
         EXPECT_EQ(Thrown(call), ErrorKind::Argument);
     }
     EXPECT_THROW(lumitrax::Controller("/nonexistent/tty", 300), lumitrax::Error);
+}
+
+// A call back into the Controller from its own traffic handler (on the calling thread and on
+// the receive thread) once waited forever for itself.
+TEST(ApiWire, ACallBackFromInsideItsOwnCallFailsInsteadOfWaitingForItself) {
+    PlayedController controller([](const std::string& c) { return c + " 1\r\n"; });
+    lumitrax::Controller lx(controller.path(), 200);
+    std::mutex mutex;
+    std::vector<std::optional<ErrorKind>> inner;
+    lx.setTrafficHandler([&](lumitrax::Direction, const std::string&) {
+        const auto raw = Thrown([&] { lx.raw("getsn"); });
+        const auto handler = Thrown([&] { lx.setTrafficHandler(nullptr); });
+        std::lock_guard lock(mutex);
+        inner.insert(inner.end(), {raw, handler});
+    });
+    EXPECT_EQ(lx.raw("getsn"), std::vector<std::string>{"getsn 1"});
+    lx.setTrafficHandler(nullptr);
+    std::lock_guard lock(mutex);
+    EXPECT_GE(inner.size(), 4U);  // the command sent and its answer
+    EXPECT_EQ(std::count(inner.begin(), inner.end(), ErrorKind::Argument), static_cast<long>(inner.size()));
 }
 
 }  // namespace

@@ -215,7 +215,9 @@ struct Controller::Impl {
     // Runs a call under the call lock with the cancel flag cleared.
     template <typename F>
     auto Run(F&& f) {
+        wire.RefuseCallFromInside(false);
         std::lock_guard lock(call);
+        const detail::Wire::Inside inside(wire, false);
         cancelled.store(false);
         if (!wire.Connected()) {
             throw Error(ErrorKind::Port, target + ": the connection was lost");

@@ -22,6 +22,8 @@ constexpr std::size_t kKeptLines = 4096;
 // How often a wait looks whether the connection is still there.
 constexpr auto kConnectionCheck = std::chrono::milliseconds(50);
 
+thread_local const Wire::Inside* tlInside = nullptr;
+
 // "COM<n>", n from 1: a port by the number the port list gives it.
 bool IsComName(const std::string& name) {
     return name.size() > 3 && name.rfind("COM", 0) == 0 && name[3] != '0' &&
@@ -182,7 +184,24 @@ Wire::Wire(const std::string& target) : target_(target) {
 
 Wire::~Wire() { link_.ClosePort(); }
 
+Wire::Inside::Inside(const Wire& wire, bool handler) : wire_(&wire), handler_(handler), outer_(tlInside) {
+    tlInside = this;
+}
+
+Wire::Inside::~Inside() { tlInside = outer_; }
+
+void Wire::RefuseCallFromInside(bool handlerOnly) const {
+    for (const Inside* i = tlInside; i != nullptr; i = i->outer_) {
+        if (i->wire_ == this && (i->handler_ || !handlerOnly)) {
+            throw Error(ErrorKind::Argument, target_ + ": a call from inside its own " +
+                                                 (i->handler_ ? "traffic handler" : "call") +
+                                                 " would wait for itself (a Controller takes one call at a time)");
+        }
+    }
+}
+
 void Wire::SetTraffic(std::function<void(Direction, const std::string&)> handler) {
+    RefuseCallFromInside(true);
     std::lock_guard lock(mutex_);
     traffic_ = std::move(handler);
 }
@@ -200,7 +219,11 @@ void Wire::Received(const char* line) {
     }
     lines_.push_back({line, Clock::now()});
     if (traffic_) {
-        traffic_(Direction::Received, DecodeToUtf8(lines_.back().text));
+        const Inside inside(*this, true);
+        try {
+            traffic_(Direction::Received, DecodeToUtf8(lines_.back().text));
+        } catch (...) {  // the receive thread has no one to hand it to
+        }
     }
     arrived_.notify_all();
 }
@@ -219,6 +242,7 @@ void Wire::Send(const Outgoing& c) {
     {
         std::lock_guard lock(mutex_);
         if (traffic_) {
+            const Inside inside(*this, true);
             traffic_(Direction::Sent, c.shown);
         }
     }

@@ -96,6 +96,25 @@ public:
     // Any thread; the handler runs under the wire's lock and must not call back into it.
     void SetTraffic(std::function<void(Direction, const std::string&)> handler);
 
+    // Marks the calling thread as inside a call on this wire (or, with handler, inside its
+    // traffic handler) for the scope's life.
+    class Inside {
+    public:
+        Inside(const Wire& wire, bool handler);
+        ~Inside();
+        Inside(const Inside&) = delete;
+        Inside& operator=(const Inside&) = delete;
+
+    private:
+        friend class Wire;
+        const Wire* wire_;
+        bool handler_;
+        const Inside* outer_;
+    };
+    // Throws Error(Argument) on a thread inside a call on this wire or its traffic handler
+    // (handlerOnly: inside the handler): calling back from there would wait on itself.
+    void RefuseCallFromInside(bool handlerOnly) const;
+
     bool Connected() const;
     DeviceState Snapshot();
     const std::string& Target() const { return target_; }

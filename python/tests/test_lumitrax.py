@@ -119,6 +119,19 @@ def test_leaving_with_closes_the_port_and_sends_nothing(sim):
     assert sim.received()[:len(sent)] == sent and "setonex 00000000" not in sim.received()
 
 
+def test_close_from_the_traffic_handler_raises_instead_of_hanging(sim):
+    refused = []
+
+    def handler(direction, text):
+        refused.append(pytest.raises(ValueError, c.close))
+
+    with lumitrax.Controller(sim.path) as c:
+        c.set_traffic_handler(handler)
+        c.set_brightness(1, 5)
+        assert refused and not c.closed
+    assert c.closed
+
+
 @pytest.mark.parametrize("sim", [("--switch-every", "30")], indirect=True)
 def test_monitor_yields_lines_and_ends_on_ctrl_c(sim):
     with lumitrax.Controller(sim.path) as c:

@@ -26,7 +26,9 @@
 // Threads: the library runs its own receive thread per port and needs no Qt object, event
 // loop or application object from its caller. A Controller may be called from any thread;
 // its calls are serialised (one runs, others wait for it). cancel() may be called from any
-// thread and from a signal handler. Use one Controller per port: a second Controller on a
+// thread and from a signal handler. A call made back into a Controller from inside one of its
+// own calls (monitor's onLine, the traffic handler) throws Error(ErrorKind::Argument) rather
+// than wait for itself; cancel() is allowed there. Use one Controller per port: a second Controller on a
 // port that one holds fails with ErrorKind::Port.
 
 #include <array>
@@ -140,7 +142,8 @@ public:
 
     // Called with every command sent (its text without the carriage return; the binary
     // packet as "(brightness packet)") and every line received, on the thread that sent it or
-    // on the receive thread. For logging; it must not call back into this Controller.
+    // on the receive thread. For logging: a call into this Controller from it throws
+    // Error(Argument), and an exception it throws on the receive thread is dropped.
     void setTrafficHandler(std::function<void(Direction, const std::string&)> handler);
 
     // Sends getmoduleinfo, getbuildinfo, getfwversioninfo, getfpgaversioninfo, getsn and
