@@ -134,6 +134,10 @@ public:
             try {
                 controller->monitor([this](const std::string& line) {
                     std::lock_guard lock(mutex_);
+                    // A loop slower than the line must not fill memory: the newest lines are kept.
+                    if (lines_.size() >= kKeptLines) {
+                        lines_.pop_front();
+                    }
                     lines_.push_back(line);
                     arrived_.notify_one();
                     return !stop_.load();
@@ -205,6 +209,8 @@ private:
             thread_.join();
         }
     }
+
+    static constexpr std::size_t kKeptLines = 4096;
 
     std::weak_ptr<lumitrax::Controller> controller_;
     std::atomic<bool> stop_{false};
@@ -690,7 +696,8 @@ appends a ConfigProblem per skipped line to warnings, when a list is given.)");
 
 An iterator: each next() waits for the next received line (str, without its line break). It
 ends when stop() or the Controller's cancel() or close() is called, and raises PortError when
-the connection is lost. Ctrl+C (KeyboardInterrupt) while it waits stops it. While it runs, the
+the connection is lost. Of lines not yet taken it keeps the newest 4096: a loop slower than the
+controller sends loses the oldest. Ctrl+C (KeyboardInterrupt) while it waits stops it. While it runs, the
 Controller's other calls wait for it to end. Also a context manager that stops it on exit.)")
         .def("__iter__", [](Monitor& self) -> Monitor& { return self; })
         .def("__next__",
