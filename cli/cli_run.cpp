@@ -256,6 +256,7 @@ void CliInterrupt::Interrupt(int signalNumber) {
 CliResult RunCliCommand(const CliRequest& q, CliInterrupt& interrupt, const std::function<void(const QString&)>& traffic) {
     CliResult out;
     if (q.command == CliCommand::Ports || q.command == CliCommand::Search) {
+        interrupt.endsAtOnce.store(true);
         out = q.command == CliCommand::Ports ? Ports() : Search(q);
     } else {
         std::optional<lumitrax::Configuration> file;
@@ -290,7 +291,7 @@ CliResult RunCliCommand(const CliRequest& q, CliInterrupt& interrupt, const std:
                 RunOnPort(q, *c, file, r);
             } catch (const Error& e) {
                 r.Fail(e, interrupt.signal.load(), opened);
-                if (e.kind() == ErrorKind::Interrupted || !e.stepsWritten().empty() || !e.stepsNotWritten().empty()) {
+                if (!e.stepsWritten().empty() || !e.stepsNotWritten().empty()) {
                     QStringList written;
                     QStringList notWritten;
                     for (const auto& s : e.stepsWritten()) written.append(Q(s));

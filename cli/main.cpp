@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <pthread.h>
+#include <unistd.h>
 #include <thread>
 
 #include "cli_options.h"
@@ -68,9 +70,16 @@ void WatchSignals(CliInterrupt& interrupt) {
     std::thread([set, &interrupt] {
         for (;;) {
             int signalNumber = 0;
-            if (sigwait(&set, &signalNumber) == 0) {
-                interrupt.Interrupt(signalNumber);
+            if (sigwait(&set, &signalNumber) != 0) {
+                continue;
             }
+            // A second interrupt, or one while nothing is written, does not wait for answers.
+            if (interrupt.signal.load() != 0 || interrupt.endsAtOnce.load()) {
+                static const char kMessage[] = "lumitrax: interrupted\n";
+                (void)!::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+                std::_Exit(128 + signalNumber);
+            }
+            interrupt.Interrupt(signalNumber);
         }
     }).detach();
 }

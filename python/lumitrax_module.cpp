@@ -21,10 +21,12 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <sstream>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -302,11 +304,58 @@ private:
     std::shared_ptr<lumitrax::Controller> controller_;
 };
 
+// Python's main thread, the one its signal handlers (Ctrl+C) run on; found at import.
+unsigned long g_mainThread = 0;
+
+// Runs call() for controller c; called with the GIL released. On Python's main thread the call
+// runs on a thread of its own while this one looks for Ctrl+C every 50 ms: a KeyboardInterrupt
+// cancels the call (the controller stops waiting within 250 ms) and is raised once the call has
+// ended, with the call's own error (a CancelledError naming the steps written) as its context.
+template <typename F>
+auto Interruptible(lumitrax::Controller& c, const F& call) -> decltype(call()) {
+    if (PyThread_get_thread_ident() != g_mainThread) {
+        return call();
+    }
+    std::future<decltype(call())> done;
+    try {
+        done = std::async(std::launch::async, call);
+    } catch (const std::system_error&) {  // no thread to be had: no Ctrl+C either
+        return call();
+    }
+    while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+        py::gil_scoped_acquire gil;
+        if (PyErr_CheckSignals() == 0) {
+            continue;
+        }
+        const py::error_already_set interrupt;
+        {
+            py::gil_scoped_release release;
+            c.cancel();
+            done.wait();
+        }
+        try {
+            done.get();
+        } catch (const lumitrax::Error& e) {
+            Raise(e);
+            const py::error_already_set failed;
+            if (PyExceptionInstance_Check(interrupt.value().ptr()) != 0) {
+                PyException_SetContext(interrupt.value().ptr(), failed.value().inc_ref().ptr());
+            }
+        } catch (...) {  // the interrupt is what the caller hears
+        }
+        throw interrupt;
+    }
+    return done.get();
+}
+
 // A Controller call bound as a method: f(controller, args...) on the open Controller, which a
 // close() on another thread cannot destroy while f runs.
 template <typename R, typename... A>
 auto Waiting(R (*f)(lumitrax::Controller&, A...)) {
-    return [f](PyController& self, A... args) -> R { return f(*self.Get(), args...); };
+    return [f](PyController& self, A... args) -> R {
+        const std::shared_ptr<lumitrax::Controller> c = self.Get();
+        return Interruptible(*c, [&] { return f(*c, args...); });
+    };
 }
 
 // ---- docstrings ----
@@ -328,6 +377,9 @@ Conventions of every call:
   20 ms), not after a fixed wait. No answer within the timeout (default 1000 ms, counted from
   the last command sent) raises NoAnswerError; a reply line starting with "error" raises
   RefusedError with that line. A lost connection raises PortError at the next call.
+- Ctrl+C during a call on the main thread stops it within 250 ms (a configuration write after
+  the command on the line) and raises KeyboardInterrupt, whose __context__ is the call's
+  CancelledError with .steps_written and .steps_not_written.
 - Closing a Controller (close(), leaving a with block, or dropping it) leaves the lights as
   they are: it sends nothing.
 - The GIL is released while a call waits on the line. A Controller may be used from several
@@ -404,6 +456,7 @@ PYBIND11_MODULE(lumitrax, m) {
     exceptions.cancelled = NewException(m, "CancelledError", exceptions.base,
                                         "cancel() stopped a multi-command write between two commands (ErrorKind.Interrupted); "
                                         ".steps_written and .steps_not_written say how far it came.");
+    g_mainThread = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
     py::register_exception_translator([](std::exception_ptr p) {
         try {
             if (p) {
@@ -841,7 +894,7 @@ is sent the times minus one and an off time of ten times the sent on time.)")
                 }
                 const auto c = self.Get();
                 py::gil_scoped_release release;
-                c->applyConfiguration(configuration, f);
+                Interruptible(*c, [&] { c->applyConfiguration(configuration, f); });
             },
             "configuration"_a, "progress"_a = py::none(),
             R"(Writes a Configuration into the controller. Every value is checked and every command built
@@ -878,6 +931,7 @@ close(), or Ctrl+C:
 Raises PortError when the connection is lost. See Monitor.)")
         .def(
             "cancel", [](PyController& self) { self.Get()->cancel(); },
-            R"(Asks the running call (on another thread) to stop: a multi-command write finishes the
-command on the line and raises CancelledError; a monitor ends.)");
+            R"(Asks the running call (on another thread) to stop: it sends no further command, waits at most
+250 ms more for the answers to those sent and raises CancelledError (a configuration write
+names the steps written and not); a monitor ends.)");
 }

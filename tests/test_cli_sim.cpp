@@ -239,6 +239,24 @@ TEST(CliSim, InterruptedApplyFinishesTheCommandOnTheLineAndNamesTheSteps) {
     EXPECT_FALSE(sent.contains("setmodelsave"));
 }
 
+// An interrupt ends a wait for a controller that does not answer; it once waited out the
+// whole timeout (here a minute).
+TEST(CliSim, AnInterruptDoesNotWaitOutALongTimeout) {
+    SimProcess sim({"--silent"});
+    ASSERT_FALSE(sim.devicePath().empty());
+    for (const QStringList& command : {QStringList{"info"}, QStringList{"raw", "getsn"}, QStringList{"set", "1", "5"},
+                                      QStringList{"search"}}) {
+        QProcess p;
+        p.start(QStringLiteral(LUMITRAX_CLI_PATH), QStringList{"--port", Path(sim), "--timeout", "60000"} + command);
+        ASSERT_TRUE(p.waitForStarted());
+        QThread::msleep(400);
+        ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+        ASSERT_TRUE(p.waitForFinished(10000)) << command.join(' ').toStdString();
+        EXPECT_EQ(p.exitCode(), 130);
+        EXPECT_TRUE(p.readAllStandardError().contains("interrupted"));
+    }
+}
+
 TEST(CliSim, RawTakesTextUpToTheLinksLimitAndOneMoreByteIsRefused) {
     QTemporaryDir dir;
     const QString transcript = dir.filePath("transcript");

@@ -226,7 +226,9 @@ struct Controller::Impl {
     }
 
     DeviceState Ask(const std::vector<Outgoing>& commands) {
-        wire.Exchange(commands, timeoutMs.load());
+        if (wire.Exchange(commands, timeoutMs.load(), &cancelled).sent < commands.size()) {
+            throw Error(ErrorKind::Interrupted, target + ": interrupted");
+        }
         return wire.Snapshot();
     }
 };
@@ -380,7 +382,17 @@ void Controller::applyConfiguration(const Configuration& configuration,
     }
     Require(!configuration.empty(), "the configuration holds no field");
     d->Run([&] {
-        const ModuleConfig merged = detail::ToModuleConfig(configuration, ModuleOf(d->Ask(ReadAllCommands())));
+        ModuleConfig current;
+        try {
+            current = ModuleOf(d->Ask(ReadAllCommands()));
+        } catch (const Error& e) {  // nothing written yet
+            std::vector<std::string> names;
+            for (const Step& step : ApplySteps(current)) {
+                names.push_back(step.name);
+            }
+            throw Error(e.kind(), e.what(), {}, names);
+        }
+        const ModuleConfig merged = detail::ToModuleConfig(configuration, current);
         for (std::size_t i = 0; i < static_cast<std::size_t>(kChannels); ++i) {
             const std::string p = detail::CheckDac({static_cast<int>(i) + 1, merged.bandwidthLow[i], merged.bandwidthHigh[i]});
             Require(p.empty(), "dac_bandwidth " + std::to_string(i) + " (as the controller has it): " + p);
@@ -434,7 +446,7 @@ std::vector<std::string> Controller::raw(const std::string& text) {
     const std::string bytes = detail::EncodeFromUtf8(text);
     const Outgoing c = MakeText(CMD_RAW, bytes + "\r");
     return d->Run([&] {
-        const detail::Wire::Outcome outcome = d->wire.SendAndCollect(c, d->timeoutMs.load());
+        const detail::Wire::Outcome outcome = d->wire.SendAndCollect(c, d->timeoutMs.load(), &d->cancelled);
         std::vector<std::string> lines;
         for (const std::string& line : outcome.lines) {
             lines.push_back(detail::DecodeToUtf8(line));

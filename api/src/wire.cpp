@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "port_list.h"
 #include "qt_runtime.h"
@@ -285,6 +286,7 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
 
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     auto quietUntil = Clock::now() + kQuietGap;
+    std::optional<Clock::time_point> stopped;
     std::size_t unmet = pending.size();
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -322,8 +324,16 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
         if (unmet != 0 && !Connected()) {
             throw Error(ErrorKind::Port, target_ + ": the connection was lost");
         }
-        if (unmet != 0 && now >= deadline) {
+        if (unmet != 0 && stop != nullptr && stop->load() && !stopped) {
+            stopped = now;
+        }
+        const bool givenUp = stopped && now >= *stopped + kStopGrace;
+        if (unmet != 0 && (now >= deadline || givenUp)) {
             for (const Pending& p : pending) {
+                if (p.seen < p.e->count && givenUp) {
+                    throw Error(ErrorKind::Interrupted,
+                                target_ + ": interrupted before the controller answered \"" + p.command->shown + "\"");
+                }
                 if (p.seen < p.e->count) {
                     throw Error(ErrorKind::NoAnswer, target_ + ": the controller did not answer \"" + p.command->shown +
                                                          "\" within " + std::to_string(timeoutMs) + " ms");
@@ -334,7 +344,7 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
     }
 }
 
-Wire::Outcome Wire::SendAndCollect(const Outgoing& command, int waitMs) {
+Wire::Outcome Wire::SendAndCollect(const Outgoing& command, int waitMs, const std::atomic<bool>* stop) {
     Outcome out;
     {
         std::lock_guard lock(mutex_);
@@ -345,7 +355,10 @@ Wire::Outcome Wire::SendAndCollect(const Outgoing& command, int waitMs) {
     const auto until = Clock::now() + std::chrono::milliseconds(waitMs);
     std::unique_lock lock(mutex_);
     while (Clock::now() < until) {
-        arrived_.wait_until(lock, until);
+        if (stop != nullptr && stop->load()) {
+            throw Error(ErrorKind::Interrupted, target_ + ": interrupted while collecting the answer");
+        }
+        arrived_.wait_until(lock, std::min(until, Clock::now() + kConnectionCheck));
     }
     for (Line& l : lines_) {
         out.lines.push_back(std::move(l.text));

@@ -61,6 +61,10 @@ std::string FirstWord(const std::string& line);
 
 class Wire {
 public:
+    // How long a stopped call still waits for the answers of the commands it sent: a controller
+    // answers in milliseconds, and an interrupt must not wait out a long timeout.
+    static constexpr std::chrono::milliseconds kStopGrace{250};
+
     // Opens target; throws Error(Port) with the reason.
     explicit Wire(const std::string& target);
     ~Wire();
@@ -78,7 +82,8 @@ public:
     // gap). Throws Refused at an "error" line,
     // NoAnswer when timeoutMs after the last command the replies are incomplete, Port when a
     // write fails. With stop given and set, sends no further command, waits for the answers
-    // of those sent and returns (sent tells how many).
+    // of those sent and returns (sent tells how many); an answer not in within kStopGrace of
+    // the stop throws Interrupted.
     Outcome Exchange(const std::vector<Outgoing>& commands, int timeoutMs,
                      const std::atomic<bool>* stop = nullptr);
 
@@ -87,8 +92,9 @@ public:
     // Sends one command (10 ms pacing) without waiting for anything; throws as Exchange.
     void Send(const Outgoing& command);
 
-    // Sends one command and collects every line for exactly waitMs.
-    Outcome SendAndCollect(const Outgoing& command, int waitMs);
+    // Sends one command and collects every line for exactly waitMs; throws Interrupted when
+    // stop is set meanwhile.
+    Outcome SendAndCollect(const Outgoing& command, int waitMs, const std::atomic<bool>* stop = nullptr);
 
     // The next received line, waiting at most waitMs; false when none came.
     bool NextLine(std::string& line, int waitMs);

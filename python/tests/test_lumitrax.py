@@ -132,6 +132,15 @@ def test_close_from_the_traffic_handler_raises_instead_of_hanging(sim):
     assert c.closed
 
 
+@pytest.mark.parametrize("sim", [("--silent",)], indirect=True)
+def test_ctrl_c_does_not_wait_out_a_long_timeout(sim):
+    with lumitrax.Controller(sim.path, 20000) as c:
+        threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT)).start()
+        with pytest.raises(KeyboardInterrupt) as caught:
+            c.identity()
+        assert isinstance(caught.value.__context__, lumitrax.CancelledError)
+
+
 @pytest.mark.parametrize("sim", [("--switch-every", "30")], indirect=True)
 def test_monitor_yields_lines_and_ends_on_ctrl_c(sim):
     with lumitrax.Controller(sim.path) as c:

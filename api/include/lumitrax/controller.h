@@ -216,8 +216,10 @@ public:
     // connection is lost.
     void monitor(const std::function<bool(const std::string& line)>& onLine);
 
-    // Asks the running call to stop: a multi-command write finishes the command on the line
-    // and throws Error(Interrupted); monitor() returns. The flag clears when a call starts.
+    // Asks the running call to stop: it sends no further command, waits at most 250 ms more
+    // for the answers to those sent, and throws Error(Interrupted) (a configuration write
+    // names the steps written and not); raw() stops collecting and throws it; monitor()
+    // returns. The flag clears when a call starts.
     // Async-signal-safe.
     void cancel() noexcept;
 
