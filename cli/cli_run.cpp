@@ -55,14 +55,16 @@ struct PortReport {
 };
 
 // Makes the request's Controller the one an interrupt cancels, for the life of this object.
+// An interrupt that came while the port opened (a slow network) ends the command here: a
+// cancel before the call would be forgotten when the call starts.
 class Active {
 public:
     Active(CliInterrupt& interrupt, Controller& c) : interrupt_(interrupt) {
         std::lock_guard lock(interrupt_.mutex);
-        interrupt_.active = &c;
         if (interrupt_.signal.load() != 0) {
-            c.cancel();
+            throw Error(ErrorKind::Interrupted, c.target() + ": interrupted before anything was sent");
         }
+        interrupt_.active = &c;
     }
     ~Active() {
         std::lock_guard lock(interrupt_.mutex);

@@ -7,6 +7,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
 
 #include <future>
 #include <memory>
@@ -75,6 +78,24 @@ TEST(NetworkEndToEnd, RefusedAndSilentServersEndTheToolWithTheirExitStatus) {
         const Outcome o = Lumitrax({"--port", QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(silent.serverPort()), "info"});
         EXPECT_EQ(o.exitCode, 1) << scheme << ": " << o.err.toStdString();
     }
+    // Ctrl+C while the silent server holds the negotiation: once forgotten when the call began,
+    // so that a configuration was written all the same.
+    QTcpServer holding;
+    ASSERT_TRUE(holding.listen(QHostAddress::LocalHost, 0));
+    QProcess interrupted;
+    interrupted.start(QStringLiteral(LUMITRAX_CLI_PATH),
+                      {"--port", QStringLiteral("rfc2217://127.0.0.1:%1").arg(holding.serverPort()), "set", "3", "5"});
+    ASSERT_TRUE(interrupted.waitForStarted());
+    QThread::msleep(300);
+    ::kill(static_cast<pid_t>(interrupted.processId()), SIGINT);
+    ASSERT_TRUE(interrupted.waitForFinished(10000));
+    EXPECT_EQ(interrupted.exitCode(), 130);
+    ASSERT_TRUE(holding.waitForNewConnection(1000));
+    QTcpSocket* connection = holding.nextPendingConnection();
+    connection->waitForReadyRead(1000);
+    const QByteArray received = connection->readAll();
+    EXPECT_FALSE(received.isEmpty());         // the negotiation
+    EXPECT_FALSE(received.contains('\r')) << received.toHex().toStdString();  // and no command
 
     // Opened, then lost at the first command: the controller gone (1), not a port that did not
     // open (3).
