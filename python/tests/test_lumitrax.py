@@ -62,6 +62,7 @@ def test_sets_are_seen_by_state(sim):
     lambda c: c.set_brightness(0, 1),
     lambda c: c.set_brightness(17, 1),
     lambda c: c.set_brightness(1, 1025),
+    lambda c: c.set_brightness(1, 2**40),  # beyond a C int: once a TypeError
     lambda c: c.set_all_brightness(-1),
     lambda c: c.set_brightness_packet([0] * 15),
     lambda c: c.set_brightness_packet([0] * 15 + [2000]),
