@@ -366,9 +366,12 @@ auto Interruptible(lumitrax::Controller& c, const F& call) -> decltype(call()) {
         }
         const py::error_already_set interrupt;
         {
+            // The library clears its cancel flag when a call starts: ask until this one has
+            // ended, in case it was still waiting for a call on another thread.
             py::gil_scoped_release release;
-            c.cancel();
-            done.wait();
+            do {
+                c.cancel();
+            } while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready);
         }
         try {
             done.get();
@@ -416,7 +419,8 @@ Conventions of every call:
   RefusedError with that line. A lost connection raises PortError at the next call.
 - Ctrl+C during a call on the main thread stops it within 250 ms (a configuration write after
   the command on the line) and raises KeyboardInterrupt, whose __context__ is the call's
-  CancelledError with .steps_written and .steps_not_written.
+  CancelledError with .steps_written and .steps_not_written. A call of the same Controller on
+  another thread that it waits behind is cancelled too (CancelledError there).
 - Closing a Controller (close(), leaving a with block, or dropping it) leaves the lights as
   they are: it sends nothing.
 - The GIL is released while a call waits on the line. A Controller may be used from several
