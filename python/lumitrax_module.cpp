@@ -42,7 +42,10 @@ struct type_caster<int> {
     PYBIND11_TYPE_CASTER(int, const_name("int"));
 
     bool load(handle src, bool convert) {
-        if (!src || PyFloat_Check(src.ptr()) != 0 || (!convert && PyLong_Check(src.ptr()) == 0 && PyIndex_Check(src.ptr()) == 0)) {
+        if (!src || PyFloat_Check(src.ptr()) != 0) {
+            return false;
+        }
+        if (!convert && PyLong_Check(src.ptr()) == 0 && PyIndex_Check(src.ptr()) == 0) {
             return false;
         }
         const object index = reinterpret_steal<object>(PyNumber_Index(src.ptr()));
@@ -791,8 +794,9 @@ appends a ConfigProblem per skipped line to warnings, when a list is given.)");
 An iterator: each next() waits for the next received line (str, without its line break). It
 ends when stop() or the Controller's cancel() or close() is called, and raises PortError when
 the connection is lost. Of lines not yet taken it keeps the newest 4096: a loop slower than the
-controller sends loses the oldest. Ctrl+C (KeyboardInterrupt) while it waits stops it. While it runs, the
-Controller's other calls wait for it to end. Also a context manager that stops it on exit.)")
+controller sends loses the oldest. Ctrl+C (KeyboardInterrupt) while it waits stops it. While it
+runs, the Controller's other calls wait for it to end. Also a context manager that stops it on
+exit.)")
         .def("__iter__", [](Monitor& self) -> Monitor& { return self; })
         .def("__next__",
              [](Monitor& self) {
@@ -862,8 +866,8 @@ nothing; any other call afterwards raises PortError.)")
             R"doc(handler(direction, text) is called with every command sent (its text without the carriage
 return; the binary packet as "(brightness packet)") and every line received, on the thread
 that sent it or on the library's receive thread. For logging: a call of this Controller from
-it (close() too) raises ValueError; cancel() is allowed. An exception it raises is reported as unraisable and otherwise ignored. None
-removes it.)doc")
+it (close() too) raises ValueError; cancel() is allowed. An exception it raises is reported
+as unraisable and otherwise ignored. None removes it.)doc")
         .def("identity", Waiting(+[](lumitrax::Controller& c) { return c.identity(); }),
              py::call_guard<py::gil_scoped_release>(),
              "Sends getmoduleinfo, getbuildinfo, getfwversioninfo, getfpgaversioninfo, getsn and getmoduleid; waits "
