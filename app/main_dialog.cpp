@@ -43,12 +43,13 @@ bool CMainDlg::OnInitDialog() {
     // 4.
     m_pPanel = std::make_unique<CControlPanelDlg>(this, m_platform);
     m_pPanel->DeferPortList();
+    m_pPanel->DeferHiddenRows();
     m_pPanel->Create();
-    // 5. Shown once the main window has drawn itself: the window the operator works in comes
-    //    first, the splash a moment later above it.
-    m_pSplash = std::make_unique<CAboutDlg>(this);
+    // 5. Made and shown once the main window has drawn itself: the window the operator works
+    //    in comes first, the splash a moment later above it (unless its time is up already).
     RunAfterFirstFrame(this, [this] {
-        if (m_pSplash != nullptr) {
+        if (m_pSplash == nullptr && m_timers.IsRunning(TIMER_SPLASH)) {
+            m_pSplash = std::make_unique<CAboutDlg>(this);
             m_pSplash->show();
         }
     });

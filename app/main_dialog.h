@@ -44,8 +44,8 @@ public:
     CMainDlg& operator=(const CMainDlg&) = delete;
 
     CControlPanelDlg* Panel() const { return m_pPanel.get(); }
-    // The splash, shown once the main window has first drawn itself; null once timer 1 has
-    // removed it.
+    // The splash, made and shown once the main window has first drawn itself; null before
+    // that and once timer 1 has removed it.
     CAboutDlg* Splash() const { return m_pSplash.get(); }
     const WindowTimers& Timers() const { return m_timers; }
     // The template's client size in pixels, before the window shrank itself.

@@ -49,9 +49,9 @@ void MakeEditable(QComboBox* combo) { combo->setLineEdit(new QLineEdit(combo)); 
 template <typename W>
 W* Place(W* widget, const DialogUnits& units, int x, int y, int width, int height, bool visible = true) {
     widget->setGeometry(units.Rect(x, y, width, height));
-    if (!visible) {
-        widget->setVisible(false);
-    }
+    // Also for a row built while the panel is on the screen already: a control added then
+    // stays hidden until shown.
+    widget->setVisible(visible);
     return widget;
 }
 
@@ -174,9 +174,8 @@ void CControlPanelDlg::BuildControls() {
         }
     }
 
-    BuildChannelRows(units);
+    // The channel and DAC rows: BuildHiddenRows.
     BuildTriggerRows(units);
-    BuildBandwidthRows(units);
 }
 
 void CControlPanelDlg::BuildChannelRows(const DialogUnits& units) {
@@ -229,6 +228,26 @@ void CControlPanelDlg::BuildBandwidthRows(const DialogUnits& units) {
     }
 }
 
+void CControlPanelDlg::NameHiddenRows() {
+    const auto name = [](QWidget* widget, const QString& text) { widget->setAccessibleName(text); };
+    for (int c = 0; c < kMatrixColumns; ++c) {
+        name(m_checkAll[c], c == kOnColumn ? QStringLiteral("All channels on") : QStringLiteral("Column %1 all").arg(c));
+    }
+    for (int i = 0; i < kSliderCount; ++i) {
+        name(m_sliderBright[i], QStringLiteral("CH%1").arg(i + 1));
+        name(m_staticChannel[i], QStringLiteral("CH%1").arg(i + 1));
+    }
+    for (int i = 0; i < kChannelCount; ++i) {
+        for (int c = 0; c < kMatrixColumns; ++c) {
+            name(m_checkMatrix[kMatrixColumns * i + c],
+                 c == kOnColumn ? QStringLiteral("CH%1 on").arg(i + 1) : QStringLiteral("CH%1 column %2").arg(i + 1).arg(c));
+        }
+        name(m_checkGroup[i], QStringLiteral("GROUP%1").arg(i + 1));
+        name(m_editBandwidthLow[i], QStringLiteral("DAC %1 low").arg(i + 1));
+        name(m_editBandwidthHigh[i], QStringLiteral("DAC %1 high").arg(i + 1));
+    }
+}
+
 void CControlPanelDlg::NameControls() {
     // Controls without a caption of their own, or whose caption repeats elsewhere on the panel.
     // A name that repeats a translated caption is translated with it (same context).
@@ -263,22 +282,6 @@ void CControlPanelDlg::NameControls() {
     name(m_editTrigChannels, QCoreApplication::translate("PanelTemplate", "Trig채널수"));
     name(m_checkBandwidthAll, QStringLiteral("DAC bandwidth All"));
 
-    for (int c = 0; c < kMatrixColumns; ++c) {
-        name(m_checkAll[c], c == kOnColumn ? QStringLiteral("All channels on") : QStringLiteral("Column %1 all").arg(c));
-    }
-    for (int i = 0; i < kSliderCount; ++i) {
-        name(m_sliderBright[i], QStringLiteral("CH%1").arg(i + 1));
-        name(m_staticChannel[i], QStringLiteral("CH%1").arg(i + 1));
-    }
-    for (int i = 0; i < kChannelCount; ++i) {
-        for (int c = 0; c < kMatrixColumns; ++c) {
-            name(m_checkMatrix[kMatrixColumns * i + c],
-                 c == kOnColumn ? QStringLiteral("CH%1 on").arg(i + 1) : QStringLiteral("CH%1 column %2").arg(i + 1).arg(c));
-        }
-        name(m_checkGroup[i], QStringLiteral("GROUP%1").arg(i + 1));
-        name(m_editBandwidthLow[i], QStringLiteral("DAC %1 low").arg(i + 1));
-        name(m_editBandwidthHigh[i], QStringLiteral("DAC %1 high").arg(i + 1));
-    }
     for (int r = 0; r < kTriggerRows; ++r) {
         const QString row = QStringLiteral("Trigger%1").arg(r + 1);
         name(m_comboTrigEdge[r], row + QStringLiteral(" edge"));

@@ -127,16 +127,46 @@ void CControlPanelDlg::Create() {
     BuildControls();
     NameControls();
     OnInitDialog();
+    if (!m_bDeferRows) {
+        BuildHiddenRows();
+    }
+}
+
+void CControlPanelDlg::BuildHiddenRows() {
+    const DialogUnits units = DialogUnits::ForFont(font());
+    BuildChannelRows(units);
+    BuildBandwidthRows(units);
+    m_bRowsBuilt = true;
+    NameHiddenRows();
+    // The initialisation's steps for these rows, in its order.
+    for (QSlider* slider : m_sliderBright) {
+        slider->setRange(0, static_cast<int>(m_nMaxBright));
+    }
+    for (int i = 0; i < kSliderCount; ++i) {
+        m_staticChannel[i]->setText(QStringLiteral("CH%1").arg(i + 1));
+    }
+    for (int i = 0; i < 8; ++i) {
+        m_checkGroup[i]->setText(QStringLiteral("GROUP%1").arg(i + 1));
+    }
+    {
+        const Lockout lockout(m_nLockout);
+        DataExchange dx(false);
+        ExchangeBandwidth(dx);
+    }
+    ConnectHiddenRows();
     m_bCreated = true;
+}
+
+void CControlPanelDlg::EnsureHiddenRows() {
+    if (m_editSerial != nullptr && !m_bRowsBuilt) {
+        BuildHiddenRows();
+    }
 }
 
 bool CControlPanelDlg::OnInitDialog() {
     // 1. The controls are attached; show the members' initial values.
     UpdateData(false);
-    // 2.
-    for (QSlider* slider : m_sliderBright) {
-        slider->setRange(0, static_cast<int>(m_nMaxBright));
-    }
+    // 2. (With the channel rows: BuildHiddenRows.)
     // 3.
     m_fBandwidthHigh.fill(1.2f);
     // 4.
@@ -154,14 +184,7 @@ bool CControlPanelDlg::OnInitDialog() {
     for (CUpDownSpin* spin : m_spinTrigMemory) {
         spin->SetRange(0, kMemoryCount - 1);
     }
-    // 7.
-    for (int i = 0; i < kSliderCount; ++i) {
-        m_staticChannel[i]->setText(QStringLiteral("CH%1").arg(i + 1));
-    }
-    // 8.
-    for (int i = 0; i < 8; ++i) {
-        m_checkGroup[i]->setText(QStringLiteral("GROUP%1").arg(i + 1));
-    }
+    // 7., 8. (With the channel rows: BuildHiddenRows.)
     // 9.
     m_comboTestMode->setCurrentIndex(kTestModeProduction);
     // 10.
@@ -197,10 +220,11 @@ void CControlPanelDlg::EnsurePortList() {
 
 void CControlPanelDlg::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (m_bDeferPortList && !m_bPortListFilled) {
+    if ((m_bDeferPortList && !m_bPortListFilled) || (m_bDeferRows && !m_bRowsBuilt)) {
         // After the window has reached the screen and drawn itself.
         RunAfterFirstFrame(window(), [panel = QPointer<CControlPanelDlg>(this)] {
             if (panel != nullptr) {
+                panel->EnsureHiddenRows();
                 panel->EnsurePortList();
             }
         });
@@ -238,22 +262,7 @@ void CControlPanelDlg::ConnectEvents() {
         connect(spin, &QSpinBox::valueChanged, this, [this, handler] { Dispatch([&] { (this->*handler)(); }); });
     };
 
-    // Channels and brightness.
-    for (int i = 0; i < kSliderCount; ++i) {
-        QSlider* slider = m_sliderBright[i];
-        connect(slider, &QAbstractSlider::actionTriggered, this, [this, i](int action) {
-            ScrollCode code{};
-            if (ToScrollCode(action, code)) {
-                Dispatch([&] { OnHScroll(i, code); });
-            }
-        });
-        connect(slider, &QAbstractSlider::sliderReleased, this,
-                [this, i] { Dispatch([&] { OnHScroll(i, ScrollCode::ThumbPosition); }); });
-    }
-    for (int i = 0; i < kChannelCount; ++i) {
-        onClick(m_checkMatrix[kMatrixColumns * i + kOnColumn], &CControlPanelDlg::SendOnMask);
-    }
-    onClick(m_checkAll[kOnColumn], &CControlPanelDlg::OnAllChannelsClicked);
+    // Channels and brightness: ConnectHiddenRows.
 
     // Status refresh, test and bright memories (the test-mode drop-down has no action).
     onClick(m_checkTest, &CControlPanelDlg::OnTestToggle);
@@ -312,6 +321,27 @@ void CControlPanelDlg::ConnectEvents() {
     QCoreApplication::instance()->installEventFilter(this);
 }
 
+void CControlPanelDlg::ConnectHiddenRows() {
+    for (int i = 0; i < kSliderCount; ++i) {
+        QSlider* slider = m_sliderBright[i];
+        connect(slider, &QAbstractSlider::actionTriggered, this, [this, i](int action) {
+            ScrollCode code{};
+            if (ToScrollCode(action, code)) {
+                Dispatch([&] { OnHScroll(i, code); });
+            }
+        });
+        connect(slider, &QAbstractSlider::sliderReleased, this,
+                [this, i] { Dispatch([&] { OnHScroll(i, ScrollCode::ThumbPosition); }); });
+    }
+    const auto onClick = [this](QCheckBox* box, void (CControlPanelDlg::*handler)()) {
+        connect(box, &QAbstractButton::clicked, this, [this, handler] { Dispatch([&] { (this->*handler)(); }); });
+    };
+    for (int i = 0; i < kChannelCount; ++i) {
+        onClick(m_checkMatrix[kMatrixColumns * i + kOnColumn], &CControlPanelDlg::SendOnMask);
+    }
+    onClick(m_checkAll[kOnColumn], &CControlPanelDlg::OnAllChannelsClicked);
+}
+
 bool CControlPanelDlg::eventFilter(QObject* watched, QEvent* event) {
     if (IsEnterOrEscape(event)) {
         const KeyScope scope = ScopeOf(this, watched);
@@ -359,12 +389,7 @@ void CControlPanelDlg::OnTimer(int id) {
 
 void CControlPanelDlg::DoDataExchange(DataExchange& dx) {
     dx.Text(m_editSerial, m_strSerial);
-    for (int i = 0; i < kChannelCount; ++i) {
-        dx.Float(m_editBandwidthLow[i], m_fBandwidthLow[i]);
-    }
-    for (int i = 0; i < kChannelCount; ++i) {
-        dx.Float(m_editBandwidthHigh[i], m_fBandwidthHigh[i]);
-    }
+    ExchangeBandwidth(dx);
     dx.Int(m_editOffset, m_nOffset);
     dx.Text(m_editFwVersion, m_strFwVersion);
     dx.Text(m_editModel, m_strModel);
@@ -380,6 +405,19 @@ void CControlPanelDlg::DoDataExchange(DataExchange& dx) {
     dx.Int(m_editConfigChannels, m_nConfigChannels, 4, 16);
     dx.Int(m_editChannelInput, m_nChannelInput);
     dx.Int(m_editTrigChannels, m_nTrigChannels);
+}
+
+void CControlPanelDlg::ExchangeBandwidth(DataExchange& dx) {
+    // Until the DAC rows are built (see DeferHiddenRows) the members keep their values.
+    if (!m_bRowsBuilt) {
+        return;
+    }
+    for (int i = 0; i < kChannelCount; ++i) {
+        dx.Float(m_editBandwidthLow[i], m_fBandwidthLow[i]);
+    }
+    for (int i = 0; i < kChannelCount; ++i) {
+        dx.Float(m_editBandwidthHigh[i], m_fBandwidthHigh[i]);
+    }
 }
 
 bool CControlPanelDlg::UpdateData(bool bSaveAndValidate) {

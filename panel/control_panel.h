@@ -80,11 +80,17 @@ public:
     // Builds the controls of template 103 (hidden until the panel is shown) and runs the
     // initialisation. Call once.
     void Create();
+    // True once every control is built and the handlers run.
     bool IsCreated() const { return m_bCreated; }
     // Called before Create(): the port drop-down is filled once the window has first shown and
     // drawn itself (listing the system's ports takes a noticeable share of start-up), or when
     // "Open" needs it earlier.
     void DeferPortList() { m_bDeferPortList = true; }
+    // Called before Create(): the channel rows (hidden until a port opens) and the DAC rows
+    // (beyond the window's edge until window mode) are built once the window has first shown
+    // and drawn itself, so that the window reaches the screen sooner. Until then IsCreated()
+    // is false and no handler runs.
+    void DeferHiddenRows() { m_bDeferRows = true; }
 
     // Reading back (true): copies the bound fields into the members in binding order and stops
     // at the first field that fails to parse or validate; a message box names it, the focus
@@ -320,8 +326,15 @@ private:
     void BuildChannelRows(const DialogUnits& units);
     void BuildTriggerRows(const DialogUnits& units);
     void BuildBandwidthRows(const DialogUnits& units);
+    // The channel and DAC rows complete: built, named, set up and connected; then the panel
+    // counts as created.
+    void BuildHiddenRows();
+    void EnsureHiddenRows();
     void NameControls();
+    void NameHiddenRows();
     void ConnectEvents();
+    void ConnectHiddenRows();
+    void ExchangeBandwidth(DataExchange& dx);
     void FillPortList();
     // Fills the port drop-down when that was deferred and has not happened yet.
     void EnsurePortList();
@@ -335,6 +348,8 @@ private:
     WindowTimers m_timers;
     bool m_bCreated = false;
     bool m_bDeferPortList = false;
+    bool m_bDeferRows = false;
+    bool m_bRowsBuilt = false;
     bool m_bPortListFilled = false;
     int m_nLockout = 0;
 };

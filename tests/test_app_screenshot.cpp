@@ -74,6 +74,7 @@ TEST_F(ScreenshotTest, MainWindowInBothModes) {
     CMainDlg dlg(nullptr, fakes.Make(line.Factory()));
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.Panel()->IsCreated() && dlg.Splash() != nullptr; }, 2000));
     CControlPanelDlg* panel = dlg.Panel();
     panel->AddMessage(QStringLiteral("Open complete"));
     panel->AddMessage(QStringLiteral("-> getmoduleinfo"));
@@ -136,6 +137,7 @@ TEST_F(ScreenshotTest, EnglishCaptionsAreWholeAndNoKoreanIsLeft) {
     dlg.show();
     about.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.Panel()->IsCreated() && dlg.Splash() != nullptr; }, 2000));
     dlg.Panel()->OnSetWindowMode();
     QTest::qWait(50);
     ASSERT_TRUE(dlg.grab().save(ShotPath(QStringLiteral("main_window_mode_en.png"))));
@@ -266,6 +268,7 @@ TEST(Screenshot, MainWindowWithAPortOpen) {
     CMainDlg dlg(nullptr, platform);
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.Panel()->IsCreated() && dlg.Splash() != nullptr; }, 2000));
     CControlPanelDlg* panel = dlg.Panel();
     panel->OnSetWindowMode();
     panel->m_editChannelInput->setText(QStringLiteral("16"));

@@ -1,6 +1,7 @@
 // The application shell: main window, splash, About box, command line, simulator launcher.
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDialog>
@@ -9,10 +10,12 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSlider>
 #include <QTest>
 #include <QTimer>
 
@@ -53,9 +56,15 @@ TEST_F(ShellTest, CaptionPositionAndSizeAfterInitialisation) {
     EXPECT_EQ(dlg->windowTitle(), QStringLiteral("Varnel Industry Feb 25 2013 (2.5)"));
     const DialogUnits units = DialogUnits::ForFont(TemplateFont());
     EXPECT_EQ(dlg->TemplateClientSize(), units.Size(586, 440));
+    // What the first frame shows is set up; the rows hidden at first are built after it.
+    EXPECT_EQ(dlg->Panel()->m_editChannelInput->text(), QStringLiteral("8"));
+    EXPECT_EQ(dlg->Panel()->m_editSerial->text(), QStringLiteral("---"));
+    EXPECT_EQ(dlg->Panel()->m_sliderBright[0], nullptr);
+    EXPECT_FALSE(dlg->Panel()->IsCreated());
 
     dlg->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->Panel()->IsCreated(); }, 2000));
     EXPECT_EQ(dlg->frameGeometry().topLeft(), QPoint(0, 0));
     EXPECT_EQ(dlg->frameGeometry().size(), units.Size(586, 440) - QSize(220, 135));
     EXPECT_FALSE(dlg->windowIcon().isNull());
@@ -70,6 +79,17 @@ TEST_F(ShellTest, CaptionPositionAndSizeAfterInitialisation) {
     EXPECT_EQ(panel->size(), units.Size(582, 439));
     // The window opens smaller than the panel: the configuration group lies beyond its right edge.
     EXPECT_GT(panel->m_groupConfig->geometry().right(), dlg->width());
+    // The rows built after the first frame: the DAC rows shown with their values, the channel
+    // rows hidden until a port opens, all named, and the handlers connected.
+    EXPECT_TRUE(panel->m_editBandwidthHigh[15]->isVisibleTo(panel));
+    EXPECT_EQ(panel->m_editBandwidthHigh[15]->text(), QStringLiteral("1.2"));
+    EXPECT_EQ(panel->m_editBandwidthLow[0]->accessibleName(), QStringLiteral("DAC 1 low"));
+    EXPECT_FALSE(panel->m_sliderBright[0]->isVisibleTo(panel));
+    EXPECT_EQ(panel->m_staticChannel[2]->text(), QStringLiteral("CH3"));
+    EXPECT_EQ(panel->m_sliderBright[0]->maximum(), 1024);
+    panel->m_nChannelCount = 2;
+    panel->m_checkAll[kOnColumn]->click();
+    EXPECT_TRUE(panel->m_checkMatrix[kOnColumn]->isChecked());
 }
 
 // Once a display name is set, the X11 platform appends " — " and that name to every window
@@ -119,15 +139,16 @@ TEST_F(ShellTest, SplashShowsUntilTimerOneRemovesItOnce) {
         return std::vector<PortEntry>{{1, QStringLiteral("/dev/ttyS0"), QString(), QStringLiteral("COM1 /dev/ttyS0")}};
     };
     auto dlg = std::make_unique<CMainDlg>(nullptr, platform);
-    QPointer<CAboutDlg> splash = dlg->Splash();
-    ASSERT_NE(splash, nullptr);
     // The main window shows first; the splash and the port list follow once it has drawn itself.
     QCoreApplication::processEvents();
-    EXPECT_FALSE(splash->isVisible());
+    EXPECT_EQ(dlg->Splash(), nullptr);
     EXPECT_EQ(listed, 0);
     dlg->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return splash->isVisible() && dlg->Panel()->m_comboPort->count() == 1; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return dlg->Splash() != nullptr && dlg->Splash()->isVisible() && dlg->Panel()->m_comboPort->count() == 1; },
+        2000));
+    QPointer<CAboutDlg> splash = dlg->Splash();
     EXPECT_EQ(listed, 1);
     EXPECT_EQ(splash->windowTitle(), QStringLiteral("Lumitrax 정보"));
     EXPECT_TRUE(dlg->Timers().IsRunning(TIMER_SPLASH));
@@ -139,6 +160,14 @@ TEST_F(ShellTest, SplashShowsUntilTimerOneRemovesItOnce) {
     EXPECT_FALSE(dlg->Timers().IsRunning(TIMER_SPLASH));
     dlg->OnTimer(TIMER_SPLASH);  // a late tick finds nothing to destroy
     EXPECT_EQ(dlg->Splash(), nullptr);
+
+    // A first frame later than the splash's time shows no splash at all.
+    auto late = std::make_unique<CMainDlg>(nullptr, platform);
+    late->OnTimer(TIMER_SPLASH);
+    late->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return late->Panel()->IsCreated(); }, 2000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(late->Splash(), nullptr);
 }
 
 TEST_F(ShellTest, SplashVanishesByItselfAfterThreeSeconds) {
@@ -146,8 +175,8 @@ TEST_F(ShellTest, SplashVanishesByItselfAfterThreeSeconds) {
     clock.start();
     auto dlg = MakeMain();
     dlg->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->Splash() != nullptr; }, 2000));
     QPointer<CAboutDlg> splash = dlg->Splash();
-    ASSERT_NE(splash, nullptr);
     ASSERT_TRUE(QTest::qWaitFor([&] { return splash.isNull(); }, 6000));
     EXPECT_GE(clock.elapsed(), 2900);
     EXPECT_FALSE(dlg->Timers().IsRunning(TIMER_SPLASH));
@@ -195,7 +224,7 @@ TEST_F(ShellTest, ARightClickOnThePanelOffersTheAboutItem) {
     dlg->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
     // The splash, shown just after the first frame, would take the menu's place.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->Splash()->isVisible(); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->Splash() != nullptr && dlg->Splash()->isVisible(); }, 2000));
     QStringList offered;
     QTimer::singleShot(0, [&] {
         if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
