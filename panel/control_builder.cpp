@@ -49,9 +49,9 @@ void MakeEditable(QComboBox* combo) { combo->setLineEdit(new QLineEdit(combo)); 
 template <typename W>
 W* Place(W* widget, const DialogUnits& units, int x, int y, int width, int height, bool visible = true) {
     widget->setGeometry(units.Rect(x, y, width, height));
-    // Also for a row built while the panel is on the screen already: a control added then
-    // stays hidden until shown.
-    widget->setVisible(visible);
+    if (!visible) {
+        widget->setVisible(false);
+    }
     return widget;
 }
 
@@ -174,8 +174,9 @@ void CControlPanelDlg::BuildControls() {
         }
     }
 
-    // The channel and DAC rows: BuildHiddenRows.
+    // The channel rows: CompleteChannelRows.
     BuildTriggerRows(units);
+    BuildBandwidthRows(units);
 }
 
 void CControlPanelDlg::BuildChannelRows(const DialogUnits& units) {
@@ -228,7 +229,7 @@ void CControlPanelDlg::BuildBandwidthRows(const DialogUnits& units) {
     }
 }
 
-void CControlPanelDlg::NameHiddenRows() {
+void CControlPanelDlg::NameChannelRows() {
     const auto name = [](QWidget* widget, const QString& text) { widget->setAccessibleName(text); };
     for (int c = 0; c < kMatrixColumns; ++c) {
         name(m_checkAll[c], c == kOnColumn ? QStringLiteral("All channels on") : QStringLiteral("Column %1 all").arg(c));
@@ -243,8 +244,6 @@ void CControlPanelDlg::NameHiddenRows() {
                  c == kOnColumn ? QStringLiteral("CH%1 on").arg(i + 1) : QStringLiteral("CH%1 column %2").arg(i + 1).arg(c));
         }
         name(m_checkGroup[i], QStringLiteral("GROUP%1").arg(i + 1));
-        name(m_editBandwidthLow[i], QStringLiteral("DAC %1 low").arg(i + 1));
-        name(m_editBandwidthHigh[i], QStringLiteral("DAC %1 high").arg(i + 1));
     }
 }
 
@@ -282,6 +281,10 @@ void CControlPanelDlg::NameControls() {
     name(m_editTrigChannels, QCoreApplication::translate("PanelTemplate", "Trig채널수"));
     name(m_checkBandwidthAll, QStringLiteral("DAC bandwidth All"));
 
+    for (int i = 0; i < kChannelCount; ++i) {
+        name(m_editBandwidthLow[i], QStringLiteral("DAC %1 low").arg(i + 1));
+        name(m_editBandwidthHigh[i], QStringLiteral("DAC %1 high").arg(i + 1));
+    }
     for (int r = 0; r < kTriggerRows; ++r) {
         const QString row = QStringLiteral("Trigger%1").arg(r + 1);
         name(m_comboTrigEdge[r], row + QStringLiteral(" edge"));

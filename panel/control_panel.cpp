@@ -127,17 +127,32 @@ void CControlPanelDlg::Create() {
     BuildControls();
     NameControls();
     OnInitDialog();
-    if (!m_bDeferRows) {
-        BuildHiddenRows();
+    if (!m_bDeferChannelRows) {
+        CompleteChannelRows();
     }
 }
 
-void CControlPanelDlg::BuildHiddenRows() {
-    const DialogUnits units = DialogUnits::ForFont(font());
-    BuildChannelRows(units);
-    BuildBandwidthRows(units);
-    m_bRowsBuilt = true;
-    NameHiddenRows();
+void CControlPanelDlg::CompleteChannelRows() {
+    BuildChannelRows(DialogUnits::ForFont(font()));
+    m_bChannelRowsBuilt = true;
+    // In the tab order the rows' controls keep their place before the trigger rows.
+    QWidget* before = m_checkTrigEnable[0]->previousInFocusChain();
+    const auto follow = [&before](QWidget* widget) {
+        QWidget::setTabOrder(before, widget);
+        before = widget;
+    };
+    for (QCheckBox* box : m_checkAll) {
+        follow(box);
+    }
+    for (int i = 0; i < kChannelCount; ++i) {
+        follow(m_sliderBright[i]);
+        for (int c = 0; c < kMatrixColumns; ++c) {
+            follow(m_checkMatrix[kMatrixColumns * i + c]);
+        }
+        follow(m_checkGroup[i]);
+        follow(m_sliderBright[kChannelCount + i]);
+    }
+    NameChannelRows();
     // The initialisation's steps for these rows, in its order.
     for (QSlider* slider : m_sliderBright) {
         slider->setRange(0, static_cast<int>(m_nMaxBright));
@@ -148,25 +163,20 @@ void CControlPanelDlg::BuildHiddenRows() {
     for (int i = 0; i < 8; ++i) {
         m_checkGroup[i]->setText(QStringLiteral("GROUP%1").arg(i + 1));
     }
-    {
-        const Lockout lockout(m_nLockout);
-        DataExchange dx(false);
-        ExchangeBandwidth(dx);
-    }
-    ConnectHiddenRows();
+    ConnectChannelRows();
     m_bCreated = true;
 }
 
-void CControlPanelDlg::EnsureHiddenRows() {
-    if (m_editSerial != nullptr && !m_bRowsBuilt) {
-        BuildHiddenRows();
+void CControlPanelDlg::EnsureChannelRows() {
+    if (m_editSerial != nullptr && !m_bChannelRowsBuilt) {
+        CompleteChannelRows();
     }
 }
 
 bool CControlPanelDlg::OnInitDialog() {
     // 1. The controls are attached; show the members' initial values.
     UpdateData(false);
-    // 2. (With the channel rows: BuildHiddenRows.)
+    // 2. (With the channel rows: CompleteChannelRows.)
     // 3.
     m_fBandwidthHigh.fill(1.2f);
     // 4.
@@ -184,7 +194,7 @@ bool CControlPanelDlg::OnInitDialog() {
     for (CUpDownSpin* spin : m_spinTrigMemory) {
         spin->SetRange(0, kMemoryCount - 1);
     }
-    // 7., 8. (With the channel rows: BuildHiddenRows.)
+    // 7., 8. (With the channel rows: CompleteChannelRows.)
     // 9.
     m_comboTestMode->setCurrentIndex(kTestModeProduction);
     // 10.
@@ -220,11 +230,11 @@ void CControlPanelDlg::EnsurePortList() {
 
 void CControlPanelDlg::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if ((m_bDeferPortList && !m_bPortListFilled) || (m_bDeferRows && !m_bRowsBuilt)) {
+    if ((m_bDeferPortList && !m_bPortListFilled) || (m_bDeferChannelRows && !m_bChannelRowsBuilt)) {
         // After the window has reached the screen and drawn itself.
         RunAfterFirstFrame(window(), [panel = QPointer<CControlPanelDlg>(this)] {
             if (panel != nullptr) {
-                panel->EnsureHiddenRows();
+                panel->EnsureChannelRows();
                 panel->EnsurePortList();
             }
         });
@@ -262,7 +272,7 @@ void CControlPanelDlg::ConnectEvents() {
         connect(spin, &QSpinBox::valueChanged, this, [this, handler] { Dispatch([&] { (this->*handler)(); }); });
     };
 
-    // Channels and brightness: ConnectHiddenRows.
+    // Channels and brightness: ConnectChannelRows.
 
     // Status refresh, test and bright memories (the test-mode drop-down has no action).
     onClick(m_checkTest, &CControlPanelDlg::OnTestToggle);
@@ -321,7 +331,7 @@ void CControlPanelDlg::ConnectEvents() {
     QCoreApplication::instance()->installEventFilter(this);
 }
 
-void CControlPanelDlg::ConnectHiddenRows() {
+void CControlPanelDlg::ConnectChannelRows() {
     for (int i = 0; i < kSliderCount; ++i) {
         QSlider* slider = m_sliderBright[i];
         connect(slider, &QAbstractSlider::actionTriggered, this, [this, i](int action) {
@@ -389,7 +399,12 @@ void CControlPanelDlg::OnTimer(int id) {
 
 void CControlPanelDlg::DoDataExchange(DataExchange& dx) {
     dx.Text(m_editSerial, m_strSerial);
-    ExchangeBandwidth(dx);
+    for (int i = 0; i < kChannelCount; ++i) {
+        dx.Float(m_editBandwidthLow[i], m_fBandwidthLow[i]);
+    }
+    for (int i = 0; i < kChannelCount; ++i) {
+        dx.Float(m_editBandwidthHigh[i], m_fBandwidthHigh[i]);
+    }
     dx.Int(m_editOffset, m_nOffset);
     dx.Text(m_editFwVersion, m_strFwVersion);
     dx.Text(m_editModel, m_strModel);
@@ -405,19 +420,6 @@ void CControlPanelDlg::DoDataExchange(DataExchange& dx) {
     dx.Int(m_editConfigChannels, m_nConfigChannels, 4, 16);
     dx.Int(m_editChannelInput, m_nChannelInput);
     dx.Int(m_editTrigChannels, m_nTrigChannels);
-}
-
-void CControlPanelDlg::ExchangeBandwidth(DataExchange& dx) {
-    // Until the DAC rows are built (see DeferHiddenRows) the members keep their values.
-    if (!m_bRowsBuilt) {
-        return;
-    }
-    for (int i = 0; i < kChannelCount; ++i) {
-        dx.Float(m_editBandwidthLow[i], m_fBandwidthLow[i]);
-    }
-    for (int i = 0; i < kChannelCount; ++i) {
-        dx.Float(m_editBandwidthHigh[i], m_fBandwidthHigh[i]);
-    }
 }
 
 bool CControlPanelDlg::UpdateData(bool bSaveAndValidate) {

@@ -86,11 +86,10 @@ public:
     // drawn itself (listing the system's ports takes a noticeable share of start-up), or when
     // "Open" needs it earlier.
     void DeferPortList() { m_bDeferPortList = true; }
-    // Called before Create(): the channel rows (hidden until a port opens) and the DAC rows
-    // (beyond the window's edge until window mode) are built once the window has first shown
-    // and drawn itself, so that the window reaches the screen sooner. Until then IsCreated()
-    // is false and no handler runs.
-    void DeferHiddenRows() { m_bDeferRows = true; }
+    // Called before Create(): the channel rows (hidden until a port opens) are built once the
+    // window has first shown and drawn itself, so that the window reaches the screen sooner.
+    // Until then IsCreated() is false and no handler runs.
+    void DeferChannelRows() { m_bDeferChannelRows = true; }
 
     // Reading back (true): copies the bound fields into the members in binding order and stops
     // at the first field that fails to parse or validate; a message box names it, the focus
@@ -326,15 +325,14 @@ private:
     void BuildChannelRows(const DialogUnits& units);
     void BuildTriggerRows(const DialogUnits& units);
     void BuildBandwidthRows(const DialogUnits& units);
-    // The channel and DAC rows complete: built, named, set up and connected; then the panel
-    // counts as created.
-    void BuildHiddenRows();
-    void EnsureHiddenRows();
+    // The channel rows complete: built, named, set up and connected; then the panel counts as
+    // created.
+    void CompleteChannelRows();
+    void EnsureChannelRows();
     void NameControls();
-    void NameHiddenRows();
+    void NameChannelRows();
     void ConnectEvents();
-    void ConnectHiddenRows();
-    void ExchangeBandwidth(DataExchange& dx);
+    void ConnectChannelRows();
     void FillPortList();
     // Fills the port drop-down when that was deferred and has not happened yet.
     void EnsurePortList();
@@ -348,8 +346,8 @@ private:
     WindowTimers m_timers;
     bool m_bCreated = false;
     bool m_bDeferPortList = false;
-    bool m_bDeferRows = false;
-    bool m_bRowsBuilt = false;
+    bool m_bDeferChannelRows = false;
+    bool m_bChannelRowsBuilt = false;
     bool m_bPortListFilled = false;
     int m_nLockout = 0;
 };

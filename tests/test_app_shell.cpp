@@ -79,14 +79,16 @@ TEST_F(ShellTest, CaptionPositionAndSizeAfterInitialisation) {
     EXPECT_EQ(panel->size(), units.Size(582, 439));
     // The window opens smaller than the panel: the configuration group lies beyond its right edge.
     EXPECT_GT(panel->m_groupConfig->geometry().right(), dlg->width());
-    // The rows built after the first frame: the DAC rows shown with their values, the channel
-    // rows hidden until a port opens, all named, and the handlers connected.
-    EXPECT_TRUE(panel->m_editBandwidthHigh[15]->isVisibleTo(panel));
-    EXPECT_EQ(panel->m_editBandwidthHigh[15]->text(), QStringLiteral("1.2"));
-    EXPECT_EQ(panel->m_editBandwidthLow[0]->accessibleName(), QStringLiteral("DAC 1 low"));
+    // The channel rows, built after the first frame: hidden until a port opens, named, set up
+    // and connected.
     EXPECT_FALSE(panel->m_sliderBright[0]->isVisibleTo(panel));
     EXPECT_EQ(panel->m_staticChannel[2]->text(), QStringLiteral("CH3"));
     EXPECT_EQ(panel->m_sliderBright[0]->maximum(), 1024);
+    // Tab goes through them where it did when they were built with the others: after the
+    // configuration column, before the trigger rows.
+    EXPECT_EQ(panel->m_sliderBright[kSliderCount - 1]->nextInFocusChain(), panel->m_checkTrigEnable[0]);
+    EXPECT_EQ(panel->m_checkAll[0]->previousInFocusChain()->previousInFocusChain()->previousInFocusChain(),
+              panel->m_btnFirmwareUpdate);
     panel->m_nChannelCount = 2;
     panel->m_checkAll[kOnColumn]->click();
     EXPECT_TRUE(panel->m_checkMatrix[kOnColumn]->isChecked());
