@@ -58,7 +58,6 @@ TEST_F(ShellTest, CaptionPositionAndSizeAfterInitialisation) {
     EXPECT_EQ(dlg->TemplateClientSize(), units.Size(586, 440));
     // What the first frame shows is set up; the rows hidden at first are built after it.
     EXPECT_EQ(dlg->Panel()->m_editChannelInput->text(), QStringLiteral("8"));
-    EXPECT_EQ(dlg->Panel()->m_editSerial->text(), QStringLiteral("---"));
     EXPECT_EQ(dlg->Panel()->m_sliderBright[0], nullptr);
     EXPECT_FALSE(dlg->Panel()->IsCreated());
 
@@ -79,13 +78,11 @@ TEST_F(ShellTest, CaptionPositionAndSizeAfterInitialisation) {
     EXPECT_EQ(panel->size(), units.Size(582, 439));
     // The window opens smaller than the panel: the configuration group lies beyond its right edge.
     EXPECT_GT(panel->m_groupConfig->geometry().right(), dlg->width());
-    // The channel rows, built after the first frame: hidden until a port opens, named, set up
-    // and connected.
+    // The channel rows, built after the first frame: hidden, set up, connected.
     EXPECT_FALSE(panel->m_sliderBright[0]->isVisibleTo(panel));
     EXPECT_EQ(panel->m_staticChannel[2]->text(), QStringLiteral("CH3"));
     EXPECT_EQ(panel->m_sliderBright[0]->maximum(), 1024);
-    // Tab goes through them where it did when they were built with the others: after the
-    // configuration column, before the trigger rows.
+    // In the tab order after the configuration column and before the trigger rows, as ever.
     EXPECT_EQ(panel->m_sliderBright[kSliderCount - 1]->nextInFocusChain(), panel->m_checkTrigEnable[0]);
     EXPECT_EQ(panel->m_checkAll[0]->previousInFocusChain()->previousInFocusChain()->previousInFocusChain(),
               panel->m_btnFirmwareUpdate);
