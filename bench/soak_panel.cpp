@@ -82,6 +82,12 @@ int main(int argc, char** argv) {
     CMainDlg window;
     window.show();
     CControlPanelDlg* panel = window.Panel();
+    // The channel rows and the port list are completed after the window's first frame.
+    QElapsedTimer shown;
+    shown.start();
+    while (!panel->IsCreated() && shown.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
     panel->m_editChannelInput->setText(QStringLiteral("16"));
     panel->m_comboPort->setCurrentIndex(0);
     panel->OnOpenPort();
