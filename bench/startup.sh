@@ -82,19 +82,27 @@ keep_best() {  # keep_best VAR_MS VAR_KIB MS KIB
     if [ -z "${!1}" ] || [ "$3" -lt "${!1}" ]; then printf -v "$1" %s "$3"; fi
     if [ -z "${!2}" ] || [ "$4" -lt "${!2}" ]; then printf -v "$2" %s "$4"; fi
 }
+ratios=()  # each round's panel time over the floor's just before it
 echo "start-up on $DISPLAY (Qt platform xcb), best of $rounds, alternating"
 for round in $(seq "$rounds"); do
     read -r ms kib < <(start_once "bare-qt-floor" "$build/bench/bare_window")
     echo "  round $round: bare Qt window ${ms} ms to mapped, peak ${kib} KiB"
     keep_best best_bare_ms best_bare_kib "$ms" "$kib"
+    bare_ms=$ms
     read -r ms kib < <(start_once "Varnel Industry" "$panel")
     echo "  round $round: lumitrax-panel ${ms} ms to mapped, peak ${kib} KiB"
     keep_best best_panel_ms best_panel_kib "$ms" "$kib"
+    ratios+=("$(awk -v p="$ms" -v b="$bare_ms" 'BEGIN { printf "%.3f", p / b }')")
 done
 echo "bare Qt window best of $rounds: ${best_bare_ms} ms to mapped, peak resident ${best_bare_kib} KiB"
 echo "lumitrax-panel best of $rounds: ${best_panel_ms} ms to mapped, peak resident ${best_panel_kib} KiB"
 awk -v p="$best_panel_ms" -v b="$best_bare_ms" -v pk="$best_panel_kib" -v bk="$best_bare_kib" \
     'BEGIN { printf "lumitrax-panel: %.2f times the floor'"'"'s time, %+.1f MB of its memory\n", p / b, (pk - bk) / 1024 }'
+# The best of a few runs moves with the machine's noise; the median of the rounds' own ratios
+# moves less.
+printf '%s\n' "${ratios[@]}" | sort -n | awk '{ r[NR] = $1 } END {
+    m = NR % 2 ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2
+    printf "lumitrax-panel: median of the rounds %.2f times the floor (from %.2f to %.2f)\n", m, r[1], r[NR] }'
 
 work=$(mktemp -d)
 "$build/sim/lumitrax-sim" >"$work/sim.out" &
