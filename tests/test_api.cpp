@@ -198,6 +198,27 @@ TEST(ApiWire, OnlyACompleteAnswerCounts) {
     }
 }
 
+// A call that timed out leaves its answer on the way; it must not pass for the next call's,
+// which the controller refuses (after a moment) and a third call then finds in order.
+TEST(ApiWire, ALateAnswerDoesNotPassForTheNextCallsAnswer) {
+    PlayedController controller([](const std::string& c) {
+        static std::atomic<int> settings{0};
+        if (c.rfind("# ", 0) == 0 && settings++ == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            return c + "\r\n";
+        }
+        if (c == "# 2 700") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            return std::string("error value\r\n");
+        }
+        return c + " 17\r\n";
+    });
+    lumitrax::Controller lx(controller.path(), 300);
+    EXPECT_EQ(Thrown([&] { lx.setBrightness(3, 512); }), ErrorKind::NoAnswer);
+    EXPECT_EQ(Thrown([&] { lx.setBrightness(3, 700); }), ErrorKind::Refused);
+    EXPECT_EQ(Thrown([&] { lx.setBrightness(3, 100); }), std::nullopt);
+}
+
 TEST(ApiWire, ArgumentsAreCheckedBeforeAnythingIsSent) {
     PlayedController controller([](const std::string& c) { return c + " 1\r\n"; });
     lumitrax::Controller lx(controller.path(), 300);

@@ -266,10 +266,15 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
         int seen;
     };
     Outcome out;
+    if (resync_) {
+        Resync(timeoutMs, stop);
+    }
     {
         std::lock_guard lock(mutex_);
         lines_.clear();
     }
+    // Until it returns, an answer may still be on its way.
+    resync_ = true;
     std::vector<Pending> pending;
     bool settle = false;
     for (const Outgoing& c : commands) {
@@ -319,6 +324,7 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
         const auto now = Clock::now();
         // A line that never stops coming does not hold the call beyond its timeout.
         if (unmet == 0 && (!settle || now >= quietUntil || now >= deadline)) {
+            resync_ = false;
             return out;
         }
         if (unmet != 0 && !Connected()) {
@@ -344,8 +350,45 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
     }
 }
 
+void Wire::Resync(int timeoutMs, const std::atomic<bool>* stop) {
+    const Outgoing probe = Make(CMD_GETOFFSET);
+    {
+        std::lock_guard lock(mutex_);
+        lines_.clear();
+    }
+    Send(probe);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        while (!lines_.empty()) {
+            const std::string line = std::move(lines_.front().text);
+            lines_.pop_front();
+            if (Accepts(probe.expect.front().accepts.front(), FirstWord(line), CountWords(line))) {
+                resync_ = false;
+                return;
+            }
+        }
+        const auto now = Clock::now();
+        if (!Connected()) {
+            throw Error(ErrorKind::Port, target_ + ": the connection was lost");
+        }
+        if (stop != nullptr && stop->load()) {
+            throw Error(ErrorKind::Interrupted, target_ + ": interrupted before the controller answered \"" +
+                                                    probe.shown + "\" (asked after the previous call failed)");
+        }
+        if (now >= deadline) {
+            throw Error(ErrorKind::NoAnswer, target_ + ": the controller did not answer \"" + probe.shown + "\" within " +
+                                                 std::to_string(timeoutMs) + " ms (asked after the previous call failed)");
+        }
+        arrived_.wait_until(lock, std::min(deadline, now + kConnectionCheck));
+    }
+}
+
 Wire::Outcome Wire::SendAndCollect(const Outgoing& command, int waitMs, const std::atomic<bool>* stop) {
     Outcome out;
+    if (resync_) {
+        Resync(waitMs, stop);
+    }
     {
         std::lock_guard lock(mutex_);
         lines_.clear();
@@ -356,6 +399,7 @@ Wire::Outcome Wire::SendAndCollect(const Outgoing& command, int waitMs, const st
     std::unique_lock lock(mutex_);
     while (Clock::now() < until) {
         if (stop != nullptr && stop->load()) {
+            resync_ = true;
             throw Error(ErrorKind::Interrupted, target_ + ": interrupted while collecting the answer");
         }
         arrived_.wait_until(lock, std::min(until, Clock::now() + kConnectionCheck));
@@ -364,6 +408,7 @@ Wire::Outcome Wire::SendAndCollect(const Outgoing& command, int waitMs, const st
         out.lines.push_back(std::move(l.text));
     }
     lines_.clear();
+    resync_ = out.lines.empty();  // an answer may yet come
     return out;
 }
 

@@ -83,7 +83,8 @@ public:
     // NoAnswer when timeoutMs after the last command the replies are incomplete, Port when a
     // write fails. With stop given and set, sends no further command, waits for the answers
     // of those sent and returns (sent tells how many); an answer not in within kStopGrace of
-    // the stop throws Interrupted.
+    // the stop throws Interrupted. After an exchange that threw, the next one first finds
+    // where the controller's answers stand (see Resync).
     Outcome Exchange(const std::vector<Outgoing>& commands, int timeoutMs,
                      const std::atomic<bool>* stop = nullptr);
 
@@ -92,8 +93,8 @@ public:
     // Sends one command (10 ms pacing) without waiting for anything; throws as Exchange.
     void Send(const Outgoing& command);
 
-    // Sends one command and collects every line for exactly waitMs; throws Interrupted when
-    // stop is set meanwhile.
+    // Sends one command and collects every line for exactly waitMs (after a Resync where the
+    // last exchange threw); throws Interrupted when stop is set meanwhile.
     Outcome SendAndCollect(const Outgoing& command, int waitMs, const std::atomic<bool>* stop = nullptr);
 
     // The next received line, waiting at most waitMs; false when none came.
@@ -127,6 +128,12 @@ public:
 
 private:
     void Received(const char* line);
+    // An exchange that failed may have left answers on their way (a controller answering
+    // after the timeout, the commands sent after a refused one); with the same first word,
+    // they would pass for the next call's. The controller answers in order: everything
+    // before the answer to one more query belongs to earlier calls and is passed over.
+    // Throws as Exchange when that answer does not come.
+    void Resync(int timeoutMs, const std::atomic<bool>* stop);
 
     std::string target_;
     std::mutex mutex_;  // guards lines_ and traffic_
@@ -137,6 +144,7 @@ private:
         std::chrono::steady_clock::time_point arrived;
     };
     std::deque<Line> lines_;
+    bool resync_ = false;  // the last exchange threw (calls are serialised by the caller)
     // Last: destroyed first, so that no received line arrives into members already gone.
     DeviceLink link_;
 };

@@ -19,6 +19,10 @@
 //   timeout (default 1000 ms, counted from the last command sent) throws
 //   Error(ErrorKind::NoAnswer); a reply line whose first word is "error" throws
 //   Error(ErrorKind::Refused) with that line. Success is never reported for either.
+// - After a call that failed on the line (no answer, refused, interrupted; raw() that heard
+//   nothing), the next call first sends one query ("getoffset") and passes
+//   over every line before its answer: an answer still on its way to the failed call (a
+//   controller answering after the timeout) never passes for the next call's.
 // - A connection that is lost throws Error(ErrorKind::Port) at the next call.
 // - Destroying a Controller closes the port and leaves the lights as they are: it sends
 //   nothing.
