@@ -416,10 +416,13 @@ Conventions of every call:
   them. The controller's own 8-bit text (Korean in code page 949) is converted both ways.
 - Arguments are checked before anything is written: an out-of-range value raises ValueError
   and nothing reaches the line.
-- A call returns when the controller has answered every command it sent (then a quiet gap of
-  20 ms), not after a fixed wait. No answer within the timeout (default 1000 ms, counted from
-  the last command sent) raises NoAnswerError; a reply line starting with "error" raises
-  RefusedError with that line. A lost connection raises PortError at the next call.
+- A call returns when the controller has answered every command it sent (where an echo could
+  pass for the answer, after 10 ms of quiet), not after a fixed wait. No answer within the
+  timeout (default 1000 ms, counted from the last command sent) raises NoAnswerError; a reply
+  line starting with "error" raises RefusedError with that line. After a call that failed on
+  the line, the next one first sends "getoffset" and passes over every line before its
+  answer, so that a late answer never passes for its own. A lost connection raises PortError
+  at the next call.
 - Ctrl+C during a call on the main thread stops it within 250 ms (a configuration write after
   the command on the line) and raises KeyboardInterrupt, whose __context__ is the call's
   CancelledError with .steps_written and .steps_not_written. A call of the same Controller on
