@@ -204,7 +204,7 @@ TEST(ApiWire, ALateAnswerDoesNotPassForTheNextCallsAnswer) {
     PlayedController controller([](const std::string& c) {
         static std::atomic<int> settings{0};
         if (c.rfind("# ", 0) == 0 && settings++ == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            std::this_thread::sleep_for(std::chrono::milliseconds(750));  // the timeout and a half
             return c + "\r\n";
         }
         if (c == "# 2 700") {
@@ -213,7 +213,7 @@ TEST(ApiWire, ALateAnswerDoesNotPassForTheNextCallsAnswer) {
         }
         return c + " 17\r\n";
     });
-    lumitrax::Controller lx(controller.path(), 300);
+    lumitrax::Controller lx(controller.path(), 500);
     EXPECT_EQ(Thrown([&] { lx.setBrightness(3, 512); }), ErrorKind::NoAnswer);
     EXPECT_EQ(Thrown([&] { lx.setBrightness(3, 700); }), ErrorKind::Refused);
     EXPECT_EQ(Thrown([&] { lx.setBrightness(3, 100); }), std::nullopt);
