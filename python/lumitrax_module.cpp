@@ -347,12 +347,13 @@ private:
 // Python's main thread, the one its signal handlers (Ctrl+C) run on; found at import.
 unsigned long g_mainThread = 0;
 
-// Runs call() for controller c; called with the GIL released. On Python's main thread the call
-// runs on a thread of its own while this one looks for Ctrl+C every 50 ms: a KeyboardInterrupt
-// cancels the call (the controller stops waiting within 250 ms) and is raised once the call has
-// ended, with the call's own error (a CancelledError naming the steps written) as its context.
-template <typename F>
-auto Interruptible(lumitrax::Controller& c, const F& call) -> decltype(call()) {
+// Runs call(); called with the GIL released. On Python's main thread the call runs on a thread
+// of its own while this one looks for Ctrl+C every 50 ms: a KeyboardInterrupt cancels the call
+// (cancel(), asked until the call has ended; a controller stops waiting within 250 ms) and is
+// raised once the call has ended, with the call's own error (a CancelledError naming the steps
+// written) as its context.
+template <typename C, typename F>
+auto InterruptibleBy(const C& cancel, const F& call) -> decltype(call()) {
     if (PyThread_get_thread_ident() != g_mainThread) {
         return call();
     }
@@ -373,7 +374,7 @@ auto Interruptible(lumitrax::Controller& c, const F& call) -> decltype(call()) {
             // ended, in case it was still waiting for a call on another thread.
             py::gil_scoped_release release;
             do {
-                c.cancel();
+                cancel();
             } while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready);
         }
         try {
@@ -389,6 +390,12 @@ auto Interruptible(lumitrax::Controller& c, const F& call) -> decltype(call()) {
         throw interrupt;
     }
     return done.get();
+}
+
+// The same for a call of controller c.
+template <typename F>
+auto Interruptible(lumitrax::Controller& c, const F& call) -> decltype(call()) {
+    return InterruptibleBy([&c] { c.cancel(); }, call);
 }
 
 // A Controller call bound as a method: f(controller, args...) on the open Controller, which a
@@ -739,13 +746,20 @@ PYBIND11_MODULE(lumitrax, m) {
 
     // ---- module functions ----
     m.def("list_ports", &lumitrax::listPorts, "The ports of the system in its enumeration order, as PortInfo.");
-    m.def("search", &lumitrax::search, py::call_guard<py::gil_scoped_release>(), "targets"_a,
-          "timeout_ms"_a = lumitrax::kDefaultTimeoutMs,
+    m.def(
+        "search",
+        [](const std::vector<std::string>& targets, int timeoutMs) {
+            std::atomic<bool> stop{false};
+            return InterruptibleBy([&stop] { stop.store(true); },
+                                   [&] { return lumitrax::search(targets, timeoutMs, stop); });
+        },
+        py::call_guard<py::gil_scoped_release>(), "targets"_a, "timeout_ms"_a = lumitrax::kDefaultTimeoutMs,
           R"(Probes the targets side by side (up to 64 at a time, each on a thread): opens it, sends a carriage
 return and "echo 0", asks for the identity and waits up to timeout_ms for it. A controller is
 found when its model, firmware, build and serial number came. Returns a SearchResult per
 target, in the order of targets. Leaves the lights as they are. Never raises for a port;
-ValueError for a timeout outside 1..600000 ms.)");
+ValueError for a timeout outside 1..600000 ms. Ctrl+C stops the probes within 50 ms (opening a
+network target is not cut short) and raises KeyboardInterrupt.)");
 
     const auto warningsOut = [](const std::vector<lumitrax::ConfigProblem>& found, const py::object& warnings) {
         if (!warnings.is_none()) {

@@ -141,6 +141,11 @@ TEST(ApiSearch, MorePortsThanAreProbedAtATimeAreEachProbedOnceInTheirPlace) {
         EXPECT_EQ(results[i].target, missing[i]);
         EXPECT_EQ(results[i].problem.rfind(missing[i] + ":", 0), 0u) << results[i].problem;
     }
+    // Stopped before it began, a search opens nothing.
+    const std::atomic<bool> stop{true};
+    const std::vector<lumitrax::SearchResult> stopped = lumitrax::search(missing, 100, stop);
+    ASSERT_EQ(stopped.size(), missing.size());
+    EXPECT_EQ(stopped[69].problem, missing[69] + ": interrupted before a controller answered");
 }
 
 // A controller that answers every command line in one way.

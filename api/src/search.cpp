@@ -18,11 +18,24 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kQuietGap = std::chrono::milliseconds(20);
 
+// How often a probe looks whether the search was stopped.
+constexpr int kStopCheckMs = 50;
+
 // The panel's probe, paced but without its fixed waits: a carriage return and "echo 0" put a
 // terminal-style firmware into a known state, then the identity queries.
-SearchResult Probe(const std::string& target, int timeoutMs) {
+SearchResult Probe(const std::string& target, int timeoutMs, const std::atomic<bool>* stop) {
     SearchResult result;
     result.target = target;
+    const auto stopped = [&] {
+        if (stop != nullptr && stop->load()) {
+            result.problem = target + ": interrupted before a controller answered";
+            return true;
+        }
+        return false;
+    };
+    if (stopped()) {
+        return result;
+    }
     try {
         detail::Wire wire(target);
         wire.Forget();
@@ -36,8 +49,11 @@ SearchResult Probe(const std::string& target, int timeoutMs) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         std::string line;
         while (!identity.Complete() && Clock::now() < deadline) {
+            if (stopped()) {
+                return result;
+            }
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (wire.NextLine(line, static_cast<int>(std::max<long long>(left, 1)))) {
+            if (wire.NextLine(line, static_cast<int>(std::clamp<long long>(left, 1, kStopCheckMs)))) {
                 ParseIdentityLine(line.c_str(), identity);
             }
         }
@@ -70,9 +86,8 @@ SearchResult Probe(const std::string& target, int timeoutMs) {
 // own, and a list of hundreds of network ports must not exhaust the process.
 constexpr std::size_t kProbesAtOnce = 64;
 
-}  // namespace
-
-std::vector<SearchResult> search(const std::vector<std::string>& targets, int timeoutMs) {
+std::vector<SearchResult> Search(const std::vector<std::string>& targets, int timeoutMs,
+                                 const std::atomic<bool>* stop) {
     if (timeoutMs < 1 || timeoutMs > 600000) {
         throw Error(ErrorKind::Argument, "the timeout is not 1..600000 ms");
     }
@@ -81,7 +96,7 @@ std::vector<SearchResult> search(const std::vector<std::string>& targets, int ti
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
         for (std::size_t i; (i = next++) < targets.size();) {
-            results[i] = Probe(targets[i], timeoutMs);
+            results[i] = Probe(targets[i], timeoutMs, stop);
         }
     };
     std::vector<std::thread> workers;
@@ -99,6 +114,17 @@ std::vector<SearchResult> search(const std::vector<std::string>& targets, int ti
         t.join();
     }
     return results;
+}
+
+}  // namespace
+
+std::vector<SearchResult> search(const std::vector<std::string>& targets, int timeoutMs) {
+    return Search(targets, timeoutMs, nullptr);
+}
+
+std::vector<SearchResult> search(const std::vector<std::string>& targets, int timeoutMs,
+                                 const std::atomic<bool>& stop) {
+    return Search(targets, timeoutMs, &stop);
 }
 
 }  // namespace lumitrax

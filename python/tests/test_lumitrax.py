@@ -140,6 +140,11 @@ def test_ctrl_c_does_not_wait_out_a_long_timeout(sim):
         with pytest.raises(KeyboardInterrupt) as caught:
             c.identity()
         assert isinstance(caught.value.__context__, lumitrax.CancelledError)
+    started = time.monotonic()
+    threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT)).start()
+    with pytest.raises(KeyboardInterrupt):
+        lumitrax.search([sim.path], 20000)
+    assert time.monotonic() - started < 10  # not the search's 20 s
 
 
 @pytest.mark.parametrize("sim", [("--switch-every", "30")], indirect=True)
