@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -372,7 +373,14 @@ int CPortwire::Create(const char* portName, int speedCode, std::uint16_t portNum
     }
 #endif
     d->callback = callback;
-    d->thread = std::thread(&Impl::Main, d.get());
+    try {
+        d->thread = std::thread(&Impl::Main, d.get());
+    } catch (const std::system_error&) {
+        // No thread to be had (the process is at its limit): the port cannot be served.
+        d->transport.reset();
+        d->failure = OpenFailure::Other;
+        return 0;
+    }
     std::unique_lock lock(d->mutex);
     d->cv.wait(lock, [this] { return d->started; });
     if (d->opened) {

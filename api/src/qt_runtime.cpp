@@ -4,7 +4,11 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <string>
+#include <system_error>
 #include <thread>
+
+#include "lumitrax/error.h"
 
 namespace lumitrax::detail {
 
@@ -43,7 +47,12 @@ void EnsureQtRuntime() {
         std::mutex mutex;
         std::condition_variable cv;
         bool ready = false;
-        std::thread(RunApplication, &mutex, &cv, &ready).detach();
+        try {
+            std::thread(RunApplication, &mutex, &cv, &ready).detach();
+        } catch (const std::system_error& e) {
+            // Not set up, so the next call tries again.
+            throw Error(ErrorKind::Port, std::string("the library's thread could not be started: ") + e.what());
+        }
         std::unique_lock lock(mutex);
         cv.wait(lock, [&ready] { return ready; });
     });
