@@ -43,7 +43,7 @@ bool CMainDlg::OnInitDialog() {
     // 4.
     m_pPanel = std::make_unique<CControlPanelDlg>(this, m_platform);
     m_pPanel->DeferPortList();
-    m_pPanel->DeferChannelRows();
+    m_pPanel->DeferRows();
     m_pPanel->Create();
     // 5. Made and shown once the main window has drawn itself: the window the operator works
     //    in comes first, the splash a moment later above it (unless its time is up already).

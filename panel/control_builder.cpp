@@ -49,9 +49,8 @@ void MakeEditable(QComboBox* combo) { combo->setLineEdit(new QLineEdit(combo)); 
 template <typename W>
 W* Place(W* widget, const DialogUnits& units, int x, int y, int width, int height, bool visible = true) {
     widget->setGeometry(units.Rect(x, y, width, height));
-    if (!visible) {
-        widget->setVisible(false);
-    }
+    // Also a row built after the panel was first shown.
+    widget->setVisible(visible);
     return widget;
 }
 
@@ -174,9 +173,9 @@ void CControlPanelDlg::BuildControls() {
         }
     }
 
-    // The channel rows: CompleteChannelRows.
-    BuildTriggerRows(units);
-    BuildBandwidthRows(units);
+    // The rows (channels, triggers, DAC bandwidth): CompleteRows. They follow this control in
+    // the tab order.
+    m_pRowsTabAnchor = window()->previousInFocusChain();
 }
 
 void CControlPanelDlg::BuildChannelRows(const DialogUnits& units) {
@@ -229,7 +228,7 @@ void CControlPanelDlg::BuildBandwidthRows(const DialogUnits& units) {
     }
 }
 
-void CControlPanelDlg::NameChannelRows() {
+void CControlPanelDlg::NameRows() {
     const auto name = [](QWidget* widget, const QString& text) { widget->setAccessibleName(text); };
     for (int c = 0; c < kMatrixColumns; ++c) {
         name(m_checkAll[c], c == kOnColumn ? QStringLiteral("All channels on") : QStringLiteral("Column %1 all").arg(c));
@@ -244,6 +243,19 @@ void CControlPanelDlg::NameChannelRows() {
                  c == kOnColumn ? QStringLiteral("CH%1 on").arg(i + 1) : QStringLiteral("CH%1 column %2").arg(i + 1).arg(c));
         }
         name(m_checkGroup[i], QStringLiteral("GROUP%1").arg(i + 1));
+    }
+    for (int i = 0; i < kChannelCount; ++i) {
+        name(m_editBandwidthLow[i], QStringLiteral("DAC %1 low").arg(i + 1));
+        name(m_editBandwidthHigh[i], QStringLiteral("DAC %1 high").arg(i + 1));
+    }
+    for (int r = 0; r < kTriggerRows; ++r) {
+        const QString row = QStringLiteral("Trigger%1").arg(r + 1);
+        name(m_checkTrigEnable[r], row);
+        name(m_comboTrigEdge[r], row + QStringLiteral(" edge"));
+        name(m_spinTrigDelay[r], row + QStringLiteral(" Delay"));
+        name(m_spinTrigOnTime[r], row + QStringLiteral(" ON time"));
+        name(m_editTrigOffTime[r], row + QStringLiteral(" OFF time"));
+        name(m_editTrigMaxFreq[r], row + QStringLiteral(" Max Freq."));
     }
 }
 
@@ -280,19 +292,7 @@ void CControlPanelDlg::NameControls() {
     name(m_editOffset, QStringLiteral("Offset"));
     name(m_editTrigChannels, QCoreApplication::translate("PanelTemplate", "Trig채널수"));
     name(m_checkBandwidthAll, QStringLiteral("DAC bandwidth All"));
-
-    for (int i = 0; i < kChannelCount; ++i) {
-        name(m_editBandwidthLow[i], QStringLiteral("DAC %1 low").arg(i + 1));
-        name(m_editBandwidthHigh[i], QStringLiteral("DAC %1 high").arg(i + 1));
-    }
-    for (int r = 0; r < kTriggerRows; ++r) {
-        const QString row = QStringLiteral("Trigger%1").arg(r + 1);
-        name(m_comboTrigEdge[r], row + QStringLiteral(" edge"));
-        name(m_spinTrigDelay[r], row + QStringLiteral(" Delay"));
-        name(m_spinTrigOnTime[r], row + QStringLiteral(" ON time"));
-        name(m_editTrigOffTime[r], row + QStringLiteral(" OFF time"));
-        name(m_editTrigMaxFreq[r], row + QStringLiteral(" Max Freq."));
-    }
+    // The rows: NameRows.
 
     // Every other control is named by its caption.
     for (QObject* object : children()) {

@@ -127,16 +127,20 @@ void CControlPanelDlg::Create() {
     BuildControls();
     NameControls();
     OnInitDialog();
-    if (!m_bDeferChannelRows) {
-        CompleteChannelRows();
+    if (!m_bDeferRows) {
+        CompleteRows();
     }
 }
 
-void CControlPanelDlg::CompleteChannelRows() {
-    BuildChannelRows(DialogUnits::ForFont(font()));
-    m_bChannelRowsBuilt = true;
-    // In the tab order the rows' controls keep their place before the trigger rows.
-    QWidget* before = m_checkTrigEnable[0]->previousInFocusChain();
+void CControlPanelDlg::CompleteRows() {
+    const DialogUnits units = DialogUnits::ForFont(font());
+    BuildChannelRows(units);
+    BuildTriggerRows(units);
+    BuildBandwidthRows(units);
+    m_bRowsBuilt = true;
+    // In the tab order the rows follow the template's controls: channels, triggers, DAC. (The
+    // captions, which take no focus, stay where they were made.)
+    QWidget* before = m_pRowsTabAnchor;
     const auto follow = [&before](QWidget* widget) {
         QWidget::setTabOrder(before, widget);
         before = widget;
@@ -152,33 +156,30 @@ void CControlPanelDlg::CompleteChannelRows() {
         follow(m_checkGroup[i]);
         follow(m_sliderBright[kChannelCount + i]);
     }
-    NameChannelRows();
+    for (int r = 0; r < kTriggerRows; ++r) {
+        follow(m_checkTrigEnable[r]);
+        follow(m_comboTrigEdge[r]);
+        follow(m_spinTrigDelay[r]);
+        follow(m_spinTrigOnTime[r]);
+        follow(m_editTrigOffTime[r]);
+        follow(m_editTrigMaxFreq[r]);
+    }
+    for (int i = 0; i < kChannelCount; ++i) {
+        follow(m_editBandwidthLow[i]);
+        follow(m_editBandwidthHigh[i]);
+    }
+    NameRows();
     // The initialisation's steps for these rows, in its order.
+    {
+        // 1. and 12.: the rows show the members' values.
+        const Lockout lockout(m_nLockout);
+        DataExchange dx(false);
+        ExchangeBandwidthRows(dx);
+    }
+    // 2.
     for (QSlider* slider : m_sliderBright) {
         slider->setRange(0, static_cast<int>(m_nMaxBright));
     }
-    for (int i = 0; i < kSliderCount; ++i) {
-        m_staticChannel[i]->setText(QStringLiteral("CH%1").arg(i + 1));
-    }
-    for (int i = 0; i < 8; ++i) {
-        m_checkGroup[i]->setText(QStringLiteral("GROUP%1").arg(i + 1));
-    }
-    ConnectChannelRows();
-    m_bCreated = true;
-}
-
-void CControlPanelDlg::EnsureChannelRows() {
-    if (m_editSerial != nullptr && !m_bChannelRowsBuilt) {
-        CompleteChannelRows();
-    }
-}
-
-bool CControlPanelDlg::OnInitDialog() {
-    // 1. The controls are attached; show the members' initial values.
-    UpdateData(false);
-    // 2. (With the channel rows: CompleteChannelRows.)
-    // 3.
-    m_fBandwidthHigh.fill(1.2f);
     // 4.
     for (int r = 0; r < kTriggerRows; ++r) {
         m_spinTrigDelay[r]->SetRange(1, 4000);
@@ -190,11 +191,35 @@ bool CControlPanelDlg::OnInitDialog() {
     for (QComboBox* edge : m_comboTrigEdge) {
         edge->setCurrentIndex(0);
     }
+    // 7., 8.
+    for (int i = 0; i < kSliderCount; ++i) {
+        m_staticChannel[i]->setText(QStringLiteral("CH%1").arg(i + 1));
+    }
+    for (int i = 0; i < 8; ++i) {
+        m_checkGroup[i]->setText(QStringLiteral("GROUP%1").arg(i + 1));
+    }
+    ConnectRows();
+    m_bCreated = true;
+}
+
+void CControlPanelDlg::EnsureRows() {
+    if (m_editSerial != nullptr && !m_bRowsBuilt) {
+        CompleteRows();
+    }
+}
+
+bool CControlPanelDlg::OnInitDialog() {
+    // 1. The controls are attached; show the members' initial values.
+    UpdateData(false);
+    // 2. (With the rows: CompleteRows.)
+    // 3.
+    m_fBandwidthHigh.fill(1.2f);
+    // 4., 5. (With the rows: CompleteRows.)
     // 6.
     for (CUpDownSpin* spin : m_spinTrigMemory) {
         spin->SetRange(0, kMemoryCount - 1);
     }
-    // 7., 8. (With the channel rows: CompleteChannelRows.)
+    // 7., 8. (With the rows: CompleteRows.)
     // 9.
     m_comboTestMode->setCurrentIndex(kTestModeProduction);
     // 10.
@@ -230,11 +255,11 @@ void CControlPanelDlg::EnsurePortList() {
 
 void CControlPanelDlg::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if ((m_bDeferPortList && !m_bPortListFilled) || (m_bDeferChannelRows && !m_bChannelRowsBuilt)) {
+    if ((m_bDeferPortList && !m_bPortListFilled) || (m_bDeferRows && !m_bRowsBuilt)) {
         // After the window has reached the screen and drawn itself.
         RunAfterFirstFrame(window(), [panel = QPointer<CControlPanelDlg>(this)] {
             if (panel != nullptr) {
-                panel->EnsureChannelRows();
+                panel->EnsureRows();
                 panel->EnsurePortList();
             }
         });
@@ -272,7 +297,7 @@ void CControlPanelDlg::ConnectEvents() {
         connect(spin, &QSpinBox::valueChanged, this, [this, handler] { Dispatch([&] { (this->*handler)(); }); });
     };
 
-    // Channels and brightness: ConnectChannelRows.
+    // The rows (channels, trigger rows): ConnectRows.
 
     // Status refresh, test and bright memories (the test-mode drop-down has no action).
     onClick(m_checkTest, &CControlPanelDlg::OnTestToggle);
@@ -293,11 +318,6 @@ void CControlPanelDlg::ConnectEvents() {
     onClick(m_btnOneShotTrig, &CControlPanelDlg::OnOneShotTrig);
     onClick(m_checkTrigEnableAll, &CControlPanelDlg::OnTrigEnableAll);
     onClick(m_checkTrigAll, &CControlPanelDlg::OnTrigAll);
-    for (int r = 0; r < kTriggerRows; ++r) {
-        onSpinChange(m_spinTrigDelay[r], &CControlPanelDlg::OnTriggerChange);
-        onSpinChange(m_spinTrigOnTime[r], &CControlPanelDlg::OnTriggerChange);
-        connect(m_comboTrigEdge[r], &QComboBox::activated, this, [this] { Dispatch([&] { OnTriggerChange(); }); });
-    }
 
     // Outputs, memories and module actions ("보드 테스트" and "Save As" have none).
     onClick(m_btnClear, &CControlPanelDlg::OnClear);
@@ -331,7 +351,7 @@ void CControlPanelDlg::ConnectEvents() {
     QCoreApplication::instance()->installEventFilter(this);
 }
 
-void CControlPanelDlg::ConnectChannelRows() {
+void CControlPanelDlg::ConnectRows() {
     for (int i = 0; i < kSliderCount; ++i) {
         QSlider* slider = m_sliderBright[i];
         connect(slider, &QAbstractSlider::actionTriggered, this, [this, i](int action) {
@@ -350,6 +370,12 @@ void CControlPanelDlg::ConnectChannelRows() {
         onClick(m_checkMatrix[kMatrixColumns * i + kOnColumn], &CControlPanelDlg::SendOnMask);
     }
     onClick(m_checkAll[kOnColumn], &CControlPanelDlg::OnAllChannelsClicked);
+    for (int r = 0; r < kTriggerRows; ++r) {
+        for (CUpDownSpin* spin : {m_spinTrigDelay[r], m_spinTrigOnTime[r]}) {
+            connect(spin, &QSpinBox::valueChanged, this, [this] { Dispatch([&] { OnTriggerChange(); }); });
+        }
+        connect(m_comboTrigEdge[r], &QComboBox::activated, this, [this] { Dispatch([&] { OnTriggerChange(); }); });
+    }
 }
 
 bool CControlPanelDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -399,11 +425,8 @@ void CControlPanelDlg::OnTimer(int id) {
 
 void CControlPanelDlg::DoDataExchange(DataExchange& dx) {
     dx.Text(m_editSerial, m_strSerial);
-    for (int i = 0; i < kChannelCount; ++i) {
-        dx.Float(m_editBandwidthLow[i], m_fBandwidthLow[i]);
-    }
-    for (int i = 0; i < kChannelCount; ++i) {
-        dx.Float(m_editBandwidthHigh[i], m_fBandwidthHigh[i]);
+    if (m_bRowsBuilt) {
+        ExchangeBandwidthRows(dx);
     }
     dx.Int(m_editOffset, m_nOffset);
     dx.Text(m_editFwVersion, m_strFwVersion);
@@ -420,6 +443,15 @@ void CControlPanelDlg::DoDataExchange(DataExchange& dx) {
     dx.Int(m_editConfigChannels, m_nConfigChannels, 4, 16);
     dx.Int(m_editChannelInput, m_nChannelInput);
     dx.Int(m_editTrigChannels, m_nTrigChannels);
+}
+
+void CControlPanelDlg::ExchangeBandwidthRows(DataExchange& dx) {
+    for (int i = 0; i < kChannelCount; ++i) {
+        dx.Float(m_editBandwidthLow[i], m_fBandwidthLow[i]);
+    }
+    for (int i = 0; i < kChannelCount; ++i) {
+        dx.Float(m_editBandwidthHigh[i], m_fBandwidthHigh[i]);
+    }
 }
 
 bool CControlPanelDlg::UpdateData(bool bSaveAndValidate) {

@@ -86,10 +86,11 @@ public:
     // drawn itself (listing the system's ports takes a noticeable share of start-up), or when
     // "Open" needs it earlier.
     void DeferPortList() { m_bDeferPortList = true; }
-    // Called before Create(): the channel rows (hidden until a port opens) are built once the
-    // window has first shown and drawn itself, so that the window reaches the screen sooner.
-    // Until then IsCreated() is false and no handler runs.
-    void DeferChannelRows() { m_bDeferChannelRows = true; }
+    // Called before Create(): the rows that the first frame does not show (the channel rows,
+    // hidden until a port opens; the trigger and DAC rows, beyond the window's first size) are
+    // built once the window has first shown and drawn itself, so that the window reaches the
+    // screen sooner. Until then IsCreated() is false and no handler runs.
+    void DeferRows() { m_bDeferRows = true; }
 
     // Reading back (true): copies the bound fields into the members in binding order and stops
     // at the first field that fails to parse or validate; a message box names it, the focus
@@ -325,14 +326,15 @@ private:
     void BuildChannelRows(const DialogUnits& units);
     void BuildTriggerRows(const DialogUnits& units);
     void BuildBandwidthRows(const DialogUnits& units);
-    // The channel rows complete: built, named, set up and connected; then the panel counts as
-    // created.
-    void CompleteChannelRows();
-    void EnsureChannelRows();
+    // The rows complete (channels, triggers, DAC bandwidth): built, named, set up and
+    // connected; then the panel counts as created.
+    void CompleteRows();
+    void EnsureRows();
+    void ExchangeBandwidthRows(DataExchange& dx);
     void NameControls();
-    void NameChannelRows();
+    void NameRows();
     void ConnectEvents();
-    void ConnectChannelRows();
+    void ConnectRows();
     void FillPortList();
     // Fills the port drop-down when that was deferred and has not happened yet.
     void EnsurePortList();
@@ -346,8 +348,9 @@ private:
     WindowTimers m_timers;
     bool m_bCreated = false;
     bool m_bDeferPortList = false;
-    bool m_bDeferChannelRows = false;
-    bool m_bChannelRowsBuilt = false;
+    bool m_bDeferRows = false;
+    bool m_bRowsBuilt = false;
+    QWidget* m_pRowsTabAnchor = nullptr;
     bool m_bPortListFilled = false;
     int m_nLockout = 0;
 };

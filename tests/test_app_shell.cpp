@@ -33,6 +33,7 @@
 #include "port_list.h"
 #include "simulator.h"
 #include "test_panel_fakes.h"
+#include "updown_spin.h"
 
 namespace {
 
@@ -59,6 +60,8 @@ TEST_F(ShellTest, CaptionPositionAndSizeAfterInitialisation) {
     // What the first frame shows is set up; the rows hidden at first are built after it.
     EXPECT_EQ(dlg->Panel()->m_editChannelInput->text(), QStringLiteral("8"));
     EXPECT_EQ(dlg->Panel()->m_sliderBright[0], nullptr);
+    EXPECT_EQ(dlg->Panel()->m_spinTrigDelay[0], nullptr);
+    EXPECT_EQ(dlg->Panel()->m_editBandwidthHigh[0], nullptr);
     EXPECT_FALSE(dlg->Panel()->IsCreated());
 
     dlg->show();
@@ -89,6 +92,18 @@ TEST_F(ShellTest, CaptionPositionAndSizeAfterInitialisation) {
     panel->m_nChannelCount = 2;
     panel->m_checkAll[kOnColumn]->click();
     EXPECT_TRUE(panel->m_checkMatrix[kOnColumn]->isChecked());
+    // The trigger and DAC rows, built after the first frame too: shown, set up, connected, and
+    // in the tab order after the channel rows.
+    EXPECT_TRUE(panel->m_spinTrigDelay[kTriggerRows - 1]->isVisibleTo(panel));
+    EXPECT_TRUE(panel->m_editBandwidthHigh[kChannelCount - 1]->isVisibleTo(panel));
+    EXPECT_EQ(panel->m_editBandwidthHigh[kChannelCount - 1]->text(), QStringLiteral("1.2"));
+    EXPECT_EQ(panel->m_editBandwidthLow[0]->accessibleName(), QStringLiteral("DAC 1 low"));
+    EXPECT_EQ(panel->m_checkTrigEnable[1]->accessibleName(), QStringLiteral("Trigger2"));
+    EXPECT_EQ(panel->m_spinTrigDelay[1]->GetPos(), 1);
+    EXPECT_EQ(panel->m_editTrigMaxFreq[kTriggerRows - 1]->nextInFocusChain()->nextInFocusChain(),
+              panel->m_editBandwidthLow[0]);
+    panel->m_spinTrigOnTime[1]->SetPos(5);
+    EXPECT_EQ(panel->m_editTrigOffTime[1]->text(), QStringLiteral("40"));
 }
 
 // Once a display name is set, the X11 platform appends " — " and that name to every window
