@@ -110,6 +110,13 @@ int MessageListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : ring_.Count();
 }
 
+QModelIndex MessageListModel::index(int row, int column, const QModelIndex& parent) const {
+    if (parent.isValid() || column != 0 || row < 0 || row >= ring_.Count()) {
+        return {};
+    }
+    return createIndex(row, column);
+}
+
 QVariant MessageListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= ring_.Count() || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)) {
         return {};

@@ -60,6 +60,9 @@ public:
     explicit MessageListModel(int capacity, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    // As QAbstractListModel's, without its calls through rowCount and columnCount: the view
+    // asks for every row's index each time it lays the list out.
+    QModelIndex index(int row, int column = 0, const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
     void Add(const QString& text);
