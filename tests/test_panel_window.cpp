@@ -1,5 +1,6 @@
 // The panel's model, controls, initialisation, read-back, message list, keys, event wiring and
 // destruction.
+#include <QAbstractItemModelTester>
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
@@ -914,6 +915,24 @@ TEST(MessageRing, KeepsTheNewestLinesByteForByte) {
             ASSERT_EQ(std::vector<QByteArray>(expected.begin(), expected.end()), Lines(ring)) << capacity << ": " << i;
         }
     }
+}
+
+// Qt's own model checks while the list fills, drops its oldest lines at the bound and clears;
+// and the indexes it answers for rows, columns and parents it does not have.
+TEST(MessageListModel, PassesQtsModelChecksAndAnswersNoIndexOutsideItsLines) {
+    MessageListModel model(3);
+    const QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    for (int i = 0; i < 5; ++i) {
+        model.Add(QString::number(i));
+    }
+    EXPECT_EQ(model.index(0, 0).data().toString(), QStringLiteral("4"));
+    EXPECT_EQ(model.index(2, 0).data().toString(), QStringLiteral("2"));
+    for (const auto& [row, column] : {std::pair{-1, 0}, {3, 0}, {0, 1}, {0, -1}}) {
+        EXPECT_FALSE(model.index(row, column).isValid()) << row << "," << column;
+    }
+    EXPECT_FALSE(model.index(0, 0, model.index(0, 0)).isValid());
+    model.Clear();
+    EXPECT_FALSE(model.index(0, 0).isValid());
 }
 
 }  // namespace
