@@ -35,14 +35,14 @@
 
 // An int argument (a channel, a brightness, a memory, ...) takes any Python int: one too large
 // for the C int underneath is out of range like any other (ValueError), where pybind11 would
-// call it an argument of the wrong type.
+// call it an argument of the wrong type. True and False are not channel numbers.
 namespace pybind11::detail {
 template <>
 struct type_caster<int> {
     PYBIND11_TYPE_CASTER(int, const_name("int"));
 
     bool load(handle src, bool convert) {
-        if (!src || PyFloat_Check(src.ptr()) != 0) {
+        if (!src || PyFloat_Check(src.ptr()) != 0 || PyBool_Check(src.ptr()) != 0) {
             return false;
         }
         if (!convert && PyLong_Check(src.ptr()) == 0 && PyIndex_Check(src.ptr()) == 0) {
@@ -152,6 +152,24 @@ std::string ListRepr(const T& items) {
 
 std::string Bool(bool b) { return b ? "True" : "False"; }
 
+// An on/off value set on a result class: True or False (or a numpy bool), nothing that merely
+// has a truth value. None or 0.0 read as False would switch lights off. Arguments get the same
+// rule from py::arg().noconvert().
+bool StrictBool(const py::handle& v) {
+    if (PyBool_Check(v.ptr()) != 0) {
+        return v.ptr() == Py_True;
+    }
+    const std::string type = Py_TYPE(v.ptr())->tp_name;
+    if (type == "numpy.bool_" || type == "numpy.bool") {
+        return PyObject_IsTrue(v.ptr()) == 1;
+    }
+    throw py::type_error("True or False expected, not " + type);
+}
+
+std::optional<bool> StrictOptionalBool(const py::handle& v) {
+    return v.is_none() ? std::nullopt : std::optional<bool>(StrictBool(v));
+}
+
 std::string PathArg(const py::object& path) { return py::module_::import("os").attr("fspath")(path).cast<std::string>(); }
 
 // A Python callable kept by C++ code that may drop it on a thread without the GIL.
@@ -171,8 +189,19 @@ class PyController;
 // (Ctrl+C) run between them.
 class Monitor {
 public:
-    explicit Monitor(std::shared_ptr<lumitrax::Controller> controller) : controller_(controller) {
-        thread_ = std::thread([this, controller] {
+    // running counts the monitors of one Controller that are running, for its close().
+    Monitor(std::shared_ptr<lumitrax::Controller> controller, std::shared_ptr<std::atomic<int>> running)
+        : controller_(controller) {
+        ++*running;
+        struct Uncount {
+            std::atomic<int>* n;
+            ~Uncount() {
+                if (n != nullptr) {
+                    --*n;
+                }
+            }
+        } uncount{running.get()};  // unless the thread starts
+        thread_ = std::thread([this, controller, running] {
             try {
                 controller->monitor([this](const std::string& line) {
                     std::lock_guard lock(mutex_);
@@ -188,10 +217,12 @@ public:
                 std::lock_guard lock(mutex_);
                 error_ = std::current_exception();
             }
+            --*running;
             std::lock_guard lock(mutex_);
             running_ = false;
             arrived_.notify_one();
         });
+        uncount.n = nullptr;
     }
 
     ~Monitor() { Stop(); }
@@ -304,8 +335,9 @@ public:
         return controller_;
     }
 
-    // Closes the port once every call that is running on another thread has ended (a monitor
-    // is cancelled first). Sends nothing. Called with the GIL released.
+    // Closes the port once every call that is running on another thread has ended: such a call
+    // is let finish (a configuration write is not cut in half), a running monitor is cancelled.
+    // Sends nothing. Called with the GIL released.
     void Close() {
         if (InOwnHandler(this)) {
             throw lumitrax::Error(lumitrax::ErrorKind::Argument,
@@ -314,11 +346,17 @@ public:
         }
         std::weak_ptr<lumitrax::Controller> last = Drop();
         while (auto c = last.lock()) {
-            c->cancel();
+            // Asked again and again: the library clears its cancel flag when a call starts, and
+            // a monitor may be queued behind another call.
+            if (monitors_->load() > 0) {
+                c->cancel();
+            }
             c.reset();
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
+
+    std::unique_ptr<Monitor> StartMonitor() { return std::make_unique<Monitor>(Get(), monitors_); }
 
     bool closed() const {
         std::lock_guard lock(mutex_);
@@ -328,20 +366,14 @@ public:
 
 private:
     std::weak_ptr<lumitrax::Controller> Drop() {
-        std::shared_ptr<lumitrax::Controller> c;
-        {
-            std::lock_guard lock(mutex_);
-            c = std::move(controller_);
-        }
-        if (c) {
-            c->cancel();
-        }
-        return c;
+        std::lock_guard lock(mutex_);
+        return std::exchange(controller_, nullptr);
     }
 
     std::string target_;
     mutable std::mutex mutex_;  // guards controller_
     std::shared_ptr<lumitrax::Controller> controller_;
+    std::shared_ptr<std::atomic<int>> monitors_ = std::make_shared<std::atomic<int>>(0);
 };
 
 // Python's main thread, the one its signal handlers (Ctrl+C) run on; found at import.
@@ -351,7 +383,7 @@ unsigned long g_mainThread = 0;
 // of its own while this one looks for Ctrl+C every 50 ms: a KeyboardInterrupt cancels the call
 // (cancel(), asked until the call has ended; a controller stops waiting within 250 ms) and is
 // raised once the call has ended, with the call's own error (a CancelledError naming the steps
-// written) as its context.
+// written) as its context, or with a note when the call completed all the same.
 template <typename C, typename F>
 auto InterruptibleBy(const C& cancel, const F& call) -> decltype(call()) {
     if (PyThread_get_thread_ident() != g_mainThread) {
@@ -379,6 +411,11 @@ auto InterruptibleBy(const C& cancel, const F& call) -> decltype(call()) {
         }
         try {
             done.get();
+            // Stopped too late: its last command had been answered. Say so, or a script would
+            // take a completed write for an interrupted one.
+            if (py::hasattr(interrupt.value(), "add_note")) {
+                interrupt.value().attr("add_note")("lumitrax: the call had completed when it was interrupted");
+            }
         } catch (const lumitrax::Error& e) {
             Raise(e);
             const py::error_already_set failed;
@@ -558,9 +595,11 @@ PYBIND11_MODULE(lumitrax, m) {
                  r.onUs = onUs;
                  return r;
              }),
-             "row"_a = 1, "enable"_a = false, "edge"_a = lumitrax::Edge::Positive, "delay_us"_a = 1, "on_us"_a = 1)
+             "row"_a = 1, "enable"_a.noconvert() = false, "edge"_a = lumitrax::Edge::Positive, "delay_us"_a = 1, "on_us"_a = 1)
         .def_readwrite("row", &lumitrax::TriggerRow::row, "1..4")
-        .def_readwrite("enable", &lumitrax::TriggerRow::enable)
+        .def_property(
+            "enable", [](const lumitrax::TriggerRow& r) { return r.enable; },
+            [](lumitrax::TriggerRow& r, const py::handle& v) { r.enable = StrictBool(v); }, "True or False")
         .def_readwrite("edge", &lumitrax::TriggerRow::edge)
         .def_readwrite("delay_us", &lumitrax::TriggerRow::delayUs, "1..4000")
         .def_readwrite("on_us", &lumitrax::TriggerRow::onUs, "1..4000")
@@ -672,16 +711,25 @@ PYBIND11_MODULE(lumitrax, m) {
                  return c;
              }),
              py::kw_only(), "model"_a = py::none(), "serial_number"_a = py::none(), "module_id"_a = py::none(),
-             "channels"_a = py::none(), "offset"_a = py::none(), "use_pwm"_a = py::none(), "use_packet"_a = py::none(),
-             "use_debug"_a = py::none(), "dac"_a = py::none())
+             "channels"_a = py::none(), "offset"_a = py::none(), "use_pwm"_a.noconvert() = py::none(), "use_packet"_a.noconvert() = py::none(),
+             "use_debug"_a.noconvert() = py::none(), "dac"_a = py::none())
         .def_readwrite("model", &lumitrax::Configuration::model, "\"model\"; no command sets it")
         .def_readwrite("serial_number", &lumitrax::Configuration::serialNumber, "\"S/N\", at most 15 bytes on the controller")
         .def_readwrite("module_id", &lumitrax::Configuration::moduleId, "\"ID\"")
         .def_readwrite("channels", &lumitrax::Configuration::channels, "\"channel\"")
         .def_readwrite("offset", &lumitrax::Configuration::offset, "\"pwm_offset\"")
-        .def_readwrite("use_pwm", &lumitrax::Configuration::usePwm, "\"use_pwm\"")
-        .def_readwrite("use_packet", &lumitrax::Configuration::usePacket, "\"use_packet\"")
-        .def_readwrite("use_debug", &lumitrax::Configuration::useDebug, "\"use_debug\"")
+        .def_property(
+            "use_pwm", [](const lumitrax::Configuration& c) { return c.usePwm; },
+            [](lumitrax::Configuration& c, const py::handle& v) { c.usePwm = StrictOptionalBool(v); },
+            "\"use_pwm\": True, False or None")
+        .def_property(
+            "use_packet", [](const lumitrax::Configuration& c) { return c.usePacket; },
+            [](lumitrax::Configuration& c, const py::handle& v) { c.usePacket = StrictOptionalBool(v); },
+            "\"use_packet\": True, False or None")
+        .def_property(
+            "use_debug", [](const lumitrax::Configuration& c) { return c.useDebug; },
+            [](lumitrax::Configuration& c, const py::handle& v) { c.useDebug = StrictOptionalBool(v); },
+            "\"use_debug\": True, False or None")
         .def_readwrite("dac", &lumitrax::Configuration::dac,
                        "\"dac_bandwidth\": 16 entries, DacRow or None, by channel - 1 (assign a whole list)")
         .def("empty", &lumitrax::Configuration::empty, "True when no field is present.")
@@ -862,6 +910,9 @@ nothing; any other call afterwards raises PortError.)")
             "set_traffic_handler",
             [](PyController& self, const py::object& handler) {
                 std::function<void(lumitrax::Direction, const std::string&)> f;
+                if (!handler.is_none() && PyCallable_Check(handler.ptr()) == 0) {
+                    throw py::type_error("the traffic handler is a callable or None");
+                }
                 if (!handler.is_none()) {
                     f = [held = HoldCallable(handler), owner = &self](lumitrax::Direction direction,
                                                                       const std::string& text) {
@@ -915,12 +966,12 @@ memory, inputs and outputs (30 queries, ~0.3 s). Sends only queries. Returns a S
              Waiting(+[](lumitrax::Controller& c, const std::vector<int>& channels, bool on) {
                  return c.switchChannels(channels, on);
              }),
-             py::call_guard<py::gil_scoped_release>(), "channels"_a, "on"_a,
+             py::call_guard<py::gil_scoped_release>(), "channels"_a, "on"_a.noconvert(),
              R"(Switches the given channels (1..16, at least one) on or off and leaves the others as they
 are: reads the current bright memory's on mask (getbrightindex, getonex), then sends one
 "setonex" with those bits changed. Returns the mask sent (bit 0 = channel 1).)")
         .def("switch_all", Waiting(+[](lumitrax::Controller& c, bool on) { return c.switchAll(on); }),
-             py::call_guard<py::gil_scoped_release>(), "on"_a,
+             py::call_guard<py::gil_scoped_release>(), "on"_a.noconvert(),
              "One \"setonex 0000ffff\" or \"setonex 00000000\"; returns the mask sent.")
         .def("set_trigger", Waiting(+[](lumitrax::Controller& c, const lumitrax::TriggerRow& row) { c.setTrigger(row); }),
              py::call_guard<py::gil_scoped_release>(), "row"_a,
@@ -983,9 +1034,10 @@ offset as its low 16 bits, switches as on/off, DAC values with six decimals, tex
 then collects the reply lines for exactly the timeout and returns them. Raises RefusedError when
 one of them starts with "error", NoAnswerError when none came.)")
         .def(
-            "monitor", [](PyController& self) { return std::make_unique<Monitor>(self.Get()); },
+            "monitor", [](PyController& self) { return self.StartMonitor(); },
+            py::keep_alive<0, 1>(),  // the Controller stays open while its Monitor lives
             R"(Yields every line received, until the Monitor's stop(), this Controller's cancel() or
-close(), or Ctrl+C:
+close(), or Ctrl+C (the Controller stays open while the Monitor lives):
 
     for line in c.monitor():
         print(line)

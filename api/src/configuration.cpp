@@ -165,10 +165,21 @@ std::vector<std::string> CheckConfiguration(const Configuration& c) {
     if (c.offset) add("pwm_offset", CheckRange("pwm_offset", *c.offset, 0, 65535));
     for (std::size_t i = 0; i < c.dac.size(); ++i) {
         if (c.dac[i]) {
-            add(CFormat("dac_bandwidth %d", {static_cast<int>(i)}), CheckDac(*c.dac[i]));
+            const std::string slot = DacSlotProblem(*c.dac[i], i);
+            add(CFormat("dac_bandwidth %d", {static_cast<int>(i)}), slot.empty() ? CheckDac(*c.dac[i]) : slot);
         }
     }
     return problems;
+}
+
+std::string DacSlotProblem(const DacRow& row, std::size_t slot) {
+    // The row goes out under its slot's number; a row that names another channel is a mix-up
+    // on the caller's side, not something to send under either number.
+    const int channel = static_cast<int>(slot) + 1;
+    if (row.channel != channel) {
+        return CFormat("the row for channel %d holds channel %d", {channel, row.channel});
+    }
+    return {};
 }
 
 ModuleConfig ToModuleConfig(const Configuration& c, ModuleConfig base) {

@@ -17,6 +17,8 @@ std::string CheckDac(const DacRow& row);
 
 // Every problem of the fields present ("pwm_offset: pwm_offset 70000 is not 0..65535").
 std::vector<std::string> CheckConfiguration(const Configuration& configuration);
+// Empty, or why row cannot stand in dac[slot] (it names another channel).
+std::string DacSlotProblem(const DacRow& row, std::size_t slot);
 
 // base with the fields present in configuration over it.
 ModuleConfig ToModuleConfig(const Configuration& configuration, ModuleConfig base);

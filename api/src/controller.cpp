@@ -438,6 +438,13 @@ void Controller::applyConfiguration(const Configuration& configuration,
 }
 
 std::vector<Difference> Controller::verifyConfiguration(const Configuration& configuration) {
+    for (std::size_t i = 0; i < configuration.dac.size(); ++i) {
+        if (configuration.dac[i]) {
+            if (const std::string p = detail::DacSlotProblem(*configuration.dac[i], i); !p.empty()) {
+                throw Error(ErrorKind::Argument, "dac_bandwidth " + std::to_string(i) + ": " + p);
+            }
+        }
+    }
     return detail::CompareConfiguration(configuration, readConfiguration());
 }
 

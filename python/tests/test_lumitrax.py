@@ -81,6 +81,49 @@ def test_bad_arguments_raise_value_error_and_send_nothing(sim, call):
     assert sim.received() == []
 
 
+@pytest.mark.parametrize("call", [
+    # None or 0.0 taken for False would switch the lights off.
+    lambda c: c.switch_all(None),
+    lambda c: c.switch_all(0.0),
+    lambda c: c.switch_channels([3], None),
+    lambda c: c.set_brightness(True, 100),  # True is no channel number
+    lambda c: c.set_trigger(lumitrax.TriggerRow(1, enable=None)),
+    lambda c: setattr(lumitrax.TriggerRow(), "enable", 1),
+    lambda c: lumitrax.Configuration(use_pwm=0),
+    lambda c: c.set_traffic_handler(5),
+])
+def test_values_of_the_wrong_type_raise_type_error_and_send_nothing(sim, call):
+    with lumitrax.Controller(sim.path) as c:
+        with pytest.raises(TypeError):
+            call(c)
+    assert sim.received() == []
+
+
+def test_a_dac_row_in_another_channels_place_is_refused(sim):
+    with lumitrax.Controller(sim.path) as c:
+        configuration = c.read_configuration()
+        before = len(sim.received())
+        configuration.dac = [lumitrax.DacRow(5, 0.1, 1.0)] + list(configuration.dac[1:])
+        for call in (c.apply_configuration, c.verify_configuration):
+            with pytest.raises(ValueError, match="channel 5"):
+                call(configuration)
+    assert len(sim.received()) == before
+
+
+def test_close_lets_a_call_on_another_thread_finish(sim):
+    c = lumitrax.Controller(sim.path)
+    outcome = []
+    worker = threading.Thread(target=lambda: outcome.append(c.set_all_brightness(333)))
+    worker.start()
+    while not sim.received():
+        time.sleep(0.001)
+    c.close()
+    worker.join()
+    assert outcome == [None]
+    with lumitrax.Controller(sim.path) as again:
+        assert {ch.brightness for ch in again.state().channels} == {333}
+
+
 def using(sim, action, timeout_ms=1000):
     # Closed by with, not left to the garbage collector: an exception's traceback would keep
     # the port open beyond the test.
@@ -161,6 +204,11 @@ def test_monitor_yields_lines_and_ends_on_ctrl_c(sim):
             for _ in c.monitor():
                 pass
         assert c.identity().model  # the monitor let go of the controller
+    # A monitor keeps its Controller open, even one the script holds no name for.
+    lines = lumitrax.Controller(sim.path).monitor()
+    time.sleep(0.1)
+    assert next(lines).startswith("getswitch ")
+    lines.stop()
 
 
 def test_configuration_round_trip(sim, tmp_path):

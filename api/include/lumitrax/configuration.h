@@ -46,7 +46,7 @@ struct Configuration {
     std::optional<bool> usePwm;               // "use_pwm"
     std::optional<bool> usePacket;            // "use_packet"
     std::optional<bool> useDebug;             // "use_debug"
-    std::array<std::optional<DacRow>, 16> dac{};  // "dac_bandwidth", by channel - 1
+    std::array<std::optional<DacRow>, 16> dac{};  // "dac_bandwidth", by channel - 1 (dac[i] names channel i + 1)
 
     // True when no field is present.
     LUMITRAX_API bool empty() const;
