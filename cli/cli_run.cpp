@@ -332,7 +332,7 @@ CliResult RunCliCommand(const CliRequest& q, CliInterrupt& interrupt, const std:
 }
 
 int RunMonitor(const CliRequest& q, CliInterrupt& interrupt, const std::function<bool(const QString&)>& print,
-               QString& error) {
+               QString& error, QString& errorKind) {
     bool opened = false;
     try {
         const std::unique_ptr<Controller> c = Open(q, q.ports.value(0), {});
@@ -348,6 +348,7 @@ int RunMonitor(const CliRequest& q, CliInterrupt& interrupt, const std::function
         });
     } catch (const Error& e) {
         error = Q(e.what());
+        errorKind = ErrorJson(e).value(QStringLiteral("kind")).toString();
         return ExitFor(e.kind(), interrupt.signal.load(), opened);
     }
     return kExitDone;

@@ -40,6 +40,7 @@ CliResult RunCliCommand(const CliRequest& request, CliInterrupt& interrupt,
 
 // monitor: hands every received line to print ("<time> <line>", or a JSON object with --json)
 // until an interrupt or until print returns false (its output failed); returns the exit
-// status, with error set when the port did not open or the connection was lost.
+// status, with error (and errorKind, as --json names it) set when the port did not open or the
+// connection was lost.
 int RunMonitor(const CliRequest& request, CliInterrupt& interrupt, const std::function<bool(const QString&)>& print,
-               QString& error);
+               QString& error, QString& errorKind);

@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QStringList>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -20,8 +21,12 @@
 namespace {
 
 int g_outputError = 0;  // errno of the first failed write to standard output
+std::atomic<bool> g_stdoutUsed{false};  // something was printed there
 
 void Print(std::FILE* stream, const QString& text) {
+    if (stream == stdout) {
+        g_stdoutUsed.store(true);
+    }
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
     std::fputc('\n', stream);
@@ -59,15 +64,23 @@ void PrintJson(const QJsonObject& json) {
     Print(stdout, QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Indented)).trimmed());
 }
 
+QJsonObject FailureJson(const QString& command, int exitStatus, const QString& kind, const QString& message) {
+    return QJsonObject{{"schema", 1},
+                       {"command", command},
+                       {"exit", exitStatus},
+                       {"error", QJsonObject{{"kind", kind}, {"message", message}}}};
+}
+
 // SIGINT and SIGTERM are blocked in every thread (the library's threads inherit the mask) and
 // taken by one thread of their own, which cancels the command in a safe place.
-void WatchSignals(CliInterrupt& interrupt) {
+void WatchSignals(CliInterrupt& interrupt, const CliRequest& request) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([set, &interrupt] {
+    std::thread([set, &interrupt, json = request.json, monitor = request.command == CliCommand::Monitor,
+                 name = request.name] {
         for (;;) {
             int signalNumber = 0;
             if (sigwait(&set, &signalNumber) != 0) {
@@ -75,6 +88,20 @@ void WatchSignals(CliInterrupt& interrupt) {
             }
             // A second interrupt, or one while nothing is written, does not wait for answers.
             if (interrupt.signal.load() != 0 || interrupt.endsAtOnce.load()) {
+                // A script reading --json still gets its document (monitor: its last line).
+                if (json && (!g_stdoutUsed.load() || monitor)) {
+                    const QJsonObject document = FailureJson(
+                        name, 128 + signalNumber, QStringLiteral("interrupted"),
+                        interrupt.signal.load() != 0 ? QStringLiteral("interrupted again: ended without waiting for "
+                                                                      "the controller; what it was sent is not known")
+                                                     : QStringLiteral("interrupted"));
+                    QByteArray bytes =
+                        QJsonDocument(document).toJson(monitor ? QJsonDocument::Compact : QJsonDocument::Indented);
+                    if (!bytes.endsWith('\n')) {
+                        bytes.append('\n');
+                    }
+                    (void)!::write(STDOUT_FILENO, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+                }
                 static const char kMessage[] = "lumitrax: interrupted\n";
                 (void)!::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
                 std::_Exit(128 + signalNumber);
@@ -113,10 +140,7 @@ int Run(int argc, char** argv) {
         return kExitDone;
     case CliParse::Fail:
         if (request.json) {
-            PrintJson(QJsonObject{{"schema", 1},
-                                  {"command", request.name},
-                                  {"exit", kExitUsage},
-                                  {"error", QJsonObject{{"kind", "argument"}, {"message", parse.message}}}});
+            PrintJson(FailureJson(request.name, kExitUsage, QStringLiteral("argument"), parse.message));
         }
         Print(stderr, QStringLiteral("lumitrax: %1\nTry 'lumitrax help%2'.")
                           .arg(parse.message, request.name.isEmpty() ? QString() : QLatin1Char(' ') + request.name));
@@ -126,18 +150,23 @@ int Run(int argc, char** argv) {
     }
 
     static CliInterrupt interrupt;
-    WatchSignals(interrupt);
+    WatchSignals(interrupt, request);
 
     if (request.command == CliCommand::Monitor) {
         QString error;
+        QString errorKind;
         const int status = RunMonitor(
             request, interrupt,
             [](const QString& line) {
                 Print(stdout, Visible(line));
                 return g_outputError == 0;  // a monitor whose output goes nowhere stops
             },
-            error);
+            error, errorKind);
         if (!error.isEmpty()) {
+            if (request.json) {  // the last line: why the monitor ended
+                Print(stdout, QString::fromUtf8(QJsonDocument(FailureJson(request.name, status, errorKind, error))
+                                                    .toJson(QJsonDocument::Compact)));
+            }
             PrintErrors({error});
         }
         return status;
@@ -151,6 +180,7 @@ int Run(int argc, char** argv) {
     if (request.json) {
         PrintJson(result.json);
     } else if (!result.rawOutput.isEmpty()) {
+        g_stdoutUsed.store(true);
         std::fwrite(result.rawOutput.constData(), 1, static_cast<std::size_t>(result.rawOutput.size()), stdout);
     } else if (!request.quiet || request.command == CliCommand::Ports || request.command == CliCommand::Search ||
                request.command == CliCommand::Info || request.command == CliCommand::Raw ||
@@ -167,4 +197,9 @@ int Run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return FinishOutput(Run(argc, argv)); }
+int main(int argc, char** argv) {
+    // A closed pipe is an output that cannot be written (exit 2, said on stderr), not a death
+    // by SIGPIPE with the rest of the command undone.
+    std::signal(SIGPIPE, SIG_IGN);
+    return FinishOutput(Run(argc, argv));
+}

@@ -47,6 +47,8 @@ TEST(ApiConfiguration, StrictReadingNamesEveryBadLineAndItsProblem) {
         {"dac_bandwidth 2 1e-7 2e-7", "low 0.000000 is not below high 0.000000"},
         {"dac_bandwidth 2 0 1e30", "too long for the link"},
         {"ID 8", "given twice (first on line 3)"},
+        {"dac_bandwidth 015 0.1 1", "given twice (first on line 7)"},  // the same row as 15
+        {"S/N", "the serial number is empty"},
         {std::string("ID 7\0", 5), "NUL byte"},
     };
     for (const auto& c : cases) {

@@ -12,6 +12,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -239,6 +240,20 @@ TEST(CliSim, InterruptedApplyFinishesTheCommandOnTheLineAndNamesTheSteps) {
     EXPECT_FALSE(sent.contains("setmodelsave"));
 }
 
+// Commands of a step that went out before the line died count as written, though unconfirmed: the
+// operator was once told "written: nothing" of a controller that had been given its serial number.
+TEST(CliSim, ALineLostInAStepNamesTheStepAsSentNotConfirmed) {
+    QTemporaryDir dir;
+    SimProcess sim({"--hangup-after", "31"});  // the read-all's 29, then two of the first step
+    ASSERT_FALSE(sim.devicePath().empty());
+    const QString file = dir.filePath("rig.ini");
+    ASSERT_TRUE(WriteFile(file, "S/N LOST-1\n"));
+    const Outcome o = Lumitrax({"--port", Path(sim), "apply-config", file});
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_TRUE(o.err.contains(QRegularExpression("\\bwritten: identity and switches \\(.*not confirmed\\)")))
+        << o.err.toStdString();
+}
+
 // An interrupt ends a wait for a controller that does not answer; it once waited out the
 // whole timeout (here a minute).
 TEST(CliSim, AnInterruptDoesNotWaitOutALongTimeout) {
@@ -286,6 +301,12 @@ TEST(CliSim, OutputThatCannotBeWrittenIsAFailure) {
         EXPECT_EQ(full.exitCode, 2);
         EXPECT_TRUE(full.err.contains("standard output: cannot be written")) << full.err.toStdString();
     }
+    // A pipe whose reader has gone: exit 2 and a word on stderr, not a death by SIGPIPE.
+    QProcess p;
+    p.start(QStringLiteral("bash"), {"-c", "set -o pipefail; \"$@\" | true", "-", QStringLiteral(LUMITRAX_CLI_PATH),
+                                     "--port", Path(sim), "info"});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 2) << "141 is a death by SIGPIPE";
 }
 
 TEST(CliSim, SearchFindsTheSimulatorAndNothingOnASilentOne) {
@@ -393,6 +414,22 @@ TEST(CliSim, MonitorPrintsTimeStampedLinesUntilInterrupted) {
     for (const QString& line : lines) {
         EXPECT_TRUE(stamped.match(line).hasMatch()) << line.toStdString();
     }
+}
+
+// With --json, a monitor that ends on a lost line says so in its last line, as a document.
+TEST(CliSim, MonitorsLastJsonLineNamesALostConnection) {
+    auto sim = std::make_unique<SimProcess>(std::vector<std::string>{"--switch-every", "50"});
+    ASSERT_FALSE(sim->devicePath().empty());
+    QProcess p;
+    p.start(QStringLiteral(LUMITRAX_CLI_PATH), {"--json", "--port", Path(*sim), "monitor"});
+    ASSERT_TRUE(p.waitForReadyRead(5000));
+    sim.reset();
+    ASSERT_TRUE(p.waitForFinished(5000));
+    EXPECT_EQ(p.exitCode(), 1);
+    const QList<QByteArray> lines = p.readAllStandardOutput().trimmed().split('\n');
+    const QJsonObject last = QJsonDocument::fromJson(lines.last()).object();
+    EXPECT_EQ(last.value("exit").toInt(), 1) << lines.last().toStdString();
+    EXPECT_EQ(last.value("error").toObject().value("kind").toString(), "port");
 }
 
 }  // namespace

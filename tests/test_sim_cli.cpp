@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -60,11 +62,17 @@ TEST(SimProgram, StopSignalsRemoveTheLinkAndTheDevice) {
         char target[256] = {};
         ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
         EXPECT_EQ(sim.devicePath(), target);
-        EXPECT_TRUE(PathExists(sim.devicePath()));
+        // Held open here to see the terminal end: once it is gone its path may at once be given to
+        // another test's simulator, so the path itself cannot tell.
+        const int fd = ::open(sim.devicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
 
         EXPECT_EQ(sim.Stop(signo), 0);
         EXPECT_FALSE(PathExists(link));
-        EXPECT_FALSE(PathExists(sim.devicePath()));
+        pollfd p{fd, POLLIN, 0};
+        EXPECT_EQ(::poll(&p, 1, 1000), 1);
+        EXPECT_NE(p.revents & POLLHUP, 0) << "the terminal is still there";
+        ::close(fd);
     }
 }
 

@@ -116,6 +116,9 @@ std::string CheckModel(const std::string& model) {
 }
 
 std::string CheckSerial(const std::string& serial) {
+    if (serial.empty()) {
+        return "the serial number is empty (the controller is given one word)";
+    }
     if (serial.find_first_of(kWordBreaks) != std::string::npos) {
         return "the serial number is one word";
     }
@@ -357,7 +360,7 @@ struct LineReader {
             const DacRow r{static_cast<int>(row) + 1, low, high};
             if (const std::string p = detail::CheckDac(r); !p.empty()) {
                 Fail(p);
-            } else if (Once("dac_bandwidth " + w[1])) {
+            } else if (Once("dac_bandwidth " + std::to_string(row))) {  // 00 and +0 are row 0 too
                 c.dac[static_cast<std::size_t>(row)] = r;
             }
         }

@@ -412,10 +412,23 @@ void Controller::applyConfiguration(const Configuration& configuration,
                 throw Error(ErrorKind::Interrupted, d->target + ": interrupted", written, rest(i));
             }
             detail::Wire::Outcome outcome;
+            std::size_t sent = 0;
             try {
-                outcome = d->wire.Exchange(step.commands, d->timeoutMs.load(), &d->cancelled);
+                outcome = d->wire.Exchange(step.commands, d->timeoutMs.load(), &d->cancelled, &sent);
             } catch (const Error& e) {
-                throw Error(e.kind(), e.what(), written, rest(i));
+                // Commands that went out count as written, though unconfirmed: a "savesn" whose
+                // answer never came may well have saved, and the operator must not be told not.
+                std::vector<std::string> notWritten = rest(i + 1);
+                if (sent == step.commands.size()) {
+                    written.push_back(step.name + " (sent, not confirmed)");
+                } else {
+                    if (sent > 0) {
+                        written.push_back(step.name + " (" + std::to_string(sent) + " of " +
+                                          std::to_string(step.commands.size()) + " commands, not confirmed)");
+                    }
+                    notWritten.insert(notWritten.begin(), sent > 0 ? step.name + " (the rest)" : step.name);
+                }
+                throw Error(e.kind(), e.what(), written, notWritten);
             }
             if (outcome.sent < step.commands.size()) {
                 std::vector<std::string> notWritten = rest(i + 1);

@@ -259,7 +259,8 @@ void Wire::Send(const Outgoing& c) {
     throw Error(ErrorKind::Port, target_ + ": the connection was lost while sending " + c.shown);
 }
 
-Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutMs, const std::atomic<bool>* stop) {
+Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutMs, const std::atomic<bool>* stop,
+                             std::size_t* sent) {
     struct Pending {
         const Expectation* e;
         const Outgoing* command;
@@ -283,6 +284,9 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
         }
         Send(c);
         ++out.sent;
+        if (sent != nullptr) {
+            *sent = out.sent;
+        }
         settle = settle || c.echoLike;
         for (const Expectation& e : c.expect) {
             pending.push_back({&e, &c, 0});

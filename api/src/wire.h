@@ -84,9 +84,10 @@ public:
     // write fails. With stop given and set, sends no further command, waits for the answers
     // of those sent and returns (sent tells how many); an answer not in within kStopGrace of
     // the stop throws Interrupted. After an exchange that threw, the next one first finds
-    // where the controller's answers stand (see Resync).
+    // where the controller's answers stand (see Resync). sent, when given, counts the commands
+    // written as they go, so that a caller still knows it when the exchange throws.
     Outcome Exchange(const std::vector<Outgoing>& commands, int timeoutMs,
-                     const std::atomic<bool>* stop = nullptr);
+                     const std::atomic<bool>* stop = nullptr, std::size_t* sent = nullptr);
 
     // Forgets the lines received so far.
     void Forget();

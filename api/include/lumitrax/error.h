@@ -34,7 +34,9 @@ public:
 
     ErrorKind kind() const noexcept { return kind_; }
     // For a multi-step write that stopped: the steps that were sent, in order, and those that
-    // were not. Both are empty for a call that writes in one step or wrote nothing.
+    // were not. Both are empty for a call that writes in one step or wrote nothing. A step cut
+    // short is named in both, "(n of m commands...)" and "(the rest)"; one whose commands all
+    // went out but whose answers did not all come is written "(sent, not confirmed)".
     const std::vector<std::string>& stepsWritten() const noexcept { return written_; }
     const std::vector<std::string>& stepsNotWritten() const noexcept { return notWritten_; }
 
