@@ -277,6 +277,17 @@ CliResult RunCliCommand(const CliRequest& q, CliInterrupt& interrupt, const std:
                 out.errors.append(QStringLiteral("%1:%2: \"%3\": %4").arg(q.file).arg(w.line).arg(Q(w.text), Q(w.message)));
             }
         }
+        // Every name is checked before the first port opens: a slip in the second must not be
+        // found after the first controller was written.
+        for (const QString& port : out.exitCode == kExitDone ? q.ports : QStringList()) {
+            try {
+                lumitrax::checkTarget(port.toStdString());
+            } catch (const Error& e) {
+                out.exitCode = kExitUsage;
+                out.errors.append(Q(e.what()));
+                out.json[QStringLiteral("error")] = ErrorJson(e);
+            }
+        }
         QJsonArray perPort;
         std::vector<PortReport> reports;
         for (const QString& port : out.exitCode == kExitDone ? q.ports : QStringList()) {
@@ -334,6 +345,13 @@ CliResult RunCliCommand(const CliRequest& q, CliInterrupt& interrupt, const std:
 int RunMonitor(const CliRequest& q, CliInterrupt& interrupt, const std::function<bool(const QString&)>& print,
                QString& error, QString& errorKind) {
     bool opened = false;
+    try {
+        lumitrax::checkTarget(q.ports.value(0).toStdString());
+    } catch (const Error& e) {
+        error = Q(e.what());
+        errorKind = ErrorJson(e).value(QStringLiteral("kind")).toString();
+        return kExitUsage;
+    }
     try {
         const std::unique_ptr<Controller> c = Open(q, q.ports.value(0), {});
         opened = true;

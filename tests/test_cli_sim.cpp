@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -371,7 +372,9 @@ TEST(CliSim, PortsThatDoNotOpenGiveExit3WithTheReason) {
 }
 
 TEST(CliSim, BadUsageGivesExit2AndOpensNothing) {
-    SimProcess sim({});
+    QTemporaryDir dir;
+    const QString transcript = dir.filePath("transcript");
+    SimProcess sim({"--transcript", transcript.toStdString()});
     ASSERT_FALSE(sim.devicePath().empty());
     const QString p = Path(sim);
     const QStringList cases[] = {
@@ -391,6 +394,10 @@ TEST(CliSim, BadUsageGivesExit2AndOpensNothing) {
     EXPECT_EQ(trigger.Json()["error"].toObject()["kind"].toString(), "argument");
     EXPECT_EQ(trigger.Json()["error"].toObject()["message"].toString(), "trigger 3: delay 0 us is not 1..4000");
     EXPECT_EQ(trigger.Json()["exit"].toInt(), 2);
+    // A malformed second name is found before the first controller is written.
+    EXPECT_EQ(Lumitrax({"--port", p, "--port", "tcp://127.0.0.1:99999", "set", "1", "5"}).exitCode, 2);
+    sim.Stop();
+    EXPECT_EQ(QFileInfo(transcript).size(), 0) << "something was sent";
 }
 
 TEST(CliSim, MonitorPrintsTimeStampedLinesUntilInterrupted) {

@@ -203,6 +203,13 @@ void checkRawText(const std::string& text) {
             "raw text is too long: at most " + std::to_string(kMaxRawLength) + " bytes");
 }
 
+void checkTarget(const std::string& target) {
+    const QString name = QString::fromStdString(target);
+    NetworkPortName parsed;
+    Require(!IsNetworkPortName(name) || ParseNetworkPortName(name, parsed),
+            target + ": not a network address; write tcp://HOST:PORT or rfc2217://HOST:PORT");
+}
+
 struct Controller::Impl {
     explicit Impl(const std::string& t) : target(t), wire(t) {}
 

@@ -240,6 +240,10 @@ LUMITRAX_API void checkBrightness(int value);
 LUMITRAX_API void checkMemory(int memory);
 LUMITRAX_API void checkTriggerRow(const TriggerRow& row);
 LUMITRAX_API void checkRawText(const std::string& text);
+// A network port name ("tcp://..." or "rfc2217://...", any case) must be "tcp://HOST:PORT" or
+// "rfc2217://HOST:PORT" (an IPv6 HOST in brackets, PORT 1..65535). Device paths and "COM<n>"
+// are not looked at: whether they open is found by opening them.
+LUMITRAX_API void checkTarget(const std::string& target);
 
 // A port the system lists, or one named on a command line.
 struct PortInfo {
