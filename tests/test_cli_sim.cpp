@@ -273,6 +273,17 @@ TEST(CliSim, AnInterruptDoesNotWaitOutALongTimeout) {
     }
 }
 
+// Switch reports the controller sends unasked, every few ms, are no part of an answer: a
+// command once waited out its whole timeout (here a minute) for a quiet gap that never came.
+TEST(CliSim, UnaskedSwitchReportsDoNotHoldACommandToItsTimeout) {
+    SimProcess sim({"--switch-every", "5"});
+    ASSERT_FALSE(sim.devicePath().empty());
+    QProcess p;
+    p.start(QStringLiteral(LUMITRAX_CLI_PATH), {"--port", Path(sim), "--timeout", "60000", "set", "1", "5"});
+    ASSERT_TRUE(p.waitForFinished(20000)) << "still waiting";
+    EXPECT_EQ(p.exitCode(), 0);
+}
+
 TEST(CliSim, RawTakesTextUpToTheLinksLimitAndOneMoreByteIsRefused) {
     QTemporaryDir dir;
     const QString transcript = dir.filePath("transcript");

@@ -301,28 +301,34 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
     for (;;) {
         while (!lines_.empty()) {
             std::string line = std::move(lines_.front().text);
-            // The gap counts from the line's arrival: it may have waited out the pacing here.
-            quietUntil = lines_.front().arrived + kQuietGap;
+            const Clock::time_point arrived = lines_.front().arrived;
             lines_.pop_front();
             const std::string first = FirstWord(line);
             if (first == "error") {
                 throw Error(ErrorKind::Refused, target_ + ": the controller refused: " + DecodeToUtf8(line));
             }
             const int words = CountWords(line);
+            bool answer = false;
             for (Pending& p : pending) {
                 if (p.seen >= p.e->count) {
                     continue;
                 }
-                bool accepted = false;
                 for (const Accept& a : p.e->accepts) {
-                    accepted = accepted || Accepts(a, first, words);
+                    answer = answer || Accepts(a, first, words);
                 }
-                if (accepted) {
+                if (answer) {
                     if (++p.seen == p.e->count) {
                         --unmet;
                     }
                     break;
                 }
+            }
+            // The gap counts from the line's arrival (it may have waited out the pacing here).
+            // An unasked switch report is no part of the answer: a controller that sends them
+            // every few ms would otherwise never leave a gap, and each call would wait out its
+            // timeout.
+            if (answer || first != "getswitch") {
+                quietUntil = arrived + kQuietGap;
             }
         }
         const auto now = Clock::now();
