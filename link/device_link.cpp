@@ -147,6 +147,7 @@ void DeviceLink::ClosePort() {
     ResetLogLocked();
     // A line half received from this port must not prefix the first line of the next.
     linePos = 0;
+    lineBroken = false;
 }
 
 DeviceLink::SendResult DeviceLink::SendCommand(int id, const void* args) {
@@ -160,7 +161,7 @@ DeviceLink::SendResult DeviceLink::SendCommand(int id, const void* args) {
     const std::uint32_t written = serialPort->WriteData(cmd.bytes, cmd.length);
     PushLogLine(cmd.logText);
     if (observer_) {
-        observer_(true, cmd.logText + 3);
+        observer_(true, cmd.logText + 3, true);
     }
     Pause(kCommandPauseMs);
     return written == cmd.length ? SendResult::Sent : SendResult::WriteFailed;
@@ -194,8 +195,10 @@ void DeviceLink::ReceivePending() {
         ++linePos;
         if (linePos > LINE_LIMIT) {
             linePos = 0;
+            lineBroken = true;
             continue;
         }
+        lineBroken = lineBroken || *slot == 0;
         if (*slot == '\r') {
             *slot = 0;
         } else if (*slot == '\n') {
@@ -206,8 +209,9 @@ void DeviceLink::ReceivePending() {
             PushLogLineLocked(line);
             DispatchReplyLine(line, state, replySeen);
             if (observer_) {
-                observer_(false, line);
+                observer_(false, line, !lineBroken);
             }
+            lineBroken = false;
         }
     }
 }

@@ -83,8 +83,10 @@ public:
     // Sees every command written (sent = true, its log text without "-> ") and every line
     // received (sent = false), as the traffic log gets them but without its bounds: on the
     // thread that sends, or on the receive thread with the link's lock held (the observer
-    // must not call back into the link). Set it while no port is open.
-    using TrafficObserver = std::function<void(bool sent, const char* text)>;
+    // must not call back into the link). Set it while no port is open. whole is false for a
+    // received line that lost bytes: over LINE_LIMIT (only its tail is left) or holding a NUL
+    // (the text ends there).
+    using TrafficObserver = std::function<void(bool sent, const char* text, bool whole)>;
     void SetTrafficObserver(TrafficObserver observer) { observer_ = std::move(observer); }
 
     // Receive callback handed to CPortwire::Create: runs ReceivePending on the link that has
@@ -118,6 +120,7 @@ private:
     std::unique_ptr<ISerialPort> serialPort;
     std::unique_ptr<unsigned char[]> lineBuffer;
     std::int32_t linePos = 0;
+    bool lineBroken = false;  // the line being received lost bytes (see TrafficObserver)
     SerialPortFactory factory_;
     OpenFailure lastOpenFailure_ = OpenFailure::None;
     int openPortNumber_ = 0;  // the number of the open port (window thread)

@@ -205,6 +205,27 @@ TEST(ApiWire, OnlyACompleteAnswerCounts) {
     }
 }
 
+// What is left of a line that lost bytes on the way (the tail of one longer than the receiver
+// takes, the text before a NUL) is noise, however much it looks like the answer.
+TEST(ApiWire, ALineThatLostBytesIsNoAnswer) {
+    const struct {
+        const char* name;
+        std::string (*answer)(const std::string&);
+        std::optional<ErrorKind> expected;
+    } cases[] = {
+        {"whole", [](const std::string& c) { return c + "\r\n"; }, std::nullopt},
+        {"tail of an over-long line", [](const std::string& c) { return std::string(1001, '#') + c + "\r\n"; },
+         ErrorKind::NoAnswer},
+        {"cut by a NUL", [](const std::string& c) { return c + std::string("\0 x", 3) + "\r\n"; }, ErrorKind::NoAnswer},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PlayedController controller(c.answer);
+        lumitrax::Controller lx(controller.path(), 300);
+        EXPECT_EQ(Thrown([&] { lx.setBrightness(3, 512); }), c.expected);
+    }
+}
+
 // A call that timed out leaves its answer on the way; it must not pass for the next call's,
 // which the controller refuses (after a moment) and a third call then finds in order.
 TEST(ApiWire, ALateAnswerDoesNotPassForTheNextCallsAnswer) {

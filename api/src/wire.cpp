@@ -152,9 +152,9 @@ Outgoing MakeCommand(int id, const void* block, std::size_t blockSize, const std
 Wire::Wire(const std::string& target) : target_(target) {
     EnsureQtRuntime();
     link_.SetCloseAction(DeviceLink::CloseAction::KeepOutputs);
-    link_.SetTrafficObserver([this](bool sent, const char* text) {
+    link_.SetTrafficObserver([this](bool sent, const char* text, bool whole) {
         if (!sent) {
-            Received(text);
+            Received(text, whole);
         }
     });
     RefuseNul(target, ErrorKind::Port, "port name");
@@ -212,13 +212,13 @@ void Wire::Forget() {
     lines_.clear();
 }
 
-void Wire::Received(const char* line) {
+void Wire::Received(const char* line, bool whole) {
     std::lock_guard lock(mutex_);
     // Unasked lines (switch reports) pile up between calls; only the newest are kept.
     if (lines_.size() >= kKeptLines) {
         lines_.pop_front();
     }
-    lines_.push_back({line, Clock::now()});
+    lines_.push_back({line, Clock::now(), whole});
     if (traffic_) {
         const Inside inside(*this, true);
         try {
@@ -302,7 +302,14 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
         while (!lines_.empty()) {
             std::string line = std::move(lines_.front().text);
             const Clock::time_point arrived = lines_.front().arrived;
+            const bool whole = lines_.front().whole;
             lines_.pop_front();
+            if (!whole) {
+                // Noise, or an answer that lost bytes: what is left of it (the tail of an
+                // over-long line, the text before a NUL) must not pass for an answer.
+                quietUntil = arrived + kQuietGap;
+                continue;
+            }
             const std::string first = FirstWord(line);
             if (first == "error") {
                 throw Error(ErrorKind::Refused, target_ + ": the controller refused: " + DecodeToUtf8(line));
@@ -372,8 +379,9 @@ void Wire::Resync(int timeoutMs, const std::atomic<bool>* stop) {
     for (;;) {
         while (!lines_.empty()) {
             const std::string line = std::move(lines_.front().text);
+            const bool whole = lines_.front().whole;
             lines_.pop_front();
-            if (Accepts(probe.expect.front().accepts.front(), FirstWord(line), CountWords(line))) {
+            if (whole && Accepts(probe.expect.front().accepts.front(), FirstWord(line), CountWords(line))) {
                 resync_ = false;
                 return;
             }

@@ -128,7 +128,7 @@ public:
     const std::string& Target() const { return target_; }
 
 private:
-    void Received(const char* line);
+    void Received(const char* line, bool whole);
     // An exchange that failed may have left answers on their way (a controller answering
     // after the timeout, the commands sent after a refused one); with the same first word,
     // they would pass for the next call's. The controller answers in order: everything
@@ -143,6 +143,7 @@ private:
     struct Line {
         std::string text;
         std::chrono::steady_clock::time_point arrived;
+        bool whole = true;  // false: it lost bytes on the way (see DeviceLink::TrafficObserver)
     };
     std::deque<Line> lines_;
     bool resync_ = false;  // the last exchange threw (calls are serialised by the caller)
