@@ -209,6 +209,12 @@ TEST(CliSim, BadConfigurationFilesWriteNothingAndNameEachBadLine) {
             EXPECT_TRUE(o.err.contains(QLatin1String(c.message))) << o.err.toStdString();
         }
     }
+    // A model name alone can be compared but gives apply nothing to write.
+    const QString modelOnly = dir.filePath("model.ini");
+    ASSERT_TRUE(WriteFile(modelOnly, "model LX-1608\n"));
+    const Outcome o = Lumitrax({"--port", Path(sim), "apply-config", modelOnly});
+    EXPECT_EQ(o.exitCode, 2);
+    EXPECT_TRUE(o.err.contains("nothing to write")) << o.err.toStdString();
     QFile t(transcript);
     EXPECT_TRUE(!t.exists() || (t.open(QIODevice::ReadOnly) && t.readAll().isEmpty()));
 }

@@ -388,6 +388,11 @@ void Controller::applyConfiguration(const Configuration& configuration,
         throw Error(ErrorKind::Argument, message);
     }
     Require(!configuration.empty(), "the configuration holds no field");
+    // A model name alone would only have the controller's own values written back and saved
+    // three times over, and be reported as done.
+    Configuration withoutModel = configuration;
+    withoutModel.model.reset();
+    Require(!withoutModel.empty(), "the configuration holds nothing to write: no command sets the model name");
     d->Run([&] {
         ModuleConfig current;
         try {

@@ -193,7 +193,8 @@ public:
     Configuration readConfiguration();
 
     // Writes a configuration into the controller. Every value is checked and every command
-    // built before the first is sent (Error(Argument) on a bad one, nothing sent). The fields
+    // built before the first is sent (Error(Argument) on a bad one, nothing sent; also for a
+    // configuration that holds no field but the model name, which no command sets). The fields
     // the configuration lacks, and the trigger channel count, on/off input, soft start and
     // trigger input switches that no file holds, are first read from the controller and sent
     // as it has them. Steps, in order, each waiting for its answers: "identity and switches"
