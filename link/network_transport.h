@@ -40,7 +40,8 @@ public:
     static constexpr int kCloseTimeoutMs = 300;
 
     // stop, when given, must outlive Open.
-    NetworkTransport(NetworkPortName target, const LineSettings& settings, const std::atomic<bool>* stop = nullptr);
+    NetworkTransport(NetworkPortName target, const LineSettings& settings,
+                     const std::atomic<bool>* stop = nullptr);
     ~NetworkTransport() override;
 
     OpenFailure Open(QObject* context, const Sink& sink) override;

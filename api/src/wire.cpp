@@ -179,7 +179,8 @@ Wire::Wire(const std::string& target, const std::atomic<bool>* stop) : target_(t
         const QString reason = number > 0          ? DescribeOpenFailure(failure, number, link_.LastOpenMessage())
                                : IsComName(target) ? QStringLiteral("%1: no port has this number").arg(path)
                                                    : QStringLiteral("%1: no such port").arg(path);
-        throw Error(failure == OpenFailure::Interrupted ? ErrorKind::Interrupted : ErrorKind::Port, reason.toStdString());
+        throw Error(failure == OpenFailure::Interrupted ? ErrorKind::Interrupted : ErrorKind::Port,
+                    reason.toStdString());
     }
 }
 
