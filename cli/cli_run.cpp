@@ -77,9 +77,9 @@ private:
     CliInterrupt& interrupt_;
 };
 
-std::unique_ptr<Controller> Open(const CliRequest& q, const QString& port,
+std::unique_ptr<Controller> Open(const CliRequest& q, const QString& port, const std::atomic<bool>& stop,
                                  const std::function<void(const QString&)>& traffic) {
-    auto c = std::make_unique<Controller>(port.toStdString(), q.timeoutMs);
+    auto c = std::make_unique<Controller>(port.toStdString(), q.timeoutMs, stop);
     if (traffic) {
         c->setTrafficHandler([traffic](lumitrax::Direction d, const std::string& text) {
             traffic((d == lumitrax::Direction::Sent ? QStringLiteral("-> ") : QStringLiteral("<- ")) + Q(text));
@@ -250,6 +250,7 @@ CliResult Search(const CliRequest& q) {
 void CliInterrupt::Interrupt(int signalNumber) {
     std::lock_guard lock(mutex);
     signal.store(signalNumber);
+    stop.store(true);
     if (active != nullptr) {
         active->cancel();
     }
@@ -298,7 +299,7 @@ CliResult RunCliCommand(const CliRequest& q, CliInterrupt& interrupt, const std:
             r.port = port;
             bool opened = false;
             try {
-                const std::unique_ptr<Controller> c = Open(q, port, traffic);
+                const std::unique_ptr<Controller> c = Open(q, port, interrupt.stop, traffic);
                 opened = true;
                 Active active(interrupt, *c);
                 RunOnPort(q, *c, file, r);
@@ -353,7 +354,7 @@ int RunMonitor(const CliRequest& q, CliInterrupt& interrupt, const std::function
         return kExitUsage;
     }
     try {
-        const std::unique_ptr<Controller> c = Open(q, q.ports.value(0), {});
+        const std::unique_ptr<Controller> c = Open(q, q.ports.value(0), interrupt.stop, {});
         opened = true;
         Active active(interrupt, *c);
         c->monitor([&q, &print](const std::string& line) {

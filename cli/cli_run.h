@@ -28,6 +28,8 @@ struct CliInterrupt {
     std::mutex mutex;
     lumitrax::Controller* active = nullptr;
     std::atomic<int> signal{0};
+    // Set with signal: ends an open that is still connecting to a network port.
+    std::atomic<bool> stop{false};
     // Set while the command writes nothing (ports, search): an interrupt ends the tool at once.
     std::atomic<bool> endsAtOnce{false};
 

@@ -79,7 +79,8 @@ DeviceLink::~DeviceLink() {
     currentLink.compare_exchange_strong(self, nullptr);
 }
 
-int DeviceLink::OpenPort(int portNumber) {
+int DeviceLink::OpenPort(int portNumber, const std::atomic<bool>* stop) {
+    lastOpenMessage_.clear();
     if (serialPort) {
         lastOpenFailure_ = OpenFailure::Busy;  // held by this very link
         return 0;
@@ -108,6 +109,7 @@ int DeviceLink::OpenPort(int portNumber) {
         std::lock_guard lock(mutex_);
         serialPort = std::move(port);
     }
+    raw->SetOpenStop(stop);
     const int result = raw->Create(name, kSpeedCode, static_cast<std::uint16_t>(portNumber),
                                    kFormatCode, &DeviceLink::OnSerialReceive);
     if (result != 0) {
@@ -115,6 +117,7 @@ int DeviceLink::OpenPort(int portNumber) {
         return result;
     }
     lastOpenFailure_ = raw->LastOpenFailure();
+    lastOpenMessage_ = raw->LastOpenMessage();
     std::unique_ptr<ISerialPort> failed;
     {
         std::lock_guard lock(mutex_);

@@ -50,8 +50,9 @@ public:
     DeviceLink& operator=(const DeviceLink&) = delete;
 
     // Opens "COM<portNumber>". Non-zero when the port is now open; 0 when it failed or a port
-    // is already open (that port stays open). Clears neither the log nor the state.
-    int OpenPort(int portNumber);
+    // is already open (that port stays open). Clears neither the log nor the state. stop, when
+    // given, cuts the connecting to a network port short (ISerialPort::SetOpenStop).
+    int OpenPort(int portNumber, const std::atomic<bool>* stop = nullptr);
     // With a port open: sends the all-off command, pauses 1000 ms (both only with
     // SwitchAllOff), closes the port. Always: zeroes the state, replySeen and the log.
     void ClosePort();
@@ -65,6 +66,8 @@ public:
     bool IsConnected() const { return serialPort != nullptr && serialPort->IsConnected(); }
     // Why the last OpenPort that returned 0 failed; None after a success. Window thread.
     OpenFailure LastOpenFailure() const { return lastOpenFailure_; }
+    // With it: the device server's own words (ISerialPort::LastOpenMessage), else empty.
+    const QString& LastOpenMessage() const { return lastOpenMessage_; }
 
     // What became of one SendCommand.
     enum class SendResult {
@@ -123,6 +126,7 @@ private:
     bool lineBroken = false;  // the line being received lost bytes (see TrafficObserver)
     SerialPortFactory factory_;
     OpenFailure lastOpenFailure_ = OpenFailure::None;
+    QString lastOpenMessage_;
     int openPortNumber_ = 0;  // the number of the open port (window thread)
     CloseAction closeAction_ = CloseAction::SwitchAllOff;
     TrafficObserver observer_;

@@ -17,6 +17,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -33,6 +34,11 @@ using Clock = std::chrono::steady_clock;
 // Telnet answers that the server does not read are dropped beyond this backlog, so that a
 // server sending requests without reading cannot make the client buffer without bound.
 constexpr std::size_t kAnswerBacklogLimit = 64 * 1024;
+
+// Data held while opening beyond this is no server's notice: it goes on to the sink.
+constexpr std::size_t kHeldLimit = 4096;
+// A notice is quoted up to this many characters.
+constexpr int kNoticeLength = 100;
 
 // The few calls that differ between BSD sockets and Winsock. A socket is kept as a qintptr
 // (what QSocketNotifier takes), -1 when there is none.
@@ -106,21 +112,28 @@ int MsLeft(Clock::time_point deadline) {
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
-// Waits until one of events (POLLIN, POLLOUT) comes on s or the deadline passes; returns what
-// came, errors and hang-ups included (0: nothing in time).
-short PollUntil(qintptr s, short events, Clock::time_point deadline) {
-    for (;;) {
+bool IsSet(const std::atomic<bool>* flag) {
+    return flag != nullptr && flag->load();
+}
+
+// Waits until one of events (POLLIN, POLLOUT) comes on s, the deadline passes or stop is set
+// (looked at every kStopCheckMs); returns what came, errors and hang-ups included (0: nothing
+// in time, or stopped).
+short PollUntil(qintptr s, short events, Clock::time_point deadline, const std::atomic<bool>* stop = nullptr) {
+    while (!IsSet(stop)) {
         pollfd p{};
         p.fd = N(s);
         p.events = events;
-        const int n = Poll(&p, MsLeft(deadline));
+        const int left = MsLeft(deadline);
+        const int n = Poll(&p, stop != nullptr ? std::min(left, NetworkTransport::kStopCheckMs) : left);
         if (n > 0) {
             return p.revents;
         }
-        if (n == 0 || LastError() != kInterrupted) {
+        if ((n == 0 && (stop == nullptr || left == 0)) || (n < 0 && LastError() != kInterrupted)) {
             return 0;
         }
     }
+    return 0;
 }
 
 void SetOption(qintptr s, int level, int name, int value) {
@@ -155,8 +168,9 @@ struct Lookup {
     }
 };
 
-// The lookup, or null when it did not end by the deadline.
-std::shared_ptr<Lookup> Resolve(const QString& host, std::uint16_t port, Clock::time_point deadline) {
+// The lookup, or null when it did not end by the deadline or before stop was set.
+std::shared_ptr<Lookup> Resolve(const QString& host, std::uint16_t port, Clock::time_point deadline,
+                                const std::atomic<bool>* stop) {
     auto lookup = std::make_shared<Lookup>();
     // International names go out in their ASCII form; addresses are taken as they are.
     QByteArray name = QUrl::toAce(host);
@@ -183,7 +197,34 @@ std::shared_ptr<Lookup> Resolve(const QString& host, std::uint16_t port, Clock::
         run();  // no thread to be had: look up here, without the deadline
     }
     std::unique_lock lock(lookup->mutex);
-    return lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; }) ? lookup : nullptr;
+    while (!lookup->finished && Clock::now() < deadline && !IsSet(stop)) {
+        lookup->done.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(
+                                                                            NetworkTransport::kStopCheckMs)));
+    }
+    return lookup->finished ? lookup : nullptr;
+}
+
+// What a server sent before it closed, as a quote for the operator: a short printable text,
+// line breaks and runs of blanks as one space, cut at kNoticeLength; empty for anything else
+// (nothing, binary bytes, a controller's traffic).
+QString Notice(const std::vector<std::uint8_t>& bytes) {
+    QString text;
+    for (const std::uint8_t b : bytes) {
+        if (b == '\r' || b == '\n' || b == '\t' || b == ' ') {
+            if (!text.isEmpty() && !text.endsWith(QLatin1Char(' '))) {
+                text += QLatin1Char(' ');
+            }
+        } else if (b > ' ' && b < 0x7F) {
+            text += QLatin1Char(static_cast<char>(b));
+        } else {
+            return {};
+        }
+    }
+    text = text.trimmed();
+    if (text.size() > kNoticeLength) {
+        text = text.left(kNoticeLength) + QStringLiteral("...");
+    }
+    return text;
 }
 
 Rfc2217Session::LineSettings RemoteLine(const LineSettings& s) {
@@ -198,8 +239,9 @@ Rfc2217Session::LineSettings RemoteLine(const LineSettings& s) {
 
 }  // namespace
 
-NetworkTransport::NetworkTransport(NetworkPortName target, const LineSettings& settings)
-    : target_(std::move(target)), settings_(settings) {}
+NetworkTransport::NetworkTransport(NetworkPortName target, const LineSettings& settings,
+                                   const std::atomic<bool>* stop)
+    : target_(std::move(target)), settings_(settings), stop_(stop) {}
 
 NetworkTransport::~NetworkTransport() {
     Close();
@@ -210,9 +252,9 @@ OpenFailure NetworkTransport::Connect() {
     if (!StartSockets()) {
         return OpenFailure::Other;
     }
-    const std::shared_ptr<Lookup> lookup = Resolve(target_.host, target_.port, deadline);
+    const std::shared_ptr<Lookup> lookup = Resolve(target_.host, target_.port, deadline, stop_);
     if (!lookup) {
-        return OpenFailure::NoAnswer;
+        return IsSet(stop_) ? OpenFailure::Interrupted : OpenFailure::NoAnswer;
     }
     if (lookup->addresses == nullptr) {
         return OpenFailure::HostNotFound;
@@ -230,7 +272,12 @@ OpenFailure NetworkTransport::Connect() {
             error = LastError();
         }
         if (error == kInProgress || error == kInterrupted) {
-            if (PollUntil(socket_, POLLOUT, deadline) == 0) {
+            if (PollUntil(socket_, POLLOUT, deadline, stop_) == 0) {
+                if (IsSet(stop_)) {
+                    CloseSocket(socket_);
+                    socket_ = -1;
+                    return OpenFailure::Interrupted;
+                }
                 error = kInProgress;  // no answer in time
             } else {
                 socklen_t size = sizeof error;
@@ -253,9 +300,9 @@ bool NetworkTransport::WaitFor(Done done, int timeoutMs) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     // The deadline holds even while bytes keep coming: a server that streams without pause
     // must not hold Open or Close for as long as it streams.
-    while (connected_ && !done() && Clock::now() < deadline) {
+    while (connected_ && !done() && Clock::now() < deadline && !Stopped()) {
         const short events = static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT));
-        const short got = PollUntil(socket_, events, deadline);
+        const short got = PollUntil(socket_, events, deadline, opening_ ? stop_ : nullptr);
         if (got == 0) {
             break;
         }
@@ -271,11 +318,14 @@ bool NetworkTransport::WaitFor(Done done, int timeoutMs) {
 
 OpenFailure NetworkTransport::Open(QObject* context, const Sink& sink) {
     sink_ = sink;
+    opening_ = true;
     const OpenFailure failure = Connect();
     if (failure != OpenFailure::None) {
+        opening_ = false;
         Discard();
         return failure;
     }
+    holding_ = true;
     TuneSocket(socket_);
     readable_ = new QSocketNotifier(socket_, QSocketNotifier::Read, context);
     QObject::connect(readable_, &QSocketNotifier::activated, context, [this] { OnReadable(); });
@@ -291,13 +341,29 @@ OpenFailure NetworkTransport::Open(QObject* context, const Sink& sink) {
         if (lineSent_) {
             WaitFor([this] { return session_.LineConfirmed(); }, kNegotiateTimeoutMs);
         }
-        if (!connected_) {
-            // The server hung up at once: usually its serial port is held by another client.
-            Discard();
-            return OpenFailure::ConnectionLost;
-        }
+    } else {
+        WaitFor([] { return false; }, kSettleMs);
     }
+    const bool stopped = Stopped();
+    opening_ = false;
+    if (stopped || !connected_) {
+        // A server that hung up at once usually says why: its serial port is held by another
+        // client, or it could not open it.
+        openMessage_ = stopped || !holding_ ? QString() : Notice(held_);
+        Discard();
+        return stopped ? OpenFailure::Interrupted : OpenFailure::ConnectionLost;
+    }
+    ReleaseHeld();
     return OpenFailure::None;
+}
+
+void NetworkTransport::ReleaseHeld() {
+    holding_ = false;
+    std::vector<std::uint8_t> held;
+    held.swap(held_);
+    if (!held.empty()) {
+        sink_.received(held.data(), held.size());
+    }
 }
 
 std::uint32_t NetworkTransport::Write(const unsigned char* data, std::uint32_t length) {
@@ -338,6 +404,8 @@ void NetworkTransport::Close() {
 
 void NetworkTransport::Discard() {
     connected_ = false;
+    holding_ = false;
+    held_.clear();
     // The notifiers go before the socket they watch.
     delete readable_;
     readable_ = nullptr;
@@ -403,7 +471,7 @@ void NetworkTransport::OnReadable() {
 
 void NetworkTransport::Deliver(const std::uint8_t* bytes, std::size_t n) {
     if (!target_.rfc2217) {
-        sink_.received(bytes, n);
+        Pass(bytes, n);
         return;
     }
     data_.clear();
@@ -422,7 +490,18 @@ void NetworkTransport::Deliver(const std::uint8_t* bytes, std::size_t n) {
         Send(out_.data(), out_.size());
     }
     if (!data_.empty()) {
-        sink_.received(data_.data(), data_.size());
+        Pass(data_.data(), data_.size());
+    }
+}
+
+void NetworkTransport::Pass(const std::uint8_t* bytes, std::size_t n) {
+    if (!holding_) {
+        sink_.received(bytes, n);
+        return;
+    }
+    held_.insert(held_.end(), bytes, bytes + n);
+    if (held_.size() > kHeldLimit) {
+        ReleaseHeld();
     }
 }
 
@@ -435,7 +514,7 @@ void NetworkTransport::Lost() {
     // socket itself goes at Close.
     readable_->setEnabled(false);
     writable_->setEnabled(false);
-    if (!closing_) {
+    if (!closing_ && !opening_) {
         sink_.lost();
     }
 }

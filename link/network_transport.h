@@ -6,7 +6,12 @@
 //
 // Opening waits at most kConnectTimeoutMs for the connection and, for RFC 2217, at most
 // kNegotiateTimeoutMs for the server to answer the option requests and again for it to
-// confirm the line settings; a server that stays silent is used as it is. A connection that
+// confirm the line settings; a server that stays silent is used as it is. A raw connection
+// is watched for kSettleMs after it is made: ser2net accepts and closes at once, with a
+// line of text, when its serial port is held by another client or cannot be opened, and
+// such a close fails the open (ConnectionLost, the text in OpenMessage). Data that arrives
+// while opening reaches the sink only once the open succeeded. A set stop flag ends the
+// open's waits within kStopCheckMs (Interrupted). A connection that
 // the server closes, that resets or that stops taking bytes for kWriteTimeoutMs counts as
 // lost; idle connections are probed by TCP keep-alive, so a dead peer is noticed within a
 // minute on Linux.
@@ -26,14 +31,21 @@ class NetworkTransport final : public PortTransport {
 public:
     static constexpr int kConnectTimeoutMs = 3000;
     static constexpr int kNegotiateTimeoutMs = 1000;
+    // ser2net's close comes a millisecond or two after its accept, and travels to us as fast
+    // as its accept did: the wait does not grow with the distance to the server.
+    static constexpr int kSettleMs = 30;
+    static constexpr int kStopCheckMs = 50;
     static constexpr int kWriteTimeoutMs = 2000;
     // On close: how long the server gets to end its side after ours (its last bytes read).
     static constexpr int kCloseTimeoutMs = 300;
 
-    NetworkTransport(NetworkPortName target, const LineSettings& settings);
+    // stop, when given, must outlive Open.
+    NetworkTransport(NetworkPortName target, const LineSettings& settings,
+                     const std::atomic<bool>* stop = nullptr);
     ~NetworkTransport() override;
 
     OpenFailure Open(QObject* context, const Sink& sink) override;
+    QString OpenMessage() const override { return openMessage_; }
     std::uint32_t Write(const unsigned char* data, std::uint32_t length) override;
     void Close() override;
 
@@ -41,20 +53,26 @@ private:
     // Resolves the host and connects to its addresses in turn, all within kConnectTimeoutMs;
     // leaves socket_ connected, or closed with the reason.
     OpenFailure Connect();
-    // Reads and writes the socket until done() holds, the connection ends or timeoutMs pass;
-    // returns done().
+    // Reads and writes the socket until done() holds, the connection ends, timeoutMs pass or,
+    // while opening, the stop flag is set; returns done().
     template <typename Done>
     bool WaitFor(Done done, int timeoutMs);
     void OnReadable();
     void Deliver(const std::uint8_t* bytes, std::size_t n);
+    // Hands data bytes to the sink, or holds them while opening.
+    void Pass(const std::uint8_t* bytes, std::size_t n);
+    void ReleaseHeld();
     // Queues bytes behind those not yet taken and hands over what the socket takes now.
     void Send(const std::uint8_t* bytes, std::size_t n);
     void Flush();
     void Lost();
     void Discard();
 
+    bool Stopped() const { return opening_ && stop_ != nullptr && stop_->load(); }
+
     NetworkPortName target_;
     LineSettings settings_;
+    const std::atomic<bool>* stop_;
     Sink sink_;
     qintptr socket_ = -1;  // a descriptor (a SOCKET on Windows), -1 when none
     QSocketNotifier* readable_ = nullptr;
@@ -62,6 +80,12 @@ private:
     std::vector<std::uint8_t> pending_;    // bytes the socket has not taken yet
     bool connected_ = false;  // from the connection's start to its loss or Close
     bool closing_ = false;
+    bool opening_ = false;
+    // Data received while opening, delivered once open (a server's notice never reaches the
+    // sink); handed on early, and holding ends, should it grow beyond a notice's length.
+    std::vector<std::uint8_t> held_;
+    bool holding_ = false;
+    QString openMessage_;
 
     // RFC 2217 only.
     telnet::Decoder decoder_;

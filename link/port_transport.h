@@ -7,6 +7,7 @@
 #include <QSerialPort>
 #include <QString>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -40,6 +41,9 @@ public:
     // the sink before it returns. Returns None when open, else why not (then nothing is left
     // open and Close need not be called).
     virtual OpenFailure Open(QObject* context, const Sink& sink) = 0;
+    // After an Open that returned ConnectionLost: the server's short printable text sent
+    // before it closed, else empty.
+    virtual QString OpenMessage() const { return {}; }
     // Hands the bytes to the operating system in order; returns length, or 0 when they could
     // not all be handed over within a bounded time or the connection is gone.
     virtual std::uint32_t Write(const unsigned char* data, std::uint32_t length) = 0;
@@ -49,7 +53,8 @@ public:
 };
 
 // The transport for a resolved port name: a network one for tcp:// and rfc2217:// names, a
-// serial one for anything else. Null with *failure set when the name cannot be used.
+// serial one for anything else. Null with *failure set when the name cannot be used. stop,
+// when given, cuts a network open short (see ISerialPort::SetOpenStop).
 // (Defined in serial_port.cpp, beside the serial failure classification it hands on.)
 std::unique_ptr<PortTransport> MakePortTransport(const QString& path, const LineSettings& settings,
-                                                 OpenFailure* failure);
+                                                 const std::atomic<bool>* stop, OpenFailure* failure);

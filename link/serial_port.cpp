@@ -90,19 +90,19 @@ OpenFailure ClassifyOpenFailure(const QString&, QSerialPort::SerialPortError err
 }  // namespace
 
 std::unique_ptr<PortTransport> MakePortTransport(const QString& path, const LineSettings& settings,
-                                                 OpenFailure* failure) {
+                                                 const std::atomic<bool>* stop, OpenFailure* failure) {
     if (IsNetworkPortName(path)) {
         NetworkPortName target;
         if (!ParseNetworkPortName(path, target)) {
             *failure = OpenFailure::BadAddress;
             return nullptr;
         }
-        return std::make_unique<NetworkTransport>(target, settings);
+        return std::make_unique<NetworkTransport>(target, settings, stop);
     }
     return std::make_unique<SerialTransport>(path, settings, &ClassifyOpenFailure);
 }
 
-QString DescribeOpenFailure(OpenFailure failure, int portNumber) {
+QString DescribeOpenFailure(OpenFailure failure, int portNumber, const QString& serverMessage) {
     const QString name = QStringLiteral("COM%1").arg(portNumber);
     const QString path = ResolvePortName(name.toLatin1().constData());
     const QString device = path.isEmpty() ? name : path;
@@ -151,6 +151,8 @@ QString DescribeOpenFailure(OpenFailure failure, int portNumber) {
         return QStringLiteral("%1: not a serial device").arg(device);
     case OpenFailure::Other:
         break;
+    case OpenFailure::Interrupted:
+        return QStringLiteral("%1: interrupted while connecting").arg(device);
     case OpenFailure::BadAddress:
         return QStringLiteral("%1: not a network address; write tcp://HOST:PORT or rfc2217://HOST:PORT").arg(device);
     case OpenFailure::HostNotFound:
@@ -160,6 +162,9 @@ QString DescribeOpenFailure(OpenFailure failure, int portNumber) {
     case OpenFailure::NoAnswer:
         return QStringLiteral("%1: no answer within 3 s; check that the device server is on and reachable from this computer (network, firewall)").arg(device);
     case OpenFailure::ConnectionLost:
+        if (!serverMessage.isEmpty()) {
+            return QStringLiteral("%1: connection lost; the device server closed it at once, saying \"%2\"").arg(device, serverMessage);
+        }
         return QStringLiteral("%1: connection lost; the device server closed it (its serial port may be in use by another client) or the network failed; close and open the port again").arg(device);
     }
     return QStringLiteral("%1: the port could not be set up").arg(device);
@@ -190,6 +195,8 @@ struct CPortwire::Impl {
     bool started = false;  // the open attempt has finished
     bool opened = false;
     OpenFailure failure = OpenFailure::None;  // written before `started`, then window thread
+    QString openMessage;                      // the same
+    const std::atomic<bool>* openStop = nullptr;  // window thread, before Create
 
     struct Job {
         enum Kind { Write, Close };
@@ -250,6 +257,7 @@ struct CPortwire::Impl {
         sink.received = [this](const unsigned char* data, std::size_t n) { OnReceived(data, n); };
         sink.lost = [this] { open.store(false); };
         const OpenFailure result = transport->Open(context, sink);
+        const QString message = transport->OpenMessage();
         const bool ok = result == OpenFailure::None;
         if (ok) {
 #ifdef Q_OS_UNIX
@@ -263,6 +271,7 @@ struct CPortwire::Impl {
             started = true;
             opened = ok;
             failure = result;
+            openMessage = message;
             cv.notify_all();
         }
         if (ok) {
@@ -358,7 +367,7 @@ int CPortwire::Create(const char* portName, int speedCode, std::uint16_t portNum
         d->failure = OpenFailure::NotFound;
         return 0;
     }
-    d->transport = MakePortTransport(path, settings, &d->failure);
+    d->transport = MakePortTransport(path, settings, d->openStop, &d->failure);
     if (!d->transport) {
         return 0;
     }
@@ -418,6 +427,14 @@ void CPortwire::GetByte(unsigned char* out) {
 
 OpenFailure CPortwire::LastOpenFailure() const {
     return d->failure;
+}
+
+QString CPortwire::LastOpenMessage() const {
+    return d->openMessage;
+}
+
+void CPortwire::SetOpenStop(const std::atomic<bool>* stop) {
+    d->openStop = stop;
 }
 
 bool CPortwire::IsOpen() const {

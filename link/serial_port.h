@@ -11,6 +11,7 @@
 // from inside the receive callback; then destroy. An object whose Create failed is destroyed
 // without further use. Received bytes are data only: telnet commands never reach GetByte.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -39,6 +40,7 @@ enum class OpenFailure {
     Refused,         // nothing listens on PORT (the device server is down or serves another)
     NoAnswer,        // no connection within the connect timeout (host down, filtered, unreachable)
     ConnectionLost,  // the server closed or reset the connection (at once: its line is in use)
+    Interrupted,     // the opener's stop flag was set while the connection was being made
 };
 
 class ISerialPort {
@@ -57,6 +59,12 @@ public:
     virtual void GetByte(unsigned char* out) = 0;
     // After a Create that returned 0: why. Window thread.
     virtual OpenFailure LastOpenFailure() const { return OpenFailure::Other; }
+    // After a Create that failed with ConnectionLost: what the device server said before it
+    // closed, when that was a short printable text ("Port already in use"), else empty.
+    virtual QString LastOpenMessage() const { return {}; }
+    // Before Create, window thread: while Create connects to a network port, *stop set from
+    // any thread ends it within 50 ms with Interrupted. *stop must outlive Create.
+    virtual void SetOpenStop(const std::atomic<bool>* stop) { (void)stop; }
     // After a Create that returned non-zero: true while the connection lasts, false once the
     // device or the network connection went away (then reading has stopped and writes go
     // nowhere; the object is only fit for destruction). Any thread.
@@ -64,9 +72,10 @@ public:
 };
 
 // One sentence for the operator on why port portNumber did not open, naming the device path
-// (or network address) and what to do (for NoPermission the group that owns the device).
-// ConnectionLost also serves a connection that ended while open. Window thread.
-QString DescribeOpenFailure(OpenFailure failure, int portNumber);
+// (or network address) and what to do (for NoPermission the group that owns the device);
+// serverMessage (LastOpenMessage) is quoted as the reason of ConnectionLost. ConnectionLost
+// also serves a connection that ended while open. Window thread.
+QString DescribeOpenFailure(OpenFailure failure, int portNumber, const QString& serverMessage = {});
 
 // Makes the serial object for one connection; DeviceLink calls it at each OpenPort.
 using SerialPortFactory = std::function<std::unique_ptr<ISerialPort>()>;
@@ -95,9 +104,10 @@ public:
 
     // Window thread. Starts the receive thread and opens the port on it; blocks until the
     // open succeeded or failed. portName is "COM<n>"; the device path or network address
-    // comes from port_list. A network port blocks up to the connect timeout (3 s) and, for
-    // RFC 2217, up to 1 s twice more while a silent server is waited for; the remote line is
-    // set to this call's settings.
+    // comes from port_list. A network port blocks up to the connect timeout (3 s) and then,
+    // raw, 30 ms in which a server that closes at once fails the open or, for RFC 2217, up
+    // to 1 s twice more while a silent server is waited for; the remote line is set to this
+    // call's settings. The stop flag (SetOpenStop) cuts these waits short.
     int Create(const char* portName, int speedCode, std::uint16_t portNumber,
                std::uint8_t formatCode, ReceiveCallback callback) override;
     // Any thread. Blocks until the bytes are written to the OS (or the port is gone: returns 0;
@@ -110,6 +120,8 @@ public:
     void GetByte(unsigned char* out) override;
 
     OpenFailure LastOpenFailure() const override;
+    QString LastOpenMessage() const override;
+    void SetOpenStop(const std::atomic<bool>* stop) override;
 
     // True while the port is open; false before Create, after a failed Create and once the
     // device disappeared (hang-up, adapter pulled) or the network connection was lost.

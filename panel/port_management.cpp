@@ -99,7 +99,8 @@ void CControlPanelDlg::OnOpenPort() {
             AddMessageLines(QStringLiteral("COM%1: a port is already open; press \"Close\" first").arg(m_nPortNumber));
             SetTimer(TIMER_STATUS, kStatusPeriodMs);
         } else {
-            AddMessageLines(DescribeOpenFailure(m_pLink->LastOpenFailure(), m_nPortNumber));
+            AddMessageLines(
+                DescribeOpenFailure(m_pLink->LastOpenFailure(), m_nPortNumber, m_pLink->LastOpenMessage()));
         }
         AddMessage(QStringLiteral("open failed"));
         return;

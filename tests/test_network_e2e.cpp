@@ -11,6 +11,10 @@
 
 #include <csignal>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <future>
 #include <memory>
 #include <thread>
@@ -112,6 +116,62 @@ TEST(NetworkEndToEnd, RefusedAndSilentServersEndTheToolWithTheirExitStatus) {
     hangUp.join();
     EXPECT_EQ(lost.exitCode, 1) << lost.err.toStdString();
     EXPECT_TRUE(lost.err.contains(QStringLiteral("lost"))) << lost.err.toStdString();
+}
+
+// ser2net accepts and closes at once, saying why, when its device does not open (or another
+// client holds it): the open fails with the server's words, and monitor prints none of them.
+TEST(NetworkEndToEnd, AServerThatClosesAtOnceFailsTheOpenWithItsOwnWords) {
+    if (Ser2netProcess::Program().isEmpty()) {
+        GTEST_SKIP() << "ser2net is not installed (scripts/setup installs it)";
+    }
+    for (const bool rfc2217 : {false, true}) {
+        Ser2netProcess server("/nonexistent/lumitrax-tty", rfc2217);
+        ASSERT_TRUE(server.ok()) << server.Output().toStdString();
+        for (const char* command : {"info", "monitor"}) {
+            const Outcome o = Lumitrax({"--port", server.Url(), command});
+            EXPECT_EQ(o.exitCode, 3) << command << " " << o.err.toStdString();
+            EXPECT_TRUE(o.err.contains(QStringLiteral("saying \"Device open failure"))) << o.err.toStdString();
+            EXPECT_TRUE(o.out.isEmpty()) << o.out.toStdString();
+        }
+    }
+}
+
+// An interrupt while the connect waits (the listener's queue is full: its SYN is dropped) ends
+// every command, monitor included, as interrupted: not after the 3 s connect timeout as a port
+// that did not open.
+TEST(NetworkEndToEnd, AnInterruptEndsAConnectThatStillWaits) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int queued = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), size), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);  // room for one connection, never accepted
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size), 0);
+    ASSERT_EQ(::connect(queued, reinterpret_cast<sockaddr*>(&a), size), 0);
+    // A connect that waits shows in the kernel's table as SYN_SENT (02) towards the port.
+    const QString waiting =
+        QStringLiteral(" 0100007F:%1 02 ").arg(ntohs(a.sin_port), 4, 16, QLatin1Char('0')).toUpper();
+    const auto someoneWaits = [&waiting] {
+        QFile tcp(QStringLiteral("/proc/net/tcp"));
+        return tcp.open(QIODevice::ReadOnly) && QString::fromLatin1(tcp.readAll()).contains(waiting);
+    };
+    for (const auto& [command, signal] : {std::pair{"monitor", SIGINT}, std::pair{"info", SIGTERM}}) {
+        QProcess p;
+        p.start(QStringLiteral(LUMITRAX_CLI_PATH),
+                {"--port", QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(a.sin_port)), command});
+        for (int i = 0; i < 500 && !someoneWaits(); ++i) {
+            QThread::msleep(10);
+        }
+        ASSERT_TRUE(someoneWaits()) << command;
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        ASSERT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitCode(), 128 + signal) << command;
+        EXPECT_TRUE(p.readAllStandardError().contains("interrupted while connecting")) << command;
+    }
+    ::close(queued);
+    ::close(listener);
 }
 
 TEST(NetworkEndToEnd, MonitorEndsWithExit1WhenTheServerGoesAway) {

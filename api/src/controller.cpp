@@ -211,7 +211,7 @@ void checkTarget(const std::string& target) {
 }
 
 struct Controller::Impl {
-    explicit Impl(const std::string& t) : target(t), wire(t) {}
+    Impl(const std::string& t, const std::atomic<bool>* stop) : target(t), wire(t, stop) {}
 
     std::string target;
     std::atomic<int> timeoutMs{kDefaultTimeoutMs};
@@ -242,7 +242,13 @@ struct Controller::Impl {
 
 Controller::Controller(const std::string& target, int timeoutMs) {
     Require(timeoutMs >= 1 && timeoutMs <= kMaxTimeoutMs, "the timeout is not 1..600000 ms");
-    d = std::make_unique<Impl>(target);
+    d = std::make_unique<Impl>(target, nullptr);
+    d->timeoutMs.store(timeoutMs);
+}
+
+Controller::Controller(const std::string& target, int timeoutMs, const std::atomic<bool>& stop) {
+    Require(timeoutMs >= 1 && timeoutMs <= kMaxTimeoutMs, "the timeout is not 1..600000 ms");
+    d = std::make_unique<Impl>(target, &stop);
     d->timeoutMs.store(timeoutMs);
 }
 

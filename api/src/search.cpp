@@ -37,7 +37,7 @@ SearchResult Probe(const std::string& target, int timeoutMs, const std::atomic<b
         return result;
     }
     try {
-        detail::Wire wire(target);
+        detail::Wire wire(target, stop);
         wire.Forget();
         for (const detail::Outgoing& c :
              {detail::MakeText(CMD_RAW, "\r"), detail::MakeText(CMD_RAW, "echo 0\r"), detail::Make(CMD_GETMODULEINFO),

@@ -149,7 +149,7 @@ Outgoing MakeCommand(int id, const void* block, std::size_t blockSize, const std
     return out;
 }
 
-Wire::Wire(const std::string& target) : target_(target) {
+Wire::Wire(const std::string& target, const std::atomic<bool>* stop) : target_(target) {
     EnsureQtRuntime();
     link_.SetCloseAction(DeviceLink::CloseAction::KeepOutputs);
     link_.SetTrafficObserver([this](bool sent, const char* text, bool whole) {
@@ -174,12 +174,13 @@ Wire::Wire(const std::string& target) : target_(target) {
     } else if (!target.empty()) {
         number = PortNumberForPath(path);
     }
-    if (number <= 0 || link_.OpenPort(number) == 0) {
+    if (number <= 0 || link_.OpenPort(number, stop) == 0) {
         const OpenFailure failure = number <= 0 ? OpenFailure::NotFound : link_.LastOpenFailure();
-        const QString reason = number > 0          ? DescribeOpenFailure(failure, number)
+        const QString reason = number > 0          ? DescribeOpenFailure(failure, number, link_.LastOpenMessage())
                                : IsComName(target) ? QStringLiteral("%1: no port has this number").arg(path)
                                                    : QStringLiteral("%1: no such port").arg(path);
-        throw Error(ErrorKind::Port, reason.toStdString());
+        throw Error(failure == OpenFailure::Interrupted ? ErrorKind::Interrupted : ErrorKind::Port,
+                    reason.toStdString());
     }
 }
 

@@ -65,8 +65,9 @@ public:
     // answers in milliseconds, and an interrupt must not wait out a long timeout.
     static constexpr std::chrono::milliseconds kStopGrace{250};
 
-    // Opens target; throws Error(Port) with the reason.
-    explicit Wire(const std::string& target);
+    // Opens target; throws Error(Port) with the reason, Error(Interrupted) when *stop was set
+    // while it connected to a network port.
+    explicit Wire(const std::string& target, const std::atomic<bool>* stop = nullptr);
     ~Wire();
 
     struct Outcome {

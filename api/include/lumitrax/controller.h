@@ -128,11 +128,18 @@ enum class Direction { Sent, Received };
 
 class LUMITRAX_API Controller {
 public:
-    // Opens target: a device path ("/dev/ttyUSB0", "/dev/serial/by-id/...", a pseudo-terminal)
-    // or "COM<n>" as ports() lists it. 115200 baud, 8 data bits, no parity, 1 stop bit, no flow
+    // Opens target: a device path ("/dev/ttyUSB0", "/dev/serial/by-id/...", a pseudo-terminal),
+    // "COM<n>" as ports() lists it, or a serial device server's "tcp://HOST:PORT" or
+    // "rfc2217://HOST:PORT". 115200 baud, 8 data bits, no parity, 1 stop bit, no flow
     // control. Sends nothing. Throws Error(Port) with the reason (missing, no permission and
-    // what to do, held by another program, not a serial device).
+    // what to do, held by another program, not a serial device; for a server: refused, host
+    // not found, no answer within 3 s, or the connection closed at once, quoting what the
+    // server said then, such as ser2net's "Port already in use").
     explicit Controller(const std::string& target, int timeoutMs = kDefaultTimeoutMs);
+    // The same, but stop set (from any thread or a signal handler) while a network target is
+    // still connecting ends the open within 50 ms: throws Error(Interrupted), nothing was sent.
+    // stop must outlive the constructor; it is not looked at afterwards.
+    Controller(const std::string& target, int timeoutMs, const std::atomic<bool>& stop);
     // Closes the port; sends nothing, so the lights stay as they are.
     ~Controller();
 
@@ -270,8 +277,8 @@ struct SearchResult {
 LUMITRAX_API std::vector<SearchResult> search(const std::vector<std::string>& targets,
                                               int timeoutMs = kDefaultTimeoutMs);
 // The same, ended early once stop is set (from any thread or a signal handler): a target not
-// yet probed is not opened, a probe under way stops waiting within 50 ms (the opening of a
-// network target is not cut short); their problem says "interrupted".
+// yet probed is not opened, a probe under way (a network target's opening included) stops
+// waiting within 50 ms; their problem says "interrupted".
 LUMITRAX_API std::vector<SearchResult> search(const std::vector<std::string>& targets, int timeoutMs,
                                               const std::atomic<bool>& stop);
 
