@@ -305,8 +305,8 @@ bool InOwnHandler(const PyController* c) {
 
 class PyController {
 public:
-    PyController(const std::string& target, int timeoutMs)
-        : target_(target), controller_(std::make_shared<lumitrax::Controller>(target, timeoutMs)) {}
+    PyController(const std::string& target, int timeoutMs, const std::atomic<bool>& stop)
+        : target_(target), controller_(std::make_shared<lumitrax::Controller>(target, timeoutMs, stop)) {}
 
     ~PyController() {
         if (InOwnHandler(this)) {
@@ -881,7 +881,10 @@ exit.)")
     py::class_<PyController>(m, "Controller", kControllerDoc)
         .def(py::init([](const std::string& target, int timeoutMs) {
                  py::gil_scoped_release release;
-                 return std::make_unique<PyController>(target, timeoutMs);
+                 // Ctrl+C also ends an open that is still connecting to a device server.
+                 std::atomic<bool> stop{false};
+                 return InterruptibleBy([&stop] { stop.store(true); },
+                                        [&] { return std::make_unique<PyController>(target, timeoutMs, stop); });
              }),
              "target"_a,
              "timeout_ms"_a = lumitrax::kDefaultTimeoutMs)
