@@ -48,6 +48,7 @@ using IoSize = int;
 constexpr int kInProgress = WSAEWOULDBLOCK;  // what a non-blocking connect reports
 constexpr int kInterrupted = WSAEINTR;
 constexpr int kRefused = WSAECONNREFUSED;
+bool Unreachable(int error) { return error == WSAENETUNREACH || error == WSAEHOSTUNREACH; }
 constexpr int kShutWrite = SD_SEND;
 constexpr int kSendFlags = 0;
 int LastError() { return WSAGetLastError(); }
@@ -76,6 +77,7 @@ using IoSize = std::size_t;
 constexpr int kInProgress = EINPROGRESS;
 constexpr int kInterrupted = EINTR;
 constexpr int kRefused = ECONNREFUSED;
+bool Unreachable(int error) { return error == ENETUNREACH || error == EHOSTUNREACH || error == EADDRNOTAVAIL; }
 constexpr int kShutWrite = SHUT_WR;
 // A peer gone away must not raise SIGPIPE (macOS has SO_NOSIGPIPE on the socket instead).
 #ifdef MSG_NOSIGNAL
@@ -288,7 +290,9 @@ OpenFailure NetworkTransport::Connect() {
         if (error == 0) {
             return OpenFailure::None;
         }
-        failure = error == kRefused ? OpenFailure::Refused : OpenFailure::NoAnswer;
+        failure = error == kRefused      ? OpenFailure::Refused
+                  : Unreachable(error) ? OpenFailure::Unreachable
+                                       : OpenFailure::NoAnswer;
         CloseSocket(socket_);
         socket_ = -1;
     }

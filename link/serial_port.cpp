@@ -159,6 +159,8 @@ QString DescribeOpenFailure(OpenFailure failure, int portNumber, const QString& 
         return QStringLiteral("%1: host not found; check the name, or give the device server's IP address").arg(device);
     case OpenFailure::Refused:
         return QStringLiteral("%1: connection refused; check the port number and that the device server (ser2net) is running and serves that port").arg(device);
+    case OpenFailure::Unreachable:
+        return QStringLiteral("%1: no route to the host from this computer; check the address and this computer's network").arg(device);
     case OpenFailure::NoAnswer:
         return QStringLiteral("%1: no answer within 3 s; check that the device server is on and reachable from this computer (network, firewall)").arg(device);
     case OpenFailure::ConnectionLost:

@@ -38,7 +38,8 @@ enum class OpenFailure {
     BadAddress,      // the name is not of that form
     HostNotFound,    // HOST does not resolve
     Refused,         // nothing listens on PORT (the device server is down or serves another)
-    NoAnswer,        // no connection within the connect timeout (host down, filtered, unreachable)
+    NoAnswer,        // no connection within the connect timeout (host down, filtered)
+    Unreachable,     // this computer has no route to the host (the system said so at once)
     ConnectionLost,  // the server closed or reset the connection (at once: its line is in use)
     Interrupted,     // the opener's stop flag was set while the connection was being made
 };
