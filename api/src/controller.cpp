@@ -34,6 +34,15 @@ void Require(bool ok, const std::string& message) {
 
 bool ValidMemory(int m) { return m >= 0 && m < kMemories; }
 
+// Every value of a configuration as apply would send it, or Error(Argument) naming each bad one.
+void CheckForWrite(const Configuration& configuration) {
+    std::string message;
+    for (const std::string& p : detail::CheckConfiguration(configuration)) {
+        message += (message.empty() ? "" : "; ") + p;
+    }
+    Require(message.empty(), message);
+}
+
 std::vector<Outgoing> ReadAllCommands() {
     std::vector<Outgoing> c;
     for (const int id : {CMD_GETMODULEINFO, CMD_GETBUILDINFO, CMD_GETUSEPACKET, CMD_GETTRIGCHANNEL, CMD_GETUSEONOFF,
@@ -385,14 +394,7 @@ Configuration Controller::readConfiguration() {
 
 void Controller::applyConfiguration(const Configuration& configuration,
                                     const std::function<void(const std::string&)>& progress) {
-    const std::vector<std::string> problems = detail::CheckConfiguration(configuration);
-    if (!problems.empty()) {
-        std::string message;
-        for (const std::string& p : problems) {
-            message += (message.empty() ? "" : "; ") + p;
-        }
-        throw Error(ErrorKind::Argument, message);
-    }
+    CheckForWrite(configuration);
     Require(!configuration.empty(), "the configuration holds no field");
     // A model name alone would only have the controller's own values written back and saved
     // three times over, and be reported as done.
@@ -469,13 +471,9 @@ void Controller::applyConfiguration(const Configuration& configuration,
 }
 
 std::vector<Difference> Controller::verifyConfiguration(const Configuration& configuration) {
-    for (std::size_t i = 0; i < configuration.dac.size(); ++i) {
-        if (configuration.dac[i]) {
-            if (const std::string p = detail::DacSlotProblem(*configuration.dac[i], i); !p.empty()) {
-                throw Error(ErrorKind::Argument, "dac_bandwidth " + std::to_string(i) + ": " + p);
-            }
-        }
-    }
+    // A value apply would refuse (ID 257) is refused here too: compared as apply sends it (its
+    // low byte), it would agree with a controller that holds 1.
+    CheckForWrite(configuration);
     return detail::CompareConfiguration(configuration, readConfiguration());
 }
 

@@ -73,6 +73,7 @@ def test_sets_are_seen_by_state(sim):
     lambda c: c.load_trigger_memory(-1),
     lambda c: c.raw("x" * 63),
     lambda c: setattr(c, "timeout", 0),
+    lambda c: c.verify_configuration(lumitrax.Configuration(module_id=257)),  # would agree with ID 1
 ])
 def test_bad_arguments_raise_value_error_and_send_nothing(sim, call):
     with lumitrax.Controller(sim.path) as c:

@@ -216,7 +216,8 @@ public:
 
     // The fields configuration holds that the controller does not have, in file order. Each
     // field is compared as apply sends it: ID and channel count as their low byte, offset as
-    // its low 16 bits, switches as on/off, DAC values with six decimals, texts exactly.
+    // its low 16 bits, switches as on/off, DAC values with six decimals, texts exactly. A value
+    // applyConfiguration would refuse throws Error(Argument) here too, before anything is read.
     std::vector<Difference> verifyConfiguration(const Configuration& configuration);
 
     // Sends text (no line break, at most kMaxRawLength bytes once encoded) and a carriage
