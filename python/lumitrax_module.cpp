@@ -879,7 +879,8 @@ exit.)")
         });
 
     py::class_<PyController>(m, "Controller", kControllerDoc)
-        .def(py::init([](const std::string& target, int timeoutMs) {
+        .def(py::init([](const py::object& path, int timeoutMs) {
+                 const std::string target = PathArg(path);  // a str or a pathlib.Path
                  py::gil_scoped_release release;
                  // Ctrl+C also ends an open that is still connecting to a device server.
                  std::atomic<bool> stop{false};
@@ -946,7 +947,7 @@ as unraisable and otherwise ignored. None removes it.)doc")
         .def("state", Waiting(+[](lumitrax::Controller& c) { return c.state(); }), py::call_guard<py::gil_scoped_release>(),
              R"(The read-all: identity, switches, configuration, error status, memories, DAC table,
 brightness and on state of the current bright memory, trigger rows 1..4 of the current trigger
-memory, inputs and outputs (30 queries, ~0.3 s). Sends only queries. Returns a State.)")
+memory, inputs and outputs (29 queries, ~0.3 s). Sends only queries. Returns a State.)")
         .def("set_brightness", Waiting(+[](lumitrax::Controller& c, int channel, int value) { c.setBrightness(channel, value); }),
              py::call_guard<py::gil_scoped_release>(), "channel"_a, "value"_a,
              "Sends \"# <channel-1> <value>\": channel 1..16, value 0..1024. Waits for the acknowledgement.")

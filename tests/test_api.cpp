@@ -66,6 +66,18 @@ TEST(ApiConfiguration, StrictReadingNamesEveryBadLineAndItsProblem) {
     }
 }
 
+TEST(ApiConfiguration, AHugeBadLineIsNamedByItsEndsNotPrintedWhole) {
+    try {
+        lumitrax::parseConfiguration("pwm_offset " + std::string(1 << 20, '7') + "x\n", "rig.ini");
+        ADD_FAILURE() << "accepted";
+    } catch (const ConfigError& e) {
+        const std::string what = e.what();
+        EXPECT_LT(what.size(), 1000u);
+        EXPECT_NE(what.find("7x\" is not a whole number"), std::string::npos) << what;
+        EXPECT_EQ(e.problems().at(0).text.size(), (1u << 20) + 12);  // the problem itself keeps the line
+    }
+}
+
 TEST(ApiConfiguration, ReadsWhatTheFileGivesAndLenientReadingSkipsWhatItDoesNotKnow) {
     const lumitrax::Configuration c = lumitrax::parseConfiguration(kGood + "\r\n   \n", "rig.ini");
     EXPECT_EQ(c.model, "LX-1608");

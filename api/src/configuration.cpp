@@ -395,16 +395,36 @@ struct LineReader {
     }
 };
 
+// At most about limit bytes of text: its start and its end with "..." between, cut between
+// UTF-8 sequences. A line of a megabyte is named by its ends, not printed whole (and twice: as
+// the line and in its problem), and a problem keeps its last words ("is not a whole number").
+std::string Shortened(const std::string& text, std::size_t limit) {
+    if (text.size() <= limit) {
+        return text;
+    }
+    const auto continuation = [&text](std::size_t i) { return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80; };
+    std::size_t head = limit * 2 / 3;
+    while (head > 0 && continuation(head)) {
+        --head;
+    }
+    std::size_t tail = text.size() - limit / 3;
+    while (tail < text.size() && continuation(tail)) {
+        ++tail;
+    }
+    return text.substr(0, head) + "..." + text.substr(tail);
+}
+
 std::string ProblemText(const std::string& name, const ConfigProblem& p) {
+    constexpr std::size_t kShownBytes = 160;
     std::string s = p.line > 0 ? name + ":" + std::to_string(p.line) + ": " : name + ": ";
     if (!p.text.empty()) {
-        std::string text = p.text;
+        std::string text = Shortened(p.text, kShownBytes);
         for (std::size_t nul; (nul = text.find('\0')) != std::string::npos;) {
             text.replace(nul, 1, "\\0");  // shown, not ending the message there
         }
         s += "\"" + text + "\": ";
     }
-    return s + p.message;
+    return s + Shortened(p.message, kShownBytes);
 }
 
 }  // namespace

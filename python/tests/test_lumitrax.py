@@ -39,7 +39,7 @@ def sim(tmp_path, request):
 
 @pytest.mark.parametrize("sim", [("--model", "LX-0416", "--serial", "SN42", "--module-id", "7")], indirect=True)
 def test_identity(sim):
-    with lumitrax.Controller(sim.path) as c:
+    with lumitrax.Controller(pathlib.Path(sim.path)) as c:  # a path object as well as a str
         i = c.identity()
     assert (i.model, i.serial_number, i.module_id, i.firmware) == ("LX-0416", "SN42", 7, "2.5.0")
 
