@@ -10,7 +10,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <charconv>
 #include <climits>
+#include <cstdlib>
 
 #include <lumitrax/configuration.h>
 #include <lumitrax/controller.h>
@@ -151,6 +153,15 @@ std::string ListRepr(const T& items) {
 }
 
 std::string Bool(bool b) { return b ? "True" : "False"; }
+
+// A DAC value (a C float) as the Python float of its shortest decimal: 0.1 reads back as 0.1,
+// not as 0.10000000149011612, and compares equal to the 0.1 a script gave.
+double Shortest(float v) {
+    char text[32];
+    const auto r = std::to_chars(text, text + sizeof text, v);
+    *r.ptr = '\0';
+    return std::strtod(text, nullptr);
+}
 
 // An on/off value set on a result class: True or False (or a numpy bool), nothing that merely
 // has a truth value. None or 0.0 read as False would switch lights off. Arguments get the same
@@ -510,11 +521,11 @@ PYBIND11_MODULE(lumitrax, m) {
         .value("File", lumitrax::ErrorKind::File, "a configuration file that cannot be read, is invalid, or cannot be written")
         .value("Interrupted", lumitrax::ErrorKind::Interrupted, "cancel() stopped the call between two commands");
     py::enum_<lumitrax::Edge>(m, "Edge", "The edge a trigger row fires on.")
-        .value("Positive", lumitrax::Edge::Positive)
-        .value("Negative", lumitrax::Edge::Negative);
+        .value("Positive", lumitrax::Edge::Positive, "fires on the rising edge of the trigger input")
+        .value("Negative", lumitrax::Edge::Negative, "fires on the falling edge");
     py::enum_<lumitrax::Direction>(m, "Direction", "Which way a line of traffic went (set_traffic_handler).")
-        .value("Sent", lumitrax::Direction::Sent)
-        .value("Received", lumitrax::Direction::Received);
+        .value("Sent", lumitrax::Direction::Sent, "a command written to the controller")
+        .value("Received", lumitrax::Direction::Received, "a line the controller sent");
     py::enum_<lumitrax::ConfigReading>(m, "ConfigReading", "How strictly a configuration file is read.")
         .value("Strict", lumitrax::ConfigReading::Strict,
                "every line a known keyword with the right values in range, no keyword twice, each DAC low "
@@ -563,10 +574,10 @@ PYBIND11_MODULE(lumitrax, m) {
         .def(py::init<>())
         .def_readwrite("model", &lumitrax::Identity::model, "module name, at most 31 characters")
         .def_readwrite("serial_number", &lumitrax::Identity::serialNumber, "at most 15 characters")
-        .def_readwrite("module_id", &lumitrax::Identity::moduleId)
-        .def_readwrite("firmware", &lumitrax::Identity::firmware)
+        .def_readwrite("module_id", &lumitrax::Identity::moduleId, "module ID 0..255, as the controller reports it")
+        .def_readwrite("firmware", &lumitrax::Identity::firmware, "firmware version text")
         .def_readwrite("fpga", &lumitrax::Identity::fpga, "may be empty")
-        .def_readwrite("build", &lumitrax::Identity::build)
+        .def_readwrite("build", &lumitrax::Identity::build, "firmware build text")
         .def("__repr__", [](const lumitrax::Identity& i) {
             return "Identity(model=" + Quoted(i.model) + ", serial_number=" + Quoted(i.serialNumber) +
                    ", module_id=" + std::to_string(i.moduleId) + ", firmware=" + Quoted(i.firmware) +
@@ -577,7 +588,7 @@ PYBIND11_MODULE(lumitrax, m) {
         .def(py::init<>())
         .def_readwrite("channel", &lumitrax::ChannelState::channel, "1..16")
         .def_readwrite("brightness", &lumitrax::ChannelState::brightness, "as the controller reports it")
-        .def_readwrite("on", &lumitrax::ChannelState::on)
+        .def_readwrite("on", &lumitrax::ChannelState::on, "True when the channel is switched on in the current bright memory")
         .def("__repr__", [](const lumitrax::ChannelState& c) {
             return "ChannelState(channel=" + std::to_string(c.channel) + ", brightness=" + std::to_string(c.brightness) +
                    ", on=" + Bool(c.on) + ")";
@@ -600,7 +611,7 @@ PYBIND11_MODULE(lumitrax, m) {
         .def_property(
             "enable", [](const lumitrax::TriggerRow& r) { return r.enable; },
             [](lumitrax::TriggerRow& r, const py::handle& v) { r.enable = StrictBool(v); }, "True or False")
-        .def_readwrite("edge", &lumitrax::TriggerRow::edge)
+        .def_readwrite("edge", &lumitrax::TriggerRow::edge, "the Edge the row fires on")
         .def_readwrite("delay_us", &lumitrax::TriggerRow::delayUs, "1..4000")
         .def_readwrite("on_us", &lumitrax::TriggerRow::onUs, "1..4000")
         .def_readonly("off_us", &lumitrax::TriggerRow::offUs, "read only: the controller keeps ten times the on time")
@@ -614,20 +625,24 @@ PYBIND11_MODULE(lumitrax, m) {
         .def(py::init([](int channel, float low, float high) { return lumitrax::DacRow{channel, low, high}; }),
              "channel"_a = 1, "low"_a = 0.0f, "high"_a = 0.0f)
         .def_readwrite("channel", &lumitrax::DacRow::channel, "1..16 (the file's row 0 is channel 1)")
-        .def_readwrite("low", &lumitrax::DacRow::low)
-        .def_readwrite("high", &lumitrax::DacRow::high)
+        .def_property(
+            "low", [](const lumitrax::DacRow& r) { return Shortest(r.low); },
+            [](lumitrax::DacRow& r, float v) { r.low = v; }, "DAC low value, below high (sent with six decimals)")
+        .def_property(
+            "high", [](const lumitrax::DacRow& r) { return Shortest(r.high); },
+            [](lumitrax::DacRow& r, float v) { r.high = v; }, "DAC high value")
         .def("__repr__", [](const lumitrax::DacRow& r) {
-            return "DacRow(channel=" + std::to_string(r.channel) + ", low=" + Repr(r.low) + ", high=" + Repr(r.high) + ")";
+            return "DacRow(channel=" + std::to_string(r.channel) + ", low=" + Repr(Shortest(r.low)) + ", high=" + Repr(Shortest(r.high)) + ")";
         });
 
     py::class_<lumitrax::Features>(m, "Features", "The six feature switches of a controller.")
         .def(py::init<>())
-        .def_readwrite("pwm", &lumitrax::Features::pwm)
-        .def_readwrite("packet", &lumitrax::Features::packet)
+        .def_readwrite("pwm", &lumitrax::Features::pwm, "PWM dimming in use")
+        .def_readwrite("packet", &lumitrax::Features::packet, "brightness packets accepted")
         .def_readwrite("debug", &lumitrax::Features::debug, "debug output")
-        .def_readwrite("trigger_input", &lumitrax::Features::triggerInput)
-        .def_readwrite("on_off_input", &lumitrax::Features::onOffInput)
-        .def_readwrite("soft_start", &lumitrax::Features::softStart)
+        .def_readwrite("trigger_input", &lumitrax::Features::triggerInput, "the trigger input in use")
+        .def_readwrite("on_off_input", &lumitrax::Features::onOffInput, "the on/off input in use")
+        .def_readwrite("soft_start", &lumitrax::Features::softStart, "soft start in use")
         .def("__repr__", [](const lumitrax::Features& f) {
             return "Features(pwm=" + Bool(f.pwm) + ", packet=" + Bool(f.packet) + ", debug=" + Bool(f.debug) +
                    ", trigger_input=" + Bool(f.triggerInput) + ", on_off_input=" + Bool(f.onOffInput) +
@@ -636,10 +651,10 @@ PYBIND11_MODULE(lumitrax, m) {
 
     py::class_<lumitrax::Switches>(m, "Switches", "The controller's four switches.")
         .def(py::init<>())
-        .def_readwrite("mode", &lumitrax::Switches::mode)
-        .def_readwrite("grab", &lumitrax::Switches::grab)
-        .def_readwrite("hold", &lumitrax::Switches::hold)
-        .def_readwrite("high_low", &lumitrax::Switches::highLow)
+        .def_readwrite("mode", &lumitrax::Switches::mode, "the mode switch")
+        .def_readwrite("grab", &lumitrax::Switches::grab, "the grab switch")
+        .def_readwrite("hold", &lumitrax::Switches::hold, "the hold switch")
+        .def_readwrite("high_low", &lumitrax::Switches::highLow, "the high/low switch")
         .def("__repr__", [](const lumitrax::Switches& s) {
             return "Switches(mode=" + Bool(s.mode) + ", grab=" + Bool(s.grab) + ", hold=" + Bool(s.hold) +
                    ", high_low=" + Bool(s.highLow) + ")";
@@ -647,8 +662,8 @@ PYBIND11_MODULE(lumitrax, m) {
 
     py::class_<lumitrax::ErrorStatus>(m, "ErrorStatus", "The controller's own error status (\"code:%d,%xh\" on the panel).")
         .def(py::init<>())
-        .def_readwrite("code", &lumitrax::ErrorStatus::code)
-        .def_readwrite("detail", &lumitrax::ErrorStatus::detail)
+        .def_readwrite("code", &lumitrax::ErrorStatus::code, "the error code; 0 when there is no error")
+        .def_readwrite("detail", &lumitrax::ErrorStatus::detail, "the error detail bits")
         .def("__repr__", [](const lumitrax::ErrorStatus& e) {
             std::ostringstream s;
             s << "ErrorStatus(code=" << e.code << ", detail=0x" << std::hex << e.detail << ")";
@@ -657,17 +672,17 @@ PYBIND11_MODULE(lumitrax, m) {
 
     py::class_<lumitrax::State>(m, "State", "Everything the read-all reports (Controller.state()).")
         .def(py::init<>())
-        .def_readwrite("identity", &lumitrax::State::identity)
-        .def_readwrite("model_channels", &lumitrax::State::modelChannels)
-        .def_readwrite("trigger_channels", &lumitrax::State::triggerChannels)
-        .def_readwrite("offset", &lumitrax::State::offset)
-        .def_readwrite("features", &lumitrax::State::features)
-        .def_readwrite("switches", &lumitrax::State::switches)
-        .def_readwrite("error_status", &lumitrax::State::errorStatus)
-        .def_readwrite("out0", &lumitrax::State::out0)
-        .def_readwrite("out1", &lumitrax::State::out1)
-        .def_readwrite("in0", &lumitrax::State::in0)
-        .def_readwrite("in1", &lumitrax::State::in1)
+        .def_readwrite("identity", &lumitrax::State::identity, "an Identity")
+        .def_readwrite("model_channels", &lumitrax::State::modelChannels, "the model's channel count (4..16)")
+        .def_readwrite("trigger_channels", &lumitrax::State::triggerChannels, "the trigger channel count")
+        .def_readwrite("offset", &lumitrax::State::offset, "the PWM offset 0..65535")
+        .def_readwrite("features", &lumitrax::State::features, "the Features switches")
+        .def_readwrite("switches", &lumitrax::State::switches, "the Switches")
+        .def_readwrite("error_status", &lumitrax::State::errorStatus, "the controller's ErrorStatus")
+        .def_readwrite("out0", &lumitrax::State::out0, "output 0 is on")
+        .def_readwrite("out1", &lumitrax::State::out1, "output 1 is on")
+        .def_readwrite("in0", &lumitrax::State::in0, "input 0 is on")
+        .def_readwrite("in1", &lumitrax::State::in1, "input 1 is on")
         .def_readwrite("tof", &lumitrax::State::tof, "the \"TOF\" input")
         .def_readwrite("bright_memory", &lumitrax::State::brightMemory, "current bright memory 0..9")
         .def_readwrite("trigger_memory", &lumitrax::State::triggerMemory, "current trigger memory 0..9")
@@ -782,8 +797,8 @@ PYBIND11_MODULE(lumitrax, m) {
         });
 
     py::class_<lumitrax::SearchResult>(m, "SearchResult", "What search() found on one target.")
-        .def_readonly("target", &lumitrax::SearchResult::target)
-        .def_readonly("found", &lumitrax::SearchResult::found)
+        .def_readonly("target", &lumitrax::SearchResult::target, "the port probed, as given")
+        .def_readonly("found", &lumitrax::SearchResult::found, "True when a controller answered with its identity")
         .def_readonly("identity", &lumitrax::SearchResult::identity, "when found")
         .def_readonly("problem", &lumitrax::SearchResult::problem,
                       "when not found: why (did not open: the reason; or no answer)")

@@ -223,3 +223,6 @@ def test_configuration_round_trip(sim, tmp_path):
     with pytest.raises(lumitrax.ConfigError) as caught:
         lumitrax.parse_configuration("pwm_offset 1\nbogus 3\n", "rig.ini")
     assert [p.line for p in caught.value.problems] == [2]
+    # DAC values read back as the decimals written, not as their float32 neighbours.
+    row = lumitrax.parse_configuration("dac_bandwidth 0 0.2 1.5\n").dac[0]
+    assert (row.low, row.high) == (0.2, 1.5)
