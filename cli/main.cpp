@@ -37,13 +37,17 @@ void Print(std::FILE* stream, const QString& text) {
 
 // A line as a terminal shows it safely: control characters (a controller's noise, a line at the
 // wrong speed, an escape sequence in a reply) as \xNN, so that they cannot clear the screen or
-// switch the terminal's character set.
+// switch the terminal's character set; so are the bytes that are no Korean text (the decoder
+// carries them as U+F780..U+F7FF), which a terminal would show as blanks or not at all.
 QString Visible(const QString& line) {
     QString out;
     out.reserve(line.size());
     for (const QChar c : line) {
-        const char16_t u = c.unicode();
-        if ((u < 0x20 && u != '\t') || (u >= 0x7F && u < 0xA0)) {
+        char16_t u = c.unicode();
+        if (u >= 0xF780 && u <= 0xF7FF) {
+            u = static_cast<char16_t>(u - 0xF700);
+        }
+        if ((u < 0x20 && u != '\t') || (u >= 0x7F && u < 0xA0) || (u >= 0x80 && u != c.unicode())) {
             out += QStringLiteral("\\x") + QString::number(u, 16).toUpper().rightJustified(2, QLatin1Char('0'));
         } else {
             out += c;

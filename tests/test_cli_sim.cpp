@@ -302,6 +302,9 @@ TEST(CliSim, RawTakesTextUpToTheLinksLimitAndOneMoreByteIsRefused) {
     // quotes the escape sequence that would have cleared the screen.
     const Outcome escaped = Lumitrax({"--port", Path(sim), "--timeout", "200", "raw", "zz\x1b[2J"});
     EXPECT_TRUE(escaped.err.contains("zz\\x1B[2J") && !escaped.err.contains(QChar(0x1b))) << escaped.err.toStdString();
+    // So is a byte that is no Korean text (sent here as the character that carries it).
+    const Outcome byte = Lumitrax({"--port", Path(sim), "--timeout", "200", "raw", QStringLiteral("zz") + QChar(0xF7FF)});
+    EXPECT_TRUE(byte.err.contains("zz\\xFF")) << byte.err.toStdString();
     sim.Stop();
     QFile t(transcript);
     ASSERT_TRUE(t.open(QIODevice::ReadOnly));
