@@ -344,6 +344,14 @@ OpenFailure NetworkTransport::Open(QObject* context, const Sink& sink) {
         WaitFor([this] { return session_.Settled(); }, kNegotiateTimeoutMs);
         if (lineSent_) {
             WaitFor([this] { return session_.LineConfirmed(); }, kNegotiateTimeoutMs);
+            // A server that keeps its line at other settings would make every answer noise,
+            // reported later as "no answer"; say it now, with the settings it named.
+            if (const std::string difference = session_.LineDifference(); !difference.empty() && !Stopped()) {
+                openMessage_ = QString::fromStdString(difference);
+                opening_ = false;
+                Discard();
+                return OpenFailure::LineSettings;
+            }
         }
     } else {
         WaitFor([] { return false; }, kSettleMs);

@@ -1,5 +1,8 @@
 #include "rfc2217_session.h"
 
+#include <algorithm>
+#include <iterator>
+
 using namespace telnet;
 
 namespace {
@@ -50,7 +53,13 @@ void Rfc2217Session::Handle(const Event& event, std::vector<std::uint8_t>& out) 
         if (option == kComPortOption && !event.payload.empty()) {
             const int command = event.payload[0] - kServerOffset;
             if (command >= kSetBaudRate && command <= kSetStopSize) {
-                confirmed_[command - kSetBaudRate] = true;
+                const std::size_t i = static_cast<std::size_t>(command - kSetBaudRate);
+                confirmed_[i] = true;
+                std::uint32_t value = 0;
+                for (std::size_t k = 1; k < event.payload.size() && k <= (i == 0 ? 4u : 1u); ++k) {
+                    value = (value << 8) | event.payload[k];
+                }
+                answered_[i] = value;
             }
         }
         return;
@@ -119,6 +128,8 @@ void Rfc2217Session::SetLine(const LineSettings& s, std::vector<std::uint8_t>& o
     for (bool& c : confirmed_) {
         c = false;
     }
+    const std::uint32_t asked[4] = {s.baud, s.dataSize, s.parity, s.stopSize};
+    std::copy(std::begin(asked), std::end(asked), asked_);
     const std::uint8_t baud[4] = {static_cast<std::uint8_t>(s.baud >> 24), static_cast<std::uint8_t>(s.baud >> 16),
                                   static_cast<std::uint8_t>(s.baud >> 8), static_cast<std::uint8_t>(s.baud)};
     PutSubnegotiation(out, kSetBaudRate, baud, 4);
@@ -135,6 +146,25 @@ bool Rfc2217Session::LineConfirmed() const {
         }
     }
     return true;
+}
+
+std::string Rfc2217Session::LineDifference() const {
+    static const char* const kParity[] = {"", "no parity", "odd parity", "even parity", "mark parity", "space parity"};
+    static const char* const kStop[] = {"", "1 stop bit", "2 stop bits", "1.5 stop bits"};
+    std::string out;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::uint32_t v = answered_[i];
+        // 0 is no answer worth the name (RFC 2217 uses it to ask); some servers send it.
+        if (!confirmed_[i] || v == 0 || v == asked_[i]) {
+            continue;
+        }
+        std::string text = i == 0   ? std::to_string(v) + " baud"
+                           : i == 1 ? std::to_string(v) + " data bits"
+                           : i == 2 ? (v < 6 ? kParity[v] : "parity " + std::to_string(v))
+                                    : (v < 4 ? kStop[v] : "stop size " + std::to_string(v));
+        out += (out.empty() ? "" : ", ") + text;
+    }
+    return out;
 }
 
 void Rfc2217Session::AppendData(const std::uint8_t* data, std::size_t n, std::vector<std::uint8_t>& out) {

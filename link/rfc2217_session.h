@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "telnet_decoder.h"
@@ -41,6 +42,9 @@ public:
     // True once the server confirmed baud rate, data size, parity and stop size since the last
     // SetLine. SET-CONTROL is not waited for: some servers never answer it.
     bool LineConfirmed() const;
+    // Empty, or the settings the server answered with where they are not those asked for
+    // ("9600 baud, parity 3"): a server that keeps its line as it is, whatever the client asks.
+    std::string LineDifference() const;
 
     // Appends data bytes for the wire: each 0xFF doubled.
     static void AppendData(const std::uint8_t* data, std::size_t n, std::vector<std::uint8_t>& out);
@@ -51,4 +55,6 @@ private:
     Q us_[256] = {};   // options on our side (WILL/WONT from us, DO/DONT from the server)
     Q him_[256] = {};  // options on the server's side
     bool confirmed_[4] = {};
+    std::uint32_t asked_[4] = {};     // baud, data size, parity, stop size as sent
+    std::uint32_t answered_[4] = {};  // and as the server confirmed them
 };

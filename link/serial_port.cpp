@@ -159,6 +159,8 @@ QString DescribeOpenFailure(OpenFailure failure, int portNumber, const QString& 
         return QStringLiteral("%1: host not found; check the name, or give the device server's IP address").arg(device);
     case OpenFailure::Refused:
         return QStringLiteral("%1: connection refused; check the port number and that the device server (ser2net) is running and serves that port").arg(device);
+    case OpenFailure::LineSettings:
+        return QStringLiteral("%1: the device server keeps its serial line at %2, not 115200 baud 8N1; let clients set the line, or set it to 115200n81 there").arg(device, serverMessage);
     case OpenFailure::Unreachable:
         return QStringLiteral("%1: no route to the host from this computer; check the address and this computer's network").arg(device);
     case OpenFailure::NoAnswer:

@@ -40,6 +40,7 @@ enum class OpenFailure {
     Refused,         // nothing listens on PORT (the device server is down or serves another)
     NoAnswer,        // no connection within the connect timeout (host down, filtered)
     Unreachable,     // this computer has no route to the host (the system said so at once)
+    LineSettings,    // an RFC 2217 server keeps its line at other settings (named in the message)
     ConnectionLost,  // the server closed or reset the connection (at once: its line is in use)
     Interrupted,     // the opener's stop flag was set while the connection was being made
 };

@@ -130,6 +130,29 @@ TEST(Rfc2217Session, LineSettingsGoOutEscapedAndAreConfirmedWithoutSetControl) {
     EXPECT_FALSE(session.LineConfirmed());
     Answer(session, B({IAC, SB, 44, 104, 1, IAC, SE}));
     EXPECT_TRUE(session.LineConfirmed());
+    EXPECT_EQ(session.LineDifference(), "");
+}
+
+// A server that answers with settings of its own keeps its line so: the open must say it.
+TEST(Rfc2217Session, SettingsTheServerAnswersWithOtherThanAskedAreNamed) {
+    const struct {
+        Bytes answer;
+        const char* difference;
+    } cases[] = {
+        {B({IAC, SB, 44, 101, 0, 1, 0xC2, 0, IAC, SE, IAC, SB, 44, 103, 1, IAC, SE}), ""},
+        {B({IAC, SB, 44, 101, 0, 0, 0x25, 0x80, IAC, SE}), "9600 baud"},
+        {B({IAC, SB, 44, 101, 0, 0, 0, 0, IAC, SE}), ""},  // 0: no value given
+        {B({IAC, SB, 44, 102, 7, IAC, SE, IAC, SB, 44, 103, 3, IAC, SE, IAC, SB, 44, 104, 2, IAC, SE}),
+         "7 data bits, even parity, 2 stop bits"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.difference);
+        Rfc2217Session session;
+        Bytes out;
+        session.SetLine(Rfc2217Session::LineSettings{}, out);
+        Answer(session, c.answer);
+        EXPECT_EQ(session.LineDifference(), c.difference);
+    }
 }
 
 }  // namespace
