@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
                      simulator.DevicePath().toLocal8Bit().constData());
     }
     for (const QString& path : commandLine.options.ports) {
-        AddPortPath(path);
+        AddPortPath(PathRelativeToHere(path));
     }
     app.InitInstance();
     return 0;

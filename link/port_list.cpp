@@ -1,5 +1,7 @@
 #include "port_list.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 
 #include <cstdlib>
@@ -170,4 +172,14 @@ bool ParseNetworkPortName(const QString& name, NetworkPortName& out) {
     out.host = host;
     out.port = static_cast<std::uint16_t>(port);
     return true;
+}
+
+QString PathRelativeToHere(const QString& name) {
+#ifdef Q_OS_UNIX
+    if (!IsNetworkPortName(name) && !QDir::isAbsolutePath(name) &&
+        !QFileInfo::exists(QStringLiteral("/dev/") + name) && QFileInfo::exists(name)) {
+        return QFileInfo(name).absoluteFilePath();
+    }
+#endif
+    return name;
 }

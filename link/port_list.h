@@ -38,6 +38,11 @@ int PortNumberForPath(const QString& devicePath);
 // Device path behind "COM<n>" (or a bare number n); empty when the number is unknown.
 QString ResolvePortName(const char* portName);
 
+// A device path typed relative to the current folder ("lx" for a link here) made absolute, as
+// any other program would take it; a bare device name ("ttyUSB0") that /dev holds, an absolute
+// path, and a network name are returned as they are.
+QString PathRelativeToHere(const QString& name);
+
 // A network port name taken apart.
 struct NetworkPortName {
     bool rfc2217 = false;  // rfc2217:// rather than tcp://

@@ -362,6 +362,18 @@ TEST(CliSim, APortNamedAsPortsListsItIsThatPort) {
     EXPECT_FALSE(o.err.contains("no port has this number") || o.err.contains("the device is gone")) << o.err.toStdString();
 }
 
+TEST(CliSim, APortNamedRelativeToTheCurrentFolderIsThere) {
+    QTemporaryDir dir;
+    SimProcess sim({"--serial", "HERE-1", "--link", dir.filePath("controller").toStdString()});
+    ASSERT_FALSE(sim.devicePath().empty());
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.start(QStringLiteral(LUMITRAX_CLI_PATH), {"--port", "controller", "info"});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_TRUE(p.readAllStandardOutput().contains("HERE-1"));
+}
+
 TEST(CliSim, PortsThatDoNotOpenGiveExit3WithTheReason) {
     QTemporaryDir dir;
     const QString plain = dir.filePath("not-a-tty");

@@ -172,7 +172,7 @@ Wire::Wire(const std::string& target, const std::atomic<bool>* stop) : target_(t
             number = std::atoi(target.c_str() + 3);
         }
     } else if (!target.empty()) {
-        number = PortNumberForPath(path);
+        number = PortNumberForPath(PathRelativeToHere(path));
     }
     if (number <= 0 || link_.OpenPort(number, stop) == 0) {
         const OpenFailure failure = number <= 0 ? OpenFailure::NotFound : link_.LastOpenFailure();
