@@ -19,7 +19,8 @@ QString CommandLineUsage() {
         "                list its port first (selected) and stop it when the panel ends\n"
         "  --language L  captions in English (en) or in the original Korean (ko, the\n"
         "                default); without it the variable LUMITRAX_LANGUAGE decides\n"
-        "  -h, --help    show this text and exit\n");
+        "  -h, --help    show this text and exit\n"
+        "  --version     show the version and exit\n");
 }
 
 CommandLineResult ParseCommandLine(const QStringList& arguments) {

@@ -104,7 +104,8 @@ QString CliUsage() {
         "\n"
         "Options:\n"
         "  --port PATH    serial device, COM<n> as ports lists it, tcp://HOST:PORT or\n"
-        "                 rfc2217://HOST:PORT; info, apply-config and verify-config take several\n"
+        "                 rfc2217://HOST:PORT; info, apply-config, verify-config and search take\n"
+        "                 several\n"
         "  --json         print one JSON document (monitor: one JSON object per line)\n"
         "  --timeout MS   wait for answers, 1..600000 (default 1000); raw waits exactly this long\n"
         "  -v, --verbose  print the wire traffic on standard error\n"
@@ -112,8 +113,8 @@ QString CliUsage() {
         "  -h, --help     show this text\n"
         "  --version      show the version\n"
         "\n"
-        "Exit status: 0 done; 1 no answer, refused, connection lost, or a difference; 2 bad usage or\n"
-        "file; 3 a port could not be opened; 130 interrupted. Ending the tool never switches the\n"
-        "lights off.\n");
+        "Exit status: 0 done; 1 no answer, refused, connection lost, or a difference; 2 bad usage,\n"
+        "file, or output that cannot be written; 3 a port could not be opened; 130 interrupted.\n"
+        "Ending the tool never switches the lights off.\n");
     return text;
 }

@@ -79,6 +79,8 @@ file) and the Python module lumitrax.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The panel's Korean captions need a CJK font; without one they show as boxes.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-noto-cjk)
 # Library dependencies come from dpkg-shlibdeps; the shlibs file and the ldconfig trigger
 # come from CPack.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
