@@ -17,6 +17,7 @@
 
 #include "device_link.h"
 #include "fake_serial_port.h"
+#include "loopback_listener.h"
 #include "network_transport.h"
 #include "port_list.h"
 #include "pty_pair.h"
@@ -110,14 +111,9 @@ TEST(NetworkTransport, AServerThatStopsReadingLosesTheConnectionAfterTheWriteTim
 // (about 2 s and 0.3 s), so the client hangs up while the server still streams; a client that
 // waited for a pause would see the server stop by itself after 10 s.
 TEST(NetworkTransport, AServerThatNeverPausesHoldsNeitherOpenNorClosePastTheirDeadlines) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const int listener = ListenOnLoopback(1, address);
+    ASSERT_GE(listener, 0);
     std::atomic<bool> hungUpOn{false};
     std::thread server([&] {
         const int peer = ::accept(listener, nullptr, nullptr);

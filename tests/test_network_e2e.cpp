@@ -19,6 +19,7 @@
 #include <memory>
 #include <thread>
 
+#include "loopback_listener.h"
 #include "ser2net_process.h"
 #include "sim_process.h"
 
@@ -140,16 +141,11 @@ TEST(NetworkEndToEnd, AServerThatClosesAtOnceFailsTheOpenWithItsOwnWords) {
 // every command, monitor included, as interrupted: not after the 3 s connect timeout as a port
 // that did not open.
 TEST(NetworkEndToEnd, AnInterruptEndsAConnectThatStillWaits) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int queued = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), size), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);  // room for one connection, never accepted
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size), 0);
-    ASSERT_EQ(::connect(queued, reinterpret_cast<sockaddr*>(&a), size), 0);
+    const int listener = ListenOnLoopback(0, a);  // room for one connection, never accepted
+    ASSERT_GE(listener, 0);
+    const int queued = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(::connect(queued, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     // A connect that waits shows in the kernel's table as SYN_SENT (02) towards the port.
     const QString waiting =
         QStringLiteral(" 0100007F:%1 02 ").arg(ntohs(a.sin_port), 4, 16, QLatin1Char('0')).toUpper();
