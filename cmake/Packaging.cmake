@@ -1,5 +1,6 @@
-# What the Debian package adds to an install (man pages, Debian's copyright and changelog) and
-# the package itself, made by CPack's DEB generator (scripts/package runs it).
+# What the Debian package adds to an install (man pages, Debian's copyright and changelog, the
+# README and the JSON schema) and the package itself, made by CPack's DEB generator
+# (scripts/package runs it).
 #
 # The bash completion is installed by every build. LUMITRAX_PACKAGING turns on the rest, which
 # needs help2man and gzip; it is off by default so that an ordinary build needs neither.
@@ -51,8 +52,21 @@ if(LUMITRAX_PACKAGING)
     COMMAND gzip -9nkf ${doc_dir}/changelog
     DEPENDS ${doc_dir}/changelog
     VERBATIM)
-  add_custom_target(lumitrax-changelog ALL DEPENDS ${doc_dir}/changelog.gz)
-  install(FILES ${doc_dir}/copyright ${doc_dir}/changelog.gz
+  # The README (the tool, the C++ API, the Python module, ser2net) and the JSON schema of the
+  # tool's output, compressed as Debian does documents over 4 kB.
+  set(docs ${doc_dir}/changelog.gz)
+  foreach(doc IN ITEMS README.md docs/json.md)
+    get_filename_component(name ${doc} NAME)
+    configure_file(${PROJECT_SOURCE_DIR}/${doc} ${doc_dir}/${name} COPYONLY)
+    add_custom_command(
+      OUTPUT ${doc_dir}/${name}.gz
+      COMMAND gzip -9nkf ${doc_dir}/${name}
+      DEPENDS ${doc_dir}/${name}
+      VERBATIM)
+    list(APPEND docs ${doc_dir}/${name}.gz)
+  endforeach()
+  add_custom_target(lumitrax-docs ALL DEPENDS ${docs})
+  install(FILES ${doc_dir}/copyright ${docs}
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${LUMITRAX_PACKAGE_NAME})
   # The library stays in the one package with the programs that use it (see the file).
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides

@@ -25,6 +25,7 @@ expected=(
     /usr/include/lumitrax/controller.h /usr/include/lumitrax/version.h
     "/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/liblumitrax.so.2"
     /usr/share/doc/lumitrax/copyright /usr/share/doc/lumitrax/changelog.gz
+    /usr/share/doc/lumitrax/README.md.gz /usr/share/doc/lumitrax/json.md.gz
 )
 for path in "${expected[@]}"; do
     grep -qx -- "$path" <<<"$listing" || fail "$path is not in the package"
@@ -39,6 +40,7 @@ outside=$(grep -v -e '^/usr/' -e '^/$' <<<"$listing" || true)
 dpkg-deb -x "$deb" "$root"
 for binary in "$root"/usr/bin/* "$root"/usr/lib/python3/dist-packages/*.so; do
     ! readelf -d "$binary" | grep -q -e RPATH -e RUNPATH || fail "$binary has an RPATH"
+    readelf -d "$binary" | grep -q BIND_NOW || fail "$binary is not built with Debian's hardening"
 done
 lib=$(dirname "$(find "$root/usr/lib" -name 'liblumitrax.so.2')")
 said=$(env -i PATH=/usr/bin:/bin LD_LIBRARY_PATH="$lib" "$root/usr/bin/lumitrax" --version)
