@@ -8,6 +8,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sys/xattr.h>
+#endif
 
 #include <cerrno>
 #endif
@@ -370,9 +373,41 @@ bool WriteAll(int fd, const QByteArray& content) {
 
 enum class Replace { Done, Failed, NotPossible };
 
+// The file's extended attributes (its access control list among them) onto the replacement;
+// false when one cannot be carried over, so that the file is written in place instead.
+bool CopyExtendedAttributes(const QByteArray& file, int to) {
+#ifdef Q_OS_LINUX
+    const ssize_t size = ::listxattr(file.constData(), nullptr, 0);
+    if (size <= 0) {
+        return size == 0 || errno == ENOTSUP;
+    }
+    QByteArray names(size, '\0');
+    if (::listxattr(file.constData(), names.data(), names.size()) != size) {
+        return false;
+    }
+    for (const QByteArray& name : names.split('\0')) {
+        if (name.isEmpty()) {
+            continue;
+        }
+        const ssize_t length = ::getxattr(file.constData(), name.constData(), nullptr, 0);
+        QByteArray value(std::max<ssize_t>(length, 0), '\0');
+        if (length < 0 || ::getxattr(file.constData(), name.constData(), value.data(), value.size()) != length ||
+            ::fsetxattr(to, name.constData(), value.constData(), value.size(), 0) != 0) {
+            return false;
+        }
+    }
+    return true;
+#else
+    Q_UNUSED(file);
+    Q_UNUSED(to);
+    return true;
+#endif
+}
+
 // The new content in a file beside the old one, renamed over it when complete. Not possible
 // when the replacement would differ from the file in anything but its content: a second name
-// (hard link) would keep the old content, and owner, group and mode must be those of the file.
+// (hard link) would keep the old content, and owner, group, mode and extended attributes
+// (an access control list) must be those of the file.
 Replace ReplaceBeside(const QByteArray& file, const QByteArray& folder, const QByteArray& content) {
     struct stat st {};
     if (::stat(file.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
@@ -384,7 +419,8 @@ Replace ReplaceBeside(const QByteArray& file, const QByteArray& folder, const QB
         return errno == EACCES || errno == EPERM || errno == EROFS ? Replace::NotPossible : Replace::Failed;
     }
     // Owner and group first: changing them clears set-id bits that the mode then restores.
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0 || ::fchmod(fd, st.st_mode & 07777) != 0) {
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0 || !CopyExtendedAttributes(file, fd) ||
+        ::fchmod(fd, st.st_mode & 07777) != 0) {
         ::close(fd);
         ::unlink(temp.constData());
         return Replace::NotPossible;

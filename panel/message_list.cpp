@@ -1,5 +1,8 @@
 #include "message_list.h"
 
+#include <QStyle>
+#include <QStyledItemDelegate>
+
 #include <algorithm>
 #include <cstring>
 
@@ -143,8 +146,28 @@ void MessageListModel::Clear() {
     endResetModel();
 }
 
-CMessageList::CMessageList(QWidget* parent) : QListView(parent), model_(new MessageListModel(kCapacity, this)) {
+// The uniform layout sizes every line as the one line it measures. Each line is as wide as the
+// widest added so far, so that the list scrolls to the end of any line and cuts none short.
+class WidestLineDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void Widen(int width) { widest_ = std::max(widest_, width); }
+    void Reset() { widest_ = 0; }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setWidth(std::max(size.width(), widest_));
+        return size;
+    }
+
+private:
+    int widest_ = 0;
+};
+
+CMessageList::CMessageList(QWidget* parent)
+    : QListView(parent), model_(new MessageListModel(kCapacity, this)), delegate_(new WidestLineDelegate(this)) {
     setModel(model_);
+    setItemDelegate(delegate_);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::SingleSelection);
     // All lines are one text line high: the list lays out in constant time per line.
@@ -152,10 +175,14 @@ CMessageList::CMessageList(QWidget* parent) : QListView(parent), model_(new Mess
 }
 
 void CMessageList::AddLine(const QString& text) {
+    // The text's width and the item's margins on both sides, as the style draws them.
+    const int margin = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
+    delegate_->Widen(fontMetrics().horizontalAdvance(text) + margin);
     model_->Add(text);
 }
 
 void CMessageList::Clear() {
+    delegate_->Reset();
     model_->Clear();
 }
 

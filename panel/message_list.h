@@ -94,4 +94,5 @@ public:
 
 private:
     MessageListModel* model_;
+    class WidestLineDelegate* delegate_;
 };

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -375,10 +376,11 @@ TEST(WriteConfigFile, FailingMidwayLeavesTheOldContent) {
 }
 
 // What a save must keep of the file: its other names (hard and symbolic links, saved through
-// either), its owner and group; and a file in a folder the user may not write into is saved.
-TEST(WriteConfigFile, KeepsLinksOwnerAndGroupAndSavesInAReadOnlyFolder) {
-    enum Case { HardLink, SymbolicLink, OtherOwner, ReadOnlyFolder };
-    for (const Case c : {HardLink, SymbolicLink, OtherOwner, ReadOnlyFolder}) {
+// either), its owner and group, its extended attributes (where an access control list lives);
+// and a file in a folder the user may not write into is saved.
+TEST(WriteConfigFile, KeepsLinksOwnerGroupAndAttributesAndSavesInAReadOnlyFolder) {
+    enum Case { HardLink, SymbolicLink, OtherOwner, ReadOnlyFolder, Attribute };
+    for (const Case c : {HardLink, SymbolicLink, OtherOwner, ReadOnlyFolder, Attribute}) {
         QTemporaryDir dir;
         const QString folder = dir.filePath("configs");
         const QString path = folder + "/module.ini";
@@ -393,6 +395,9 @@ TEST(WriteConfigFile, KeepsLinksOwnerAndGroupAndSavesInAReadOnlyFolder) {
                                     WriteBytes(folder + "/probe", ""))) {
             continue;  // this user writes into any folder
         }
+        if (c == Attribute && ::setxattr(file, "user.lumitrax-test", "kept", 4, 0) != 0) {
+            continue;  // a file system without user attributes
+        }
         struct stat before {}, after {};
         ASSERT_EQ(::stat(file, &before), 0);
         EXPECT_EQ(WriteConfigFile(c == SymbolicLink ? other : path, ModuleConfig{}), ConfigSaveResult::Saved) << c;
@@ -401,6 +406,8 @@ TEST(WriteConfigFile, KeepsLinksOwnerAndGroupAndSavesInAReadOnlyFolder) {
         EXPECT_EQ(ReadBytes(path), InitialFile()) << c;
         EXPECT_TRUE(after.st_uid == before.st_uid && after.st_gid == before.st_gid && after.st_mode == before.st_mode) << c;
         EXPECT_EQ(FilesIn(folder), QStringList{"module.ini"}) << c;
+        char kept[8] = {};
+        EXPECT_TRUE(c != Attribute || ::getxattr(file, "user.lumitrax-test", kept, sizeof kept) == 4) << std::strerror(errno);
         if (c == HardLink || c == SymbolicLink) {
             EXPECT_EQ(ReadBytes(other), InitialFile()) << c;
             EXPECT_EQ(QFileInfo(other).isSymLink(), c == SymbolicLink);
