@@ -24,7 +24,6 @@ namespace {
 
 // The controller writes its flash after these and gives no sign when it is done.
 constexpr int kFlashWaitMs = 500;
-constexpr int kMaxTimeoutMs = 600000;
 
 void Require(bool ok, const std::string& message) {
     if (!ok) {

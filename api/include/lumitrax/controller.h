@@ -126,6 +126,90 @@ struct State {
 // Which way a line of traffic went (setTrafficHandler).
 enum class Direction { Sent, Received };
 
+// Where a Controller's connection stands.
+//   Connected     the port is open and calls go to the controller.
+//   Lost          the transport said it ended (hang-up, read error, the server closed or reset
+//                 the connection), or a heartbeat query went unanswered; with reconnection on,
+//                 Reconnecting follows at once.
+//   Reconnecting  the same target is being reopened, with backoff (about 100 ms, doubling up to
+//                 about 2 s between tries) until it opens or the Controller is closed.
+//   Closed        the Controller was closed or is being destroyed; it does not come back.
+enum class ConnectionState { Connected, Lost, Reconnecting, Closed };
+
+// "connected", "lost", "reconnecting", "closed".
+LUMITRAX_API const char* connectionStateName(ConnectionState state) noexcept;
+
+constexpr int kDefaultConnectTimeoutMs = 3000;
+constexpr int kMaxTimeoutMs = 600000;
+
+// How a Controller opens, waits and keeps its connection (the constructor's options).
+struct Options {
+    // How long a call waits for answers after its last command: 1..600000 ms.
+    int timeoutMs = kDefaultTimeoutMs;
+    // How long opening a network target (tcp://, rfc2217://) may take to connect: 1..600000 ms.
+    // A device path opens or fails at once.
+    int connectTimeoutMs = kDefaultConnectTimeoutMs;
+    // Reopen the same target by itself after a loss (backoff about 100 ms up to about 2 s).
+    // Off: a lost Controller stays Lost until reconnect() is called.
+    bool reconnect = true;
+    // 0: off. Otherwise, once the line has been idle (nothing sent or received) this many
+    // milliseconds, one query ("getoffset") is sent; no answer within timeoutMs counts as a lost
+    // connection. 100..600000 ms.
+    int heartbeatMs = 0;
+    // false: a target that does not open at construction does not throw (but for a malformed
+    // name or a bad option: Error(Argument)); the Controller starts Lost and, with reconnect
+    // on, keeps trying. For a service that must start while a controller is unplugged.
+    bool requireOpen = true;
+};
+
+// The controller's inputs and outputs (getportstatus).
+struct PortStatus {
+    bool in0 = false;   // input IN0 is active
+    bool in1 = false;   // input IN1 is active
+    bool out0 = false;  // output OUT0 is switched on
+    bool out1 = false;  // output OUT1 is switched on
+    bool operator==(const PortStatus& o) const {
+        return in0 == o.in0 && in1 == o.in1 && out0 == o.out0 && out1 == o.out1;
+    }
+    bool operator!=(const PortStatus& o) const { return !(*this == o); }
+};
+
+// The light of the current bright memory (currentBrightness).
+struct Brightness {
+    int memory = 0;                                   // the current bright memory, 0..9
+    std::array<ChannelState, kChannels> channels{};   // channels 1..16 of that memory
+    std::uint16_t onMask = 0;                         // bit 0 = channel 1 on, ... bit 15 = channel 16
+};
+
+class Controller;
+
+// A subscription's lifetime (Controller::subscribe, onConnectionChange). Destroying it, or
+// calling cancel(), ends the deliveries; when it returns, no callback of it runs any more
+// (unless cancel() is called from inside one of its own callbacks, which only stops later
+// ones). Moves; does not copy. An empty Subscription (default-constructed or moved from)
+// does nothing.
+class LUMITRAX_API Subscription {
+public:
+    Subscription() noexcept;
+    ~Subscription();
+    Subscription(Subscription&& other) noexcept;
+    Subscription& operator=(Subscription&& other) noexcept;
+    Subscription(const Subscription&) = delete;
+    Subscription& operator=(const Subscription&) = delete;
+
+    void cancel() noexcept;
+    // Received lines dropped because this subscriber was slower than the line: at most 4096
+    // deliveries wait, the oldest line goes first (a state change is never dropped).
+    std::uint64_t dropped() const noexcept;
+
+    struct Impl;
+
+private:
+    friend class Controller;
+    explicit Subscription(std::shared_ptr<Impl> impl) noexcept;
+    std::shared_ptr<Impl> d;
+};
+
 class LUMITRAX_API Controller {
 public:
     // Opens target: a device path ("/dev/ttyUSB0", "/dev/serial/by-id/...", a pseudo-terminal),
@@ -140,13 +224,48 @@ public:
     // still connecting ends the open within 50 ms: throws Error(Interrupted), nothing was sent.
     // stop must outlive the constructor; it is not looked at afterwards.
     Controller(const std::string& target, int timeoutMs, const std::atomic<bool>& stop);
-    // Closes the port; sends nothing, so the lights stay as they are.
+    // Opens target with options (see Options; a value out of its range throws
+    // Error(Argument) before anything is opened). With options.reconnect on (the default) the
+    // Controller reopens the target by itself whenever the connection is lost. stop, when given,
+    // cuts the first open short as above; it is not looked at afterwards.
+    Controller(const std::string& target, const Options& options);
+    Controller(const std::string& target, const Options& options, const std::atomic<bool>& stop);
+    // Closes the port (Closed is delivered to subscribers first); sends nothing, so the lights
+    // stay as they are. Waits for a call running on another thread to end (it fails with
+    // Error(Port) within about 100 ms) and for a subscriber's callback that is running.
     ~Controller();
 
+    // A Controller neither copies nor moves (its threads hold on to it): hold it by
+    // std::unique_ptr to hand it around.
     Controller(const Controller&) = delete;
     Controller& operator=(const Controller&) = delete;
 
     const std::string& target() const noexcept;
+
+    // ---- connection ----
+
+    // Any thread, never blocks.
+    ConnectionState connectionState() const noexcept;
+    bool isConnected() const noexcept;
+    // Closes the connection now and reopens the same target, waiting up to the connect
+    // timeout (for a device path: at once). Throws Error(Port) with the reason when it does not
+    // open (with reconnection on the Controller goes on trying by itself) and Error(Port) after
+    // close(). Sends nothing: the lights stay as the controller holds them. Waits for a call
+    // running on another thread, which ends with Error(Port).
+    void reconnect();
+    // Closes the connection for good: state Closed, every later call throws Error(Port). A call
+    // running on another thread ends with Error(Port). Sends nothing.
+    void close();
+    // Calls onChange with every change of connectionState(), on a library thread of this
+    // Controller (the same one for every subscriber, in order of the changes), never while a
+    // lock of this Controller is held: a callback may make calls on this Controller (they block
+    // the deliveries to every subscriber meanwhile). An exception it throws is dropped.
+    [[nodiscard]] Subscription onConnectionChange(std::function<void(ConnectionState)> onChange);
+    // The same, and onLine with every line received from the controller (UTF-8, without its line
+    // break), in order, interleaved with the changes as they happened. Either may be empty.
+    // Lines are delivered while other threads make calls: a subscriber sees their answers.
+    [[nodiscard]] Subscription subscribe(std::function<void(const std::string& line)> onLine,
+                                         std::function<void(ConnectionState)> onChange = {});
 
     // How long a call waits for answers after its last command: 1..600000 ms.
     void setTimeout(int milliseconds);
@@ -219,6 +338,32 @@ public:
     // its low 16 bits, switches as on/off, DAC values with six decimals, texts exactly. A value
     // applyConfiguration would refuse throws Error(Argument) here too, before anything is read.
     std::vector<Difference> verifyConfiguration(const Configuration& configuration);
+
+    // ---- single questions and the remaining commands ----
+
+    // The model's channel count (getmodelch), asked once per connection and kept; 1..16.
+    // Calls that name a channel above it throw Error(Argument) before anything is written.
+    int channelCount();
+    // "geterrstatus": the controller's error code and detail.
+    ErrorStatus errorStatus();
+    // "getportstatus": inputs IN0, IN1 and outputs OUT0, OUT1.
+    PortStatus portStatus();
+    // "setoutportall %x" with bit 0 = OUT0, bit 1 = OUT1. Waits for the acknowledgement.
+    void setOutputs(bool out0, bool out1);
+    // The current bright memory's 16 values and on mask: getbrightindex, "$ 255", getonex
+    // (18 answers, not the read-all).
+    Brightness currentBrightness();
+    // "setonex %08x" with exactly mask (bit 0 = channel 1): every channel on whose bit is set,
+    // every other off. A bit above channelCount() throws Error(Argument), nothing sent.
+    void setOnMask(std::uint16_t mask);
+    // "seterrignore 1|0": the controller ignores (true) or reports its errors.
+    void setErrorIgnore(bool ignore);
+    // "setbuzzer 1|0".
+    void setBuzzer(bool on);
+    // "factoryreset": the controller returns to its factory settings (its memories, DAC table
+    // and configuration included) and is given 2000 ms before the call returns, as it needs
+    // before it answers again.
+    void factoryReset();
 
     // Sends text (no line break, at most kMaxRawLength bytes once encoded) and a carriage
     // return, then collects the reply lines for exactly timeout(). Throws Refused when one of
