@@ -21,7 +21,9 @@ class Ser2netProcess {
 public:
     static QString Program() { return QStandardPaths::findExecutable(QStringLiteral("ser2net"), {"/usr/sbin", "/usr/local/sbin"}); }
 
-    Ser2netProcess(const std::string& device, bool rfc2217) : port_(FreeTcpPort()), rfc2217_(rfc2217) {
+    // port 0: a free one.
+    Ser2netProcess(const std::string& device, bool rfc2217, quint16 port = 0)
+        : port_(port != 0 ? port : FreeTcpPort()), rfc2217_(rfc2217) {
         // One configuration block on the command line; '#' stands for a line break there.
         const QString config = QStringLiteral("connection: &controller#  accepter: %1tcp,127.0.0.1,%2#"
                                               "  connector: serialdev,%3,115200n81,local")
@@ -44,6 +46,7 @@ public:
     }
 
     bool ok() const { return Listening(); }
+    quint16 Port() const { return port_; }
     QString Url() const { return QStringLiteral("%1://127.0.0.1:%2").arg(rfc2217_ ? "rfc2217" : "tcp").arg(port_); }
     QString Output() { return QString::fromLocal8Bit(process_.readAll()); }
 
