@@ -90,10 +90,10 @@ int main(int argc, char** argv) {
         cv.wait(lock, [&] { return last == lumitrax::ConnectionState::Connected; });
         ms.push_back(std::chrono::duration<double, std::milli>(connectedAt - back).count());
     }
+    c.setBrightness(1, 1);  // and the line works
     Stop(sim);
     std::sort(ms.begin(), ms.end());
     std::printf("device back to Connected, %d runs: best %.1f ms, median %.1f ms, worst %.1f ms\n", runs, ms.front(),
                 ms[ms.size() / 2], ms.back());
-    c.setBrightness(1, 1);  // and the line works
     return 0;
 }

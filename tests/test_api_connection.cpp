@@ -280,17 +280,17 @@ TEST(ApiConnection, ADeviceServerThatRestartsIsReconnected) {
     }
     SimProcess sim({});
     ASSERT_FALSE(sim.devicePath().empty());
-    auto server = std::make_unique<Ser2netProcess>(sim.devicePath(), true);
+    auto server = std::make_unique<Ser2netChild>(sim.devicePath(), true);
     ASSERT_TRUE(server->ok());
     const quint16 port = server->Port();
-    lumitrax::Controller lx(server->Url().toStdString());
+    lumitrax::Controller lx(server->Url());
     StateLog log(lx);
     lx.setBrightness(2, 300);
 
     server.reset();
     ASSERT_TRUE(log.WaitFor(ConnectionState::Reconnecting));
     EXPECT_EQ(Thrown([&] { lx.portStatus(); }), ErrorKind::Port);
-    server = std::make_unique<Ser2netProcess>(sim.devicePath(), true, port);
+    server = std::make_unique<Ser2netChild>(sim.devicePath(), true, port);
     ASSERT_TRUE(server->ok());
     ASSERT_TRUE(log.WaitFor(ConnectionState::Connected));
     EXPECT_EQ(lx.currentBrightness().channels[1].brightness, 300);  // the controller kept it
