@@ -163,33 +163,31 @@ TEST(ApiSearch, MorePortsThanAreProbedAtATimeAreEachProbedOnceInTheirPlace) {
 }
 
 // A controller that answers every command line in one way: with the lines answer returns, or
-// with what it says, in as many pieces and after as many pauses as it likes. It takes the next
-// command when it is done with one, as a controller does.
+// by writing to its end of the line, in as many pieces and after as many pauses as it likes.
+// It takes the next command when it is done with one, as a controller does.
 class PlayedController {
 public:
-    using Say = std::function<void(const std::string& lines)>;
-
-    explicit PlayedController(std::function<void(const std::string& command, const Say& say)> answer)
+    explicit PlayedController(std::function<void(const std::string& command, PtyPair& line)> answer)
         : answer_(std::move(answer)) {
         thread_ = std::thread([this] {
-            const Say say = [this](const std::string& lines) {
-                if (!lines.empty()) {
-                    pty_.Write(lines);
-                }
-            };
             std::string pending;
             while (!stop_.load()) {
                 pending += pty_.ReadAll(20);
                 for (std::size_t cr; (cr = pending.find('\r')) != std::string::npos;) {
                     const std::string command = pending.substr(0, cr);
                     pending.erase(0, cr + 1);
-                    answer_(command, say);
+                    answer_(command, pty_);
                 }
             }
         });
     }
     explicit PlayedController(std::string (*answer)(const std::string& command))
-        : PlayedController([answer](const std::string& c, const Say& say) { say(answer(c)); }) {}
+        : PlayedController([answer](const std::string& c, PtyPair& line) {
+              const std::string reply = answer(c);
+              if (!reply.empty()) {
+                  line.Write(reply);
+              }
+          }) {}
     ~PlayedController() {
         stop_.store(true);
         thread_.join();
@@ -198,7 +196,7 @@ public:
 
 private:
     PtyPair pty_;
-    std::function<void(const std::string&, const Say&)> answer_;
+    std::function<void(const std::string&, PtyPair&)> answer_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -278,20 +276,21 @@ TEST(ApiWire, ARefusalAfterTheEchoIsARefusalHoweverLate) {
         SCOPED_TRACE(std::string(r.echo ? "echo on, " : "echo off, ") + (r.refuse ? "refused " : "acknowledged ") +
                      std::to_string(r.afterMs) + " ms after the echo");
         std::atomic<int> returned{0};
-        PlayedController controller([&](const std::string& c, const PlayedController::Say& say) {
+        PlayedController controller([&](const std::string& c, PtyPair& line) {
+            const std::string echo = r.echo ? c + "\r\n" : "";
+            if (c.rfind("# 2 ", 0) != 0) {
+                line.Write(echo + (c.rfind("# ", 0) == 0 ? c + "\r\n" : c + " 17\r\n"));
+                return;
+            }
+            const int before = returned.load();
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(r.afterMs);
             if (r.echo) {
-                say(c + "\r\n");
+                line.Write(echo);
             }
-            if (c.rfind("# 2 ", 0) == 0) {
-                const int before = returned.load();
-                const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(r.afterMs);
-                while (returned.load() == before && std::chrono::steady_clock::now() < until) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                }
-                say(r.refuse ? "error bad arguments #\r\n" : c + "\r\n");
-            } else {
-                say(c.rfind("# ", 0) == 0 ? c + "\r\n" : c + " 17\r\n");
+            while (returned.load() == before && std::chrono::steady_clock::now() < until) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
+            line.Write(r.refuse ? "error bad arguments #\r\n" : c + "\r\n");
         });
         lumitrax::Controller lx(controller.path(), 5000);
         const std::optional<ErrorKind> expected = r.refuse ? std::optional(ErrorKind::Refused) : std::nullopt;
@@ -307,19 +306,13 @@ TEST(ApiWire, ARefusalAfterTheEchoIsARefusalHoweverLate) {
 // the controller no longer sends.
 TEST(ApiWire, AnEchoSwitchedOffByRawTextIsNotWaitedFor) {
     std::atomic<bool> echo{true};
-    PlayedController controller([&echo](const std::string& c, const PlayedController::Say& say) {
-        if (echo.load()) {
-            say(c + "\r\n");
-        }
-        if (c == "echo 0") {
-            echo.store(false);
-        }
-        say(c.rfind("get", 0) == 0 ? c + " 17\r\n" : c + "\r\n");
+    PlayedController controller([&echo](const std::string& c, PtyPair& line) {
+        line.Write((echo.load() ? c + "\r\n" : "") + (c.rfind("get", 0) == 0 ? c + " 17\r\n" : c + "\r\n"));
+        echo.store(echo.load() && c != "echo 0");
     });
     lumitrax::Controller lx(controller.path(), 1000);
-    for (const int channel : {1, 2}) {  // the second call knows that the controller echoes
-        EXPECT_EQ(Thrown([&] { lx.setBrightness(channel, 512); }), std::nullopt);
-    }
+    lx.setBrightness(1, 512);
+    lx.setBrightness(2, 512);  // knowing that the controller echoes
     EXPECT_EQ(lx.raw("echo 0"), (std::vector<std::string>{"echo 0", "echo 0"}));
     EXPECT_EQ(Thrown([&] { lx.setBrightness(3, 512); }), std::nullopt);
 }
