@@ -471,8 +471,10 @@ Conventions of every call:
   them. The controller's own 8-bit text (Korean in code page 949) is converted both ways.
 - Arguments are checked before anything is written: an out-of-range value raises ValueError
   and nothing reaches the line.
-- A call returns when the controller has answered every command it sent (where an echo could
-  pass for the answer, after 10 ms of quiet), not after a fixed wait. No answer within the
+- A call returns when the controller has answered every command it sent, not after a fixed
+  wait; where an echo could pass for the answer, once a line only an answer gives has come
+  (the acknowledgement after the echo, or the answer to one more query, "getoffset"), so a
+  refusal counts however late it comes. No answer within the
   timeout (default 1000 ms, counted from the last command sent) raises NoAnswerError; a reply
   line starting with "error" raises RefusedError with that line. After a call that failed on
   the line, the next one first sends "getoffset" and passes over every line before its
