@@ -236,7 +236,9 @@ public:
     // control. Sends nothing. Throws Error(Port) with the reason (missing, no permission and
     // what to do, held by another program, not a serial device; for a server: refused, host
     // not found, no answer within 3 s, or the connection closed at once, quoting what the
-    // server said then, such as ser2net's "Port already in use").
+    // server said then, such as ser2net's "Port already in use"). A timeoutMs outside
+    // 1..600000 throws Error(Argument) before anything is opened. The Controller reopens the
+    // target by itself after a loss (Options' defaults; see the other constructors).
     explicit Controller(const std::string& target, int timeoutMs = kDefaultTimeoutMs);
     // The same, but stop set (from any thread or a signal handler) while a network target is
     // still connecting ends the open within 50 ms: throws Error(Interrupted), nothing was sent.
