@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "pause.h"
 #include "replies.h"
@@ -161,12 +162,19 @@ DeviceLink::SendResult DeviceLink::SendCommand(int id, const void* args) {
     if (EncodeCommand(id, args, cmd) != EncodeResult::Ok) {
         return SendResult::NotEncoded;
     }
+    if (pacing_ == Pacing::BeforeNext) {
+        std::this_thread::sleep_until(lastSent_ + std::chrono::milliseconds(kCommandPauseMs));
+    }
     const std::uint32_t written = serialPort->WriteData(cmd.bytes, cmd.length);
     PushLogLine(cmd.logText);
     if (observer_) {
         observer_(true, cmd.logText + 3, true);
     }
-    Pause(kCommandPauseMs);
+    if (pacing_ == Pacing::AfterEach) {
+        Pause(kCommandPauseMs);
+    } else {
+        lastSent_ = std::chrono::steady_clock::now();
+    }
     return written == cmd.length ? SendResult::Sent : SendResult::WriteFailed;
 }
 

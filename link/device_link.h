@@ -9,6 +9,7 @@
 // never held across a pause or while the serial object is created or destroyed.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -58,6 +59,15 @@ public:
     void ClosePort();
     // Window thread; takes effect at the next ClosePort or destruction.
     void SetCloseAction(CloseAction action) { closeAction_ = action; }
+
+    // When the 10 ms the controller needs between two commands are waited for.
+    //   AfterEach (the default, the panel's): SendCommand pauses 10 ms after every write.
+    //   BeforeNext (the API's): SendCommand returns after the write and the next one waits
+    //     until 10 ms have passed since it, so that a caller waiting for the answers does not
+    //     also wait out the last command's pause. The spacing on the line is the same.
+    enum class Pacing { AfterEach, BeforeNext };
+    // Set while no command is being sent.
+    void SetPacing(Pacing pacing) { pacing_ = pacing; }
     CloseAction GetCloseAction() const { return closeAction_; }
     bool IsOpen() const { return serialPort != nullptr; }
     // True while a port is open and its connection lasts; false when closed, and once the
@@ -129,5 +139,7 @@ private:
     QString lastOpenMessage_;
     int openPortNumber_ = 0;  // the number of the open port (window thread)
     CloseAction closeAction_ = CloseAction::SwitchAllOff;
+    Pacing pacing_ = Pacing::AfterEach;
+    std::chrono::steady_clock::time_point lastSent_{};  // BeforeNext: the last write's time
     TrafficObserver observer_;
 };

@@ -150,6 +150,7 @@ Wire::Wire(const std::string& target, const std::atomic<bool>* stop, int connect
     (void)connectTimeoutMs;  // the link's connect timeout is fixed at 3 s until it can be set
     EnsureQtRuntime();
     link_.SetCloseAction(DeviceLink::CloseAction::KeepOutputs);
+    link_.SetPacing(DeviceLink::Pacing::BeforeNext);
     link_.SetTrafficObserver([this](bool sent, const char* text, bool whole) {
         if (!sent) {
             Received(text, whole);
