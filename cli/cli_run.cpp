@@ -18,6 +18,21 @@ using lumitrax::ErrorKind;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
+// Local time in ISO 8601 with milliseconds and the offset from UTC ("2024-03-05T07:08:09.123+01:00"):
+// without the offset a reader cannot place the time, and across a change to summer time two
+// readings an hour apart would print alike.
+QString LocalTimeStamp() {
+    const QDateTime now = QDateTime::currentDateTime();
+    const int offset = now.offsetFromUtc();
+    QString stamp = now.toOffsetFromUtc(offset).toString(Qt::ISODateWithMs);
+    // Qt writes a zero offset as "Z"; the local zone is given as its offset, the same way all year.
+    if (stamp.endsWith(QLatin1Char('Z'))) {
+        stamp.chop(1);
+        stamp += QStringLiteral("+00:00");
+    }
+    return stamp;
+}
+
 int ExitFor(ErrorKind kind, int signal, bool opened = false) {
     // A port lost after it opened is the controller gone, not a port that did not open.
     if (opened && kind == ErrorKind::Port) {
@@ -358,7 +373,7 @@ int RunMonitor(const CliRequest& q, CliInterrupt& interrupt, const std::function
         opened = true;
         Active active(interrupt, *c);
         c->monitor([&q, &print](const std::string& line) {
-            const QString time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
+            const QString time = LocalTimeStamp();
             if (q.json) {
                 return print(QString::fromUtf8(
                     QJsonDocument(QJsonObject{{"time", time}, {"line", Q(line)}}).toJson(QJsonDocument::Compact)));

@@ -2,6 +2,7 @@
 // process of its own as a script would run it; what one command changed is seen by the next.
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -331,6 +332,10 @@ TEST(CliSim, OutputThatCannotBeWrittenIsAFailure) {
         EXPECT_EQ(full.exitCode, 2);
         EXPECT_TRUE(full.err.contains("standard output: cannot be written")) << full.err.toStdString();
     }
+    // So is an output file: read-config into a folder that is not there.
+    QTemporaryDir dir;
+    const Outcome file = Lumitrax({"--port", Path(sim), "read-config", dir.filePath("missing/rig.ini")});
+    EXPECT_EQ(file.exitCode, 2) << file.err.toStdString();
     // A pipe whose reader has gone: exit 2 and a word on stderr, not a death by SIGPIPE.
     QProcess p;
     p.start(QStringLiteral("bash"), {"-c", "set -o pipefail; \"$@\" | true", "-", QStringLiteral(LUMITRAX_CLI_PATH),
@@ -429,10 +434,19 @@ TEST(CliSim, BadUsageGivesExit2AndOpensNothing) {
     EXPECT_EQ(QFileInfo(transcript).size(), 0) << "something was sent";
 }
 
+QProcessEnvironment InTimeZone(const QString& tz) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TZ"), tz);
+    return env;
+}
+
+// The time stamps are local time with its offset from UTC, in a zone of half hours too and in
+// UTC itself (written +00:00 like any other offset).
 TEST(CliSim, MonitorPrintsTimeStampedLinesUntilInterrupted) {
     SimProcess sim({"--switch-every", "50"});
     ASSERT_FALSE(sim.devicePath().empty());
     QProcess p;
+    p.setProcessEnvironment(InTimeZone(QStringLiteral("IST-05:30")));
     p.start(QStringLiteral(LUMITRAX_CLI_PATH), {"--port", Path(sim), "monitor"});
     ASSERT_TRUE(p.waitForStarted());
     QByteArray out;
@@ -446,18 +460,24 @@ TEST(CliSim, MonitorPrintsTimeStampedLinesUntilInterrupted) {
     out += p.readAllStandardOutput();
     const QStringList lines = QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
     ASSERT_GE(lines.size(), 3);
-    const QRegularExpression stamped(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} getswitch [01] [01] [01] [01]$)");
+    const QRegularExpression stamped(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}\+05:30 getswitch [01] [01] [01] [01]$)");
     for (const QString& line : lines) {
         EXPECT_TRUE(stamped.match(line).hasMatch()) << line.toStdString();
     }
     // With --json, a monitor that ends on a lost line says so in its last line, as a document.
     QProcess json;
+    json.setProcessEnvironment(InTimeZone(QStringLiteral("UTC0")));
     json.start(QStringLiteral(LUMITRAX_CLI_PATH), {"--json", "--port", Path(sim), "monitor"});
     ASSERT_TRUE(json.waitForReadyRead(5000));
     sim.Stop();
     ASSERT_TRUE(json.waitForFinished(5000));
     EXPECT_EQ(json.exitCode(), 1);
-    const QByteArray last = json.readAllStandardOutput().trimmed().split('\n').last();
+    const QList<QByteArray> jsonLines = json.readAllStandardOutput().trimmed().split('\n');
+    const QJsonObject first = QJsonDocument::fromJson(jsonLines.first()).object();
+    EXPECT_TRUE(first.value("line").toString().startsWith("getswitch")) << jsonLines.first().toStdString();
+    const QDateTime time = QDateTime::fromString(first.value("time").toString(), Qt::ISODateWithMs);
+    EXPECT_TRUE(time.isValid() && first.value("time").toString().endsWith("+00:00")) << jsonLines.first().toStdString();
+    const QByteArray last = jsonLines.last();
     EXPECT_EQ(QJsonDocument::fromJson(last).object().value("error").toObject().value("kind").toString(), "port")
         << last.toStdString();
 }
