@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -13,7 +14,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -418,6 +422,9 @@ TEST(CliSim, BadUsageGivesExit2AndOpensNothing) {
         {"--port", p, "trigger", "3", "--delay", "0", "--on", "10", "--edge", "positive", "--enable", "1"},
         {"set", "1", "100"},
         {"--port", p, "--json", "on"},
+        {"--port", p, "outputs", "2", "0"},
+        {"--port", p, "outputs", "1"},
+        {"--port", p, "factory-reset"},
     };
     for (const QStringList& args : cases) {
         const Outcome o = Lumitrax(args);
@@ -428,10 +435,168 @@ TEST(CliSim, BadUsageGivesExit2AndOpensNothing) {
     EXPECT_EQ(trigger.Json()["error"].toObject()["kind"].toString(), "argument");
     EXPECT_EQ(trigger.Json()["error"].toObject()["message"].toString(), "trigger 3: delay 0 us is not 1..4000");
     EXPECT_EQ(trigger.Json()["exit"].toInt(), 2);
+    // A factory reset is refused without --yes, saying what it would have done.
+    const Outcome reset = Lumitrax({"--port", p, "factory-reset"});
+    EXPECT_TRUE(reset.err.contains("factory settings") && reset.err.contains("--yes")) << reset.err.toStdString();
     // A malformed second name is found before the first controller is written.
     EXPECT_EQ(Lumitrax({"--port", p, "--port", "tcp://127.0.0.1:99999", "set", "1", "5"}).exitCode, 2);
     sim.Stop();
     EXPECT_EQ(QFileInfo(transcript).size(), 0) << "something was sent";
+}
+
+QStringList TranscriptLines(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
+}
+
+// status asks geterrstatus and getportstatus, nothing else, and shows what the controller holds:
+// its error status, the inputs it was started with and the outputs set before.
+TEST(CliSim, StatusShowsErrorStatusInputsAndOutputsFromTwoQuestions) {
+    const struct {
+        std::vector<std::string> sim;
+        QStringList outputs;  // "outputs" arguments run first, if any
+        const char* line;
+        int code, detail;
+        bool in0, in1, out0, out1;
+    } cases[] = {
+        {{}, {}, "connected  error 0,0h  in 0 0  out 0 0", 0, 0, false, false, false, false},
+        {{"--inputs", "1", "--error", "3,26"}, {"1", "0"}, "connected  error 3,1ah  in 1 0  out 1 0", 3, 26, true, false,
+         true, false},
+        {{"--inputs", "2", "--error", "255,255"}, {"0", "1"}, "connected  error 255,ffh  in 0 1  out 0 1", 255, 255, false,
+         true, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        QTemporaryDir dir;
+        const QString transcript = dir.filePath("transcript");
+        std::vector<std::string> args = c.sim;
+        args.insert(args.end(), {"--transcript", transcript.toStdString()});
+        SimProcess sim(args);
+        ASSERT_FALSE(sim.devicePath().empty());
+        QStringList expectedSent;
+        if (!c.outputs.isEmpty()) {
+            const Outcome set = Lumitrax(QStringList{"--port", Path(sim), "outputs"} + c.outputs);
+            ASSERT_EQ(set.exitCode, 0) << set.err.toStdString();
+            EXPECT_TRUE(set.out.isEmpty()) << set.out.toStdString();
+            expectedSent.append(QStringLiteral("setoutportall %1").arg((c.out0 ? 1 : 0) | (c.out1 ? 2 : 0)));
+        }
+        const Outcome text = Lumitrax({"--port", Path(sim), "-q", "status"});
+        EXPECT_EQ(text.exitCode, 0) << text.err.toStdString();
+        EXPECT_EQ(text.out, QLatin1String(c.line) + '\n');
+
+        const Outcome json = Lumitrax({"--json", "--port", Path(sim), "status"});
+        ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
+        const QJsonObject port = json.Json()["ports"][0].toObject();
+        EXPECT_EQ(port["connection"].toString(), "connected");
+        EXPECT_EQ(port["error_status"]["code"], c.code);
+        EXPECT_EQ(port["error_status"]["detail"], c.detail);
+        const QJsonObject io = port["io"].toObject();
+        EXPECT_EQ(io["in0"], c.in0);
+        EXPECT_EQ(io["in1"], c.in1);
+        EXPECT_EQ(io["out0"], c.out0);
+        EXPECT_EQ(io["out1"], c.out1);
+
+        sim.Stop();
+        expectedSent += QStringList{"geterrstatus", "getportstatus", "geterrstatus", "getportstatus"};
+        EXPECT_EQ(TranscriptLines(transcript), expectedSent);
+    }
+}
+
+TEST(CliSim, FactoryResetWithYesSwitchesTheOutputsBackOff) {
+    QTemporaryDir dir;
+    const QString transcript = dir.filePath("transcript");
+    SimProcess sim({"--transcript", transcript.toStdString()});
+    ASSERT_FALSE(sim.devicePath().empty());
+    ASSERT_EQ(Lumitrax({"--port", Path(sim), "outputs", "1", "1"}).exitCode, 0);
+    EXPECT_EQ(Lumitrax({"--port", Path(sim), "status"}).out, "connected  error 0,0h  in 0 0  out 1 1\n");
+    const Outcome reset = Lumitrax({"--port", Path(sim), "factory-reset", "--yes"});
+    EXPECT_EQ(reset.exitCode, 0) << reset.err.toStdString();
+    EXPECT_EQ(Lumitrax({"--port", Path(sim), "status"}).out, "connected  error 0,0h  in 0 0  out 0 0\n");
+    sim.Stop();
+    EXPECT_EQ(TranscriptLines(transcript).count("factoryreset"), 1);
+}
+
+// monitor's standard output, line by line as it comes.
+class MonitorOutput {
+public:
+    explicit MonitorOutput(QProcess& p) : p_(p) {}
+    // Reads until done(lines so far) holds or the deadline passes; false when it did not hold.
+    bool WaitFor(const std::function<bool(const QStringList&)>& done, int deadlineMs = 30000) {
+        QDeadlineTimer deadline(deadlineMs);
+        while (!done(lines_)) {
+            if (deadline.hasExpired() || !p_.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+                return done(lines_);
+            }
+            partial_ += p_.readAllStandardOutput();
+            for (int end = partial_.indexOf('\n'); end >= 0; end = partial_.indexOf('\n')) {
+                lines_.append(QString::fromUtf8(partial_.left(end)));
+                partial_.remove(0, end + 1);
+            }
+        }
+        return true;
+    }
+    const QStringList& lines() const { return lines_; }
+
+private:
+    QProcess& p_;
+    QByteArray partial_;
+    QStringList lines_;
+};
+
+// monitor --reconnect across a simulator killed (its link left behind) and started again on
+// the same --link path: the states in order, and lines from the new simulator after them.
+TEST(CliSim, MonitorReconnectKeepsWatchingAcrossARestartedSimulator) {
+    for (const bool json : {false, true}) {
+        SCOPED_TRACE(json ? "--json" : "text");
+        QTemporaryDir dir;
+        const std::string link = dir.filePath("controller").toStdString();
+        auto sim = std::make_unique<SimProcess>(std::vector<std::string>{"--link", link, "--switch-every", "50"});
+        ASSERT_FALSE(sim->devicePath().empty());
+        QProcess p;
+        p.start(QStringLiteral(LUMITRAX_CLI_PATH), QStringList{"--port", QString::fromStdString(link), "monitor",
+                                                               "--reconnect"} + (json ? QStringList{"--json"} : QStringList{}));
+        ASSERT_TRUE(p.waitForStarted());
+        // A state line, as json or text writes it; empty for a received line.
+        const QRegularExpression stateText(R"(^\S+[+-]\d\d:\d\d -- (\w+)$)");
+        const auto stateOf = [&](const QString& line) {
+            if (json) {
+                return QJsonDocument::fromJson(line.toUtf8()).object().value("state").toString();
+            }
+            return stateText.match(line).captured(1);
+        };
+        const auto states = [&](const QStringList& lines) {
+            QStringList out;
+            for (const QString& line : lines) {
+                if (!stateOf(line).isEmpty()) {
+                    out.append(stateOf(line));
+                }
+            }
+            return out;
+        };
+        MonitorOutput out(p);
+        ASSERT_TRUE(out.WaitFor([&](const QStringList& lines) { return lines.size() >= 2; })) << "no lines";
+        EXPECT_EQ(states(out.lines()), QStringList{"connected"});
+
+        sim->Stop(SIGKILL);
+        ASSERT_TRUE(out.WaitFor([&](const QStringList& lines) { return states(lines).contains("reconnecting"); }))
+            << out.lines().join('\n').toStdString();
+        sim = std::make_unique<SimProcess>(std::vector<std::string>{"--link", link, "--switch-every", "50"});
+        ASSERT_FALSE(sim->devicePath().empty());
+        // Back, and a line received from the new simulator after that.
+        ASSERT_TRUE(out.WaitFor([&](const QStringList& lines) {
+            const qsizetype back = std::find_if(lines.rbegin(), lines.rend(),
+                                                [&](const QString& l) { return stateOf(l) == "connected"; }) -
+                                   lines.rbegin();
+            return states(lines).size() >= 4 && back > 0;
+        })) << out.lines().join('\n').toStdString();
+        EXPECT_EQ(states(out.lines()), (QStringList{"connected", "lost", "reconnecting", "connected"}));
+        EXPECT_TRUE(out.lines().last().contains("getswitch")) << out.lines().last().toStdString();
+
+        ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+        ASSERT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    }
 }
 
 QProcessEnvironment InTimeZone(const QString& tz) {
