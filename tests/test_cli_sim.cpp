@@ -14,7 +14,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -450,20 +449,27 @@ QStringList TranscriptLines(const QString& path) {
 }
 
 // status asks geterrstatus and getportstatus, nothing else, and shows what the controller holds:
-// its error status, the inputs it was started with and the outputs set before.
+// its error status, the inputs it was started with, the outputs set before (or reset since).
 TEST(CliSim, StatusShowsErrorStatusInputsAndOutputsFromTwoQuestions) {
+    const auto expected = [](int code, int detail, bool in0, bool in1, bool out0, bool out1) {
+        return QJsonObject{{"connection", "connected"},
+                           {"error_status", QJsonObject{{"code", code}, {"detail", detail}}},
+                           {"io", QJsonObject{{"in0", in0}, {"in1", in1}, {"out0", out0}, {"out1", out1}}}};
+    };
     const struct {
         std::vector<std::string> sim;
-        QStringList outputs;  // "outputs" arguments run first, if any
+        std::vector<QStringList> before;  // commands run first
+        QStringList sent;                 // what they send
         const char* line;
-        int code, detail;
-        bool in0, in1, out0, out1;
+        QJsonObject json;                 // the port's object but for "port" and "exit"
     } cases[] = {
-        {{}, {}, "connected  error 0,0h  in 0 0  out 0 0", 0, 0, false, false, false, false},
-        {{"--inputs", "1", "--error", "3,26"}, {"1", "0"}, "connected  error 3,1ah  in 1 0  out 1 0", 3, 26, true, false,
-         true, false},
-        {{"--inputs", "2", "--error", "255,255"}, {"0", "1"}, "connected  error 255,ffh  in 0 1  out 0 1", 255, 255, false,
-         true, false, true},
+        {{}, {}, {}, "connected  error 0,0h  in 0 0  out 0 0", expected(0, 0, false, false, false, false)},
+        {{"--inputs", "1", "--error", "3,26"}, {{"outputs", "1", "0"}}, {"setoutportall 1"},
+         "connected  error 3,1ah  in 1 0  out 1 0", expected(3, 26, true, false, true, false)},
+        {{"--inputs", "2", "--error", "255,255"}, {{"outputs", "0", "1"}}, {"setoutportall 2"},
+         "connected  error 255,ffh  in 0 1  out 0 1", expected(255, 255, false, true, false, true)},
+        {{}, {{"outputs", "1", "1"}, {"factory-reset", "--yes"}}, {"setoutportall 3", "factoryreset"},
+         "connected  error 0,0h  in 0 0  out 0 0", expected(0, 0, false, false, false, false)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -473,125 +479,74 @@ TEST(CliSim, StatusShowsErrorStatusInputsAndOutputsFromTwoQuestions) {
         args.insert(args.end(), {"--transcript", transcript.toStdString()});
         SimProcess sim(args);
         ASSERT_FALSE(sim.devicePath().empty());
-        QStringList expectedSent;
-        if (!c.outputs.isEmpty()) {
-            const Outcome set = Lumitrax(QStringList{"--port", Path(sim), "outputs"} + c.outputs);
-            ASSERT_EQ(set.exitCode, 0) << set.err.toStdString();
-            EXPECT_TRUE(set.out.isEmpty()) << set.out.toStdString();
-            expectedSent.append(QStringLiteral("setoutportall %1").arg((c.out0 ? 1 : 0) | (c.out1 ? 2 : 0)));
+        for (const QStringList& command : c.before) {
+            const Outcome o = Lumitrax(QStringList{"--port", Path(sim)} + command);
+            ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+            EXPECT_TRUE(o.out.isEmpty()) << o.out.toStdString();
         }
         const Outcome text = Lumitrax({"--port", Path(sim), "-q", "status"});
         EXPECT_EQ(text.exitCode, 0) << text.err.toStdString();
         EXPECT_EQ(text.out, QLatin1String(c.line) + '\n');
-
         const Outcome json = Lumitrax({"--json", "--port", Path(sim), "status"});
         ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
-        const QJsonObject port = json.Json()["ports"][0].toObject();
-        EXPECT_EQ(port["connection"].toString(), "connected");
-        EXPECT_EQ(port["error_status"]["code"], c.code);
-        EXPECT_EQ(port["error_status"]["detail"], c.detail);
-        const QJsonObject io = port["io"].toObject();
-        EXPECT_EQ(io["in0"], c.in0);
-        EXPECT_EQ(io["in1"], c.in1);
-        EXPECT_EQ(io["out0"], c.out0);
-        EXPECT_EQ(io["out1"], c.out1);
-
+        QJsonObject port = json.Json()["ports"][0].toObject();
+        port.remove("port");
+        port.remove("exit");
+        EXPECT_EQ(port, c.json);
         sim.Stop();
-        expectedSent += QStringList{"geterrstatus", "getportstatus", "geterrstatus", "getportstatus"};
-        EXPECT_EQ(TranscriptLines(transcript), expectedSent);
+        EXPECT_EQ(TranscriptLines(transcript),
+                  c.sent + QStringList({"geterrstatus", "getportstatus", "geterrstatus", "getportstatus"}));
     }
 }
-
-TEST(CliSim, FactoryResetWithYesSwitchesTheOutputsBackOff) {
-    QTemporaryDir dir;
-    const QString transcript = dir.filePath("transcript");
-    SimProcess sim({"--transcript", transcript.toStdString()});
-    ASSERT_FALSE(sim.devicePath().empty());
-    ASSERT_EQ(Lumitrax({"--port", Path(sim), "outputs", "1", "1"}).exitCode, 0);
-    EXPECT_EQ(Lumitrax({"--port", Path(sim), "status"}).out, "connected  error 0,0h  in 0 0  out 1 1\n");
-    const Outcome reset = Lumitrax({"--port", Path(sim), "factory-reset", "--yes"});
-    EXPECT_EQ(reset.exitCode, 0) << reset.err.toStdString();
-    EXPECT_EQ(Lumitrax({"--port", Path(sim), "status"}).out, "connected  error 0,0h  in 0 0  out 0 0\n");
-    sim.Stop();
-    EXPECT_EQ(TranscriptLines(transcript).count("factoryreset"), 1);
-}
-
-// monitor's standard output, line by line as it comes.
-class MonitorOutput {
-public:
-    explicit MonitorOutput(QProcess& p) : p_(p) {}
-    // Reads until done(lines so far) holds or the deadline passes; false when it did not hold.
-    bool WaitFor(const std::function<bool(const QStringList&)>& done, int deadlineMs = 30000) {
-        QDeadlineTimer deadline(deadlineMs);
-        while (!done(lines_)) {
-            if (deadline.hasExpired() || !p_.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
-                return done(lines_);
-            }
-            partial_ += p_.readAllStandardOutput();
-            for (int end = partial_.indexOf('\n'); end >= 0; end = partial_.indexOf('\n')) {
-                lines_.append(QString::fromUtf8(partial_.left(end)));
-                partial_.remove(0, end + 1);
-            }
-        }
-        return true;
-    }
-    const QStringList& lines() const { return lines_; }
-
-private:
-    QProcess& p_;
-    QByteArray partial_;
-    QStringList lines_;
-};
 
 // monitor --reconnect across a simulator killed (its link left behind) and started again on
-// the same --link path: the states in order, and lines from the new simulator after them.
+// the same --link path: the states in order, then lines from the new simulator.
 TEST(CliSim, MonitorReconnectKeepsWatchingAcrossARestartedSimulator) {
     for (const bool json : {false, true}) {
         SCOPED_TRACE(json ? "--json" : "text");
         QTemporaryDir dir;
-        const std::string link = dir.filePath("controller").toStdString();
-        auto sim = std::make_unique<SimProcess>(std::vector<std::string>{"--link", link, "--switch-every", "50"});
+        const std::vector<std::string> simArgs = {"--link", dir.filePath("controller").toStdString(), "--switch-every", "50"};
+        auto sim = std::make_unique<SimProcess>(simArgs);
         ASSERT_FALSE(sim->devicePath().empty());
         QProcess p;
-        p.start(QStringLiteral(LUMITRAX_CLI_PATH), QStringList{"--port", QString::fromStdString(link), "monitor",
-                                                               "--reconnect"} + (json ? QStringList{"--json"} : QStringList{}));
-        ASSERT_TRUE(p.waitForStarted());
-        // A state line, as json or text writes it; empty for a received line.
-        const QRegularExpression stateText(R"(^\S+[+-]\d\d:\d\d -- (\w+)$)");
-        const auto stateOf = [&](const QString& line) {
-            if (json) {
-                return QJsonDocument::fromJson(line.toUtf8()).object().value("state").toString();
+        p.start(QStringLiteral(LUMITRAX_CLI_PATH), QStringList{"--port", dir.filePath("controller"), "monitor", "--reconnect"} +
+                                                       (json ? QStringList{"--json"} : QStringList{}));
+        QStringList lines;
+        QByteArray partial;
+        const auto waitFor = [&](const std::function<bool()>& done) {
+            for (QDeadlineTimer deadline(30000); !done();) {
+                if (deadline.hasExpired() || !p.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+                    return false;
+                }
+                partial += p.readAllStandardOutput();
+                for (qsizetype end; (end = partial.indexOf('\n')) >= 0; partial.remove(0, end + 1)) {
+                    lines.append(QString::fromUtf8(partial.left(end)));
+                }
             }
-            return stateText.match(line).captured(1);
+            return true;
         };
-        const auto states = [&](const QStringList& lines) {
+        const QRegularExpression stateText(R"(^\S+[+-]\d\d:\d\d -- (\w+)$)");
+        const auto stateOf = [&](const QString& line) {  // empty for a received line
+            return json ? QJsonDocument::fromJson(line.toUtf8()).object().value("state").toString()
+                        : stateText.match(line).captured(1);
+        };
+        const auto states = [&] {
             QStringList out;
             for (const QString& line : lines) {
-                if (!stateOf(line).isEmpty()) {
-                    out.append(stateOf(line));
-                }
+                if (!stateOf(line).isEmpty()) out.append(stateOf(line));
             }
             return out;
         };
-        MonitorOutput out(p);
-        ASSERT_TRUE(out.WaitFor([&](const QStringList& lines) { return lines.size() >= 2; })) << "no lines";
-        EXPECT_EQ(states(out.lines()), QStringList{"connected"});
-
+        ASSERT_TRUE(waitFor([&] { return lines.size() >= 2; })) << "no lines";
+        EXPECT_EQ(states(), QStringList{"connected"});
         sim->Stop(SIGKILL);
-        ASSERT_TRUE(out.WaitFor([&](const QStringList& lines) { return states(lines).contains("reconnecting"); }))
-            << out.lines().join('\n').toStdString();
-        sim = std::make_unique<SimProcess>(std::vector<std::string>{"--link", link, "--switch-every", "50"});
+        ASSERT_TRUE(waitFor([&] { return states().contains("reconnecting"); })) << lines.join('\n').toStdString();
+        sim = std::make_unique<SimProcess>(simArgs);
         ASSERT_FALSE(sim->devicePath().empty());
-        // Back, and a line received from the new simulator after that.
-        ASSERT_TRUE(out.WaitFor([&](const QStringList& lines) {
-            const qsizetype back = std::find_if(lines.rbegin(), lines.rend(),
-                                                [&](const QString& l) { return stateOf(l) == "connected"; }) -
-                                   lines.rbegin();
-            return states(lines).size() >= 4 && back > 0;
-        })) << out.lines().join('\n').toStdString();
-        EXPECT_EQ(states(out.lines()), (QStringList{"connected", "lost", "reconnecting", "connected"}));
-        EXPECT_TRUE(out.lines().last().contains("getswitch")) << out.lines().last().toStdString();
-
+        ASSERT_TRUE(waitFor([&] { return states().size() >= 4 && stateOf(lines.last()).isEmpty(); }))
+            << lines.join('\n').toStdString();
+        EXPECT_EQ(states(), (QStringList{"connected", "lost", "reconnecting", "connected"}));
+        EXPECT_TRUE(lines.last().contains("getswitch")) << lines.last().toStdString();
         ::kill(static_cast<pid_t>(p.processId()), SIGINT);
         ASSERT_TRUE(p.waitForFinished(10000));
         EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);

@@ -137,15 +137,11 @@ def test_failures_raise_lumitrax_errors(sim, call, error, kind):
     assert isinstance(caught.value, lumitrax.Error) and caught.value.kind == kind
 
 
-# The names scripts match on: the command-line tool's --json "kind" (docs/json.md) and the C++
-# ErrorKindName() give the same.
-@pytest.mark.parametrize("kind, name", [
-    (lumitrax.ErrorKind.Argument, "argument"), (lumitrax.ErrorKind.Port, "port"),
-    (lumitrax.ErrorKind.NoAnswer, "no answer"), (lumitrax.ErrorKind.Refused, "refused"),
-    (lumitrax.ErrorKind.File, "file"), (lumitrax.ErrorKind.Interrupted, "interrupted"),
-])
-def test_error_kinds_are_named_as_the_tools_json_names_them(kind, name):
-    assert lumitrax.error_kind_name(kind) == name
+def test_error_kinds_are_named_as_the_tools_json_names_them():
+    # The names scripts match on, as docs/json.md publishes them and C++ ErrorKindName() gives them.
+    kinds = ("Argument", "Port", "NoAnswer", "Refused", "File", "Interrupted")
+    assert [lumitrax.error_kind_name(getattr(lumitrax.ErrorKind, k)) for k in kinds] == [
+        "argument", "port", "no answer", "refused", "file", "interrupted"]
 
 
 def test_leaving_with_closes_the_port_and_sends_nothing(sim):
