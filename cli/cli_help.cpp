@@ -78,7 +78,8 @@ constexpr CommandHelp kHelp[] = {
      "Prints every received line with a time stamp (local time with its UTC offset) until Ctrl+C\n"
      "(exit 0) or until the connection is lost (exit 1). --reconnect keeps watching across a lost\n"
      "connection, reopening the port by itself, and prints the connection's state as it starts\n"
-     "and at every change as '<time> -- connected|lost|reconnecting'; only Ctrl+C ends it.\n"
+     "and at every change: '<time> -- reconnecting' when it is lost, '<time> -- connected' when it\n"
+     "is back. Only Ctrl+C ends it.\n"
      "Example: lumitrax --port /dev/ttyUSB0 monitor --reconnect\n"},
     {"status", "--port PATH status",
      "Prints the connection, the controller's error status (code, detail in hex), inputs IN0 IN1\n"
