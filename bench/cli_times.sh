@@ -41,6 +41,9 @@ best "on 1 3" 30 "${p[@]}" on 1 3
 best "off all" 10 "${p[@]}" off all
 best "packet" 10 "${p[@]}" packet 0 64 128 192 256 320 384 448 512 576 640 704 768 832 896 960
 best "trigger 2" 10 "${p[@]}" trigger 2 --delay 100 --on 50 --edge negative --enable 1
+best "status" 20 "${p[@]}" status
+best "status --json" 20 "${p[@]}" --json status
+best "outputs 1 0" 10 "${p[@]}" outputs 1 0
 best "load-bright 0" 30 "${p[@]}" load-bright 0
 best "load-trigger 0" 50 "${p[@]}" load-trigger 0
 best "read-config -" 290 "${p[@]}" read-config -

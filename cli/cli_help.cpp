@@ -74,10 +74,25 @@ constexpr CommandHelp kHelp[] = {
      "Sends TEXT (at most 62 bytes) and a carriage return and prints the lines received within\n"
      "--timeout. Exit 1 when none came or one starts with \"error\".\n"
      "Example: lumitrax --port /dev/ttyUSB0 raw getsn\n"},
-    {"monitor", "--port PATH monitor",
-     "Prints every received line with a time stamp until Ctrl+C (exit 0) or until the connection\n"
-     "is lost (exit 1).\n"
-     "Example: lumitrax --port /dev/ttyUSB0 monitor\n"},
+    {"monitor", "--port PATH monitor [--reconnect]",
+     "Prints every received line with a time stamp (local time with its UTC offset) until Ctrl+C\n"
+     "(exit 0) or until the connection is lost (exit 1). --reconnect keeps watching across a lost\n"
+     "connection, reopening the port by itself, and prints the connection's state as it starts\n"
+     "and at every change: '<time> -- reconnecting' when it is lost, '<time> -- connected' when it\n"
+     "is back. Only Ctrl+C ends it.\n"
+     "Example: lumitrax --port /dev/ttyUSB0 monitor --reconnect\n"},
+    {"status", "--port PATH status",
+     "Prints the connection, the controller's error status (code, detail in hex), inputs IN0 IN1\n"
+     "and outputs OUT0 OUT1 in one line, e.g. 'connected  error 0,0h  in 0 0  out 1 0'. Sends only\n"
+     "geterrstatus and getportstatus.\n"
+     "Example: lumitrax --port /dev/ttyUSB0 status\n"},
+    {"outputs", "--port PATH outputs OUT0 OUT1",
+     "Switches outputs OUT0 and OUT1 on (1) or off (0), both in one command.\n"
+     "Example: lumitrax --port /dev/ttyUSB0 outputs 1 0\n"},
+    {"factory-reset", "--port PATH factory-reset --yes",
+     "Returns the controller to its factory settings: its bright and trigger memories, DAC table\n"
+     "and configuration are lost. Without --yes nothing is sent (exit 2). Takes about 2 s.\n"
+     "Example: lumitrax --port /dev/ttyUSB0 factory-reset --yes\n"},
 };
 
 }  // namespace

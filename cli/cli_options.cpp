@@ -28,6 +28,9 @@ constexpr CommandEntry kCommands[] = {
     {"verify-config", CliCommand::VerifyConfig},
     {"raw", CliCommand::Raw},
     {"monitor", CliCommand::Monitor},
+    {"status", CliCommand::Status},
+    {"outputs", CliCommand::Outputs},
+    {"factory-reset", CliCommand::FactoryReset},
 };
 
 // How many --port values a command takes.
@@ -151,7 +154,8 @@ bool Parser::Run(const QStringList& arguments) {
             hasValue = true;
         }
         static const QStringList kFlags = {QStringLiteral("--json"), QStringLiteral("--verify"),
-                                           QStringLiteral("--lenient")};
+                                           QStringLiteral("--lenient"), QStringLiteral("--yes"),
+                                           QStringLiteral("--reconnect")};
         static const QStringList kValued = {QStringLiteral("--port"), QStringLiteral("--timeout"),
                                             QStringLiteral("--delay"), QStringLiteral("--on"),
                                             QStringLiteral("--edge"), QStringLiteral("--enable")};
@@ -253,7 +257,31 @@ bool Parser::Words(const QStringList& words) {
     case CliCommand::Info:
     case CliCommand::OneShot:
     case CliCommand::Monitor:
+    case CliCommand::Status:
         return Count(args, 0, QString());
+    case CliCommand::FactoryReset:
+        if (!Count(args, 0, QString())) {
+            return false;
+        }
+        // Nothing opens without --yes: the controller's memories, DAC table and configuration
+        // would be gone.
+        return commandOptions_.count(QStringLiteral("--yes")) != 0 ||
+               Fail(QStringLiteral("factory-reset returns the controller to its factory settings: its bright and "
+                                   "trigger memories, DAC table and configuration are lost; give --yes to do it"));
+    case CliCommand::Outputs: {
+        if (!Count(args, 2, QStringLiteral("OUT0 and OUT1, each 0 or 1"))) {
+            return false;
+        }
+        int out[2] = {};
+        for (int i = 0; i < 2; ++i) {
+            if (!ParseNumber(args[i], 0, 1, out[i])) {
+                return Fail(QStringLiteral("OUT%1 '%2' is not 0 or 1").arg(i).arg(args[i]));
+            }
+        }
+        r_.out0 = out[0] != 0;
+        r_.out1 = out[1] != 0;
+        return true;
+    }
     case CliCommand::Set:
         if (!Count(args, 2, QStringLiteral("a channel 1..16 or 'all' and a brightness"))) {
             return false;
@@ -315,10 +343,12 @@ bool Parser::Words(const QStringList& words) {
 bool Parser::CommandOptions() {
     const bool trigger = r_.command == CliCommand::Trigger;
     for (const auto& [name, value] : commandOptions_) {
-        const bool fits = name == QLatin1String("--verify")    ? r_.command == CliCommand::ApplyConfig
-                          : name == QLatin1String("--lenient") ? r_.command == CliCommand::ApplyConfig ||
-                                                                     r_.command == CliCommand::VerifyConfig
-                                                               : trigger;
+        const bool fits = name == QLatin1String("--verify")      ? r_.command == CliCommand::ApplyConfig
+                          : name == QLatin1String("--lenient")   ? r_.command == CliCommand::ApplyConfig ||
+                                                                       r_.command == CliCommand::VerifyConfig
+                          : name == QLatin1String("--yes")       ? r_.command == CliCommand::FactoryReset
+                          : name == QLatin1String("--reconnect") ? r_.command == CliCommand::Monitor
+                                                                 : trigger;
         if (!fits) {
             return Fail(QStringLiteral("option %1 does not apply to %2").arg(name, r_.name));
         }
@@ -326,6 +356,7 @@ bool Parser::CommandOptions() {
     if (!trigger) {
         r_.verify = commandOptions_.count(QStringLiteral("--verify")) != 0;
         r_.lenient = commandOptions_.count(QStringLiteral("--lenient")) != 0;
+        r_.reconnect = commandOptions_.count(QStringLiteral("--reconnect")) != 0;
         return true;
     }
     for (const char* needed : {"--delay", "--on", "--edge", "--enable"}) {

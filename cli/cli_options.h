@@ -5,7 +5,8 @@
 //   lumitrax help [COMMAND] | COMMAND --help | --help | --version
 //
 // The global options may stand anywhere before a lone "--"; a command's own options
-// (trigger's --delay/--on/--edge/--enable, apply-config's --verify, --lenient) come with it.
+// (trigger's --delay/--on/--edge/--enable, apply-config's --verify, --lenient, factory-reset's
+// --yes, monitor's --reconnect) come with it.
 // Every value is checked here with the Controller API's own checks, so that a command that
 // starts has nothing left to refuse from its arguments. Pure; any thread.
 
@@ -20,6 +21,7 @@
 enum class CliCommand {
     Ports, Search, Info, Set, On, Off, Packet, Trigger, OneShot, SaveBright, LoadBright,
     SaveTrigger, LoadTrigger, ApplyConfig, ReadConfig, VerifyConfig, Raw, Monitor,
+    Status, Outputs, FactoryReset,
 };
 
 // Exit statuses of the tool.
@@ -50,6 +52,9 @@ struct CliRequest {
     bool verify = false;        // apply-config --verify
     bool lenient = false;       // apply-config, verify-config --lenient
     QString rawText;            // raw: the words joined by single blanks, without the CR
+    bool out0 = false;          // outputs: OUT0 and OUT1 switched on
+    bool out1 = false;
+    bool reconnect = false;     // monitor --reconnect: keep watching across a lost connection
 };
 
 struct CliParse {

@@ -16,6 +16,14 @@ QString Line(const char* label, const QString& value) {
 
 const char* EdgeName(lumitrax::Edge e) { return e == lumitrax::Edge::Positive ? "positive" : "negative"; }
 
+QJsonObject ErrorStatusJson(const lumitrax::ErrorStatus& e) {
+    return QJsonObject{{"code", e.code}, {"detail", e.detail}};
+}
+
+QString ErrorStatusText(const lumitrax::ErrorStatus& e) {
+    return QStringLiteral("%1,%2h").arg(e.code).arg(e.detail, 0, 16);
+}
+
 QJsonArray DacJson(const std::array<std::optional<lumitrax::DacRow>, lumitrax::kChannels>& rows) {
     QJsonArray dac;
     for (const auto& row : rows) {
@@ -71,7 +79,7 @@ QJsonObject StateJson(const lumitrax::State& s) {
                                  {"grab", s.switches.grab},
                                  {"hold", s.switches.hold},
                                  {"high_low", s.switches.highLow}}},
-        {"error_status", QJsonObject{{"code", s.errorStatus.code}, {"detail", s.errorStatus.detail}}},
+        {"error_status", ErrorStatusJson(s.errorStatus)},
         {"io", QJsonObject{{"out0", s.out0}, {"out1", s.out1}, {"in0", s.in0}, {"in1", s.in1}, {"tof", s.tof}}},
         {"bright_memory", s.brightMemory},
         {"trigger_memory", s.triggerMemory},
@@ -113,6 +121,22 @@ QJsonObject ErrorJson(const lumitrax::Error& e) {
     return o;
 }
 
+QJsonObject StatusJson(lumitrax::ConnectionState connection, const lumitrax::ErrorStatus& error,
+                       const lumitrax::PortStatus& io) {
+    return QJsonObject{
+        {"connection", QString::fromLatin1(lumitrax::connectionStateName(connection))},
+        {"error_status", ErrorStatusJson(error)},
+        {"io", QJsonObject{{"in0", io.in0}, {"in1", io.in1}, {"out0", io.out0}, {"out1", io.out1}}},
+    };
+}
+
+QString StatusLine(lumitrax::ConnectionState connection, const lumitrax::ErrorStatus& error,
+                   const lumitrax::PortStatus& io) {
+    return QStringLiteral("%1  error %2  in %3 %4  out %5 %6")
+        .arg(QLatin1String(lumitrax::connectionStateName(connection)), ErrorStatusText(error), Bit(io.in0), Bit(io.in1),
+             Bit(io.out0), Bit(io.out1));
+}
+
 QStringList ChannelLines(const std::array<lumitrax::ChannelState, lumitrax::kChannels>& channels) {
     QStringList lines;
     for (const auto& c : channels) {
@@ -150,7 +174,7 @@ QStringList StateLines(const lumitrax::State& s) {
         Line("trigger channels", N(s.triggerChannels)),
         Line("switches", QStringLiteral("MODE %1, GRAB %2, HOLD %3, HIGH/LOW %4")
                              .arg(Bit(s.switches.mode), Bit(s.switches.grab), Bit(s.switches.hold), Bit(s.switches.highLow))),
-        Line("error status", QStringLiteral("code:%1,%2h").arg(s.errorStatus.code).arg(s.errorStatus.detail, 0, 16)),
+        Line("error status", QStringLiteral("code:") + ErrorStatusText(s.errorStatus)),
         Line("features", QStringLiteral("PWM %1, packet %2, debug %3, trigger input %4, on/off input %5, soft start %6")
                              .arg(Bit(f.pwm), Bit(f.packet), Bit(f.debug), Bit(f.triggerInput), Bit(f.onOffInput),
                                   Bit(f.softStart))),

@@ -19,7 +19,14 @@ QJsonObject ConfigJson(const lumitrax::Configuration& configuration);
 QJsonArray ChannelsJson(const std::array<lumitrax::ChannelState, lumitrax::kChannels>& channels);
 QJsonArray TriggersJson(const std::array<lumitrax::TriggerRow, lumitrax::kTriggerRows>& triggers);
 QJsonObject ErrorJson(const lumitrax::Error& error);
+// status: "connection", "error_status" and "io" (in0, in1, out0, out1), named as in StateJson.
+QJsonObject StatusJson(lumitrax::ConnectionState connection, const lumitrax::ErrorStatus& error,
+                       const lumitrax::PortStatus& io);
 
 QStringList StateLines(const lumitrax::State& state);
 QStringList ChannelLines(const std::array<lumitrax::ChannelState, lumitrax::kChannels>& channels);
 QStringList TriggerLines(const std::array<lumitrax::TriggerRow, lumitrax::kTriggerRows>& triggers);
+// "connected  error 0,0h  in 0 0  out 1 0": the error code in decimal and its detail in hex, as
+// the panel shows them; inputs IN0 IN1, outputs OUT0 OUT1.
+QString StatusLine(lumitrax::ConnectionState connection, const lumitrax::ErrorStatus& error,
+                   const lumitrax::PortStatus& io);

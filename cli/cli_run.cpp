@@ -18,6 +18,21 @@ using lumitrax::ErrorKind;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
+// Local time in ISO 8601 with milliseconds and the offset from UTC ("2024-03-05T07:08:09.123+01:00"):
+// without the offset a reader cannot place the time, and across a change to summer time two
+// readings an hour apart would print alike.
+QString LocalTimeStamp() {
+    const QDateTime now = QDateTime::currentDateTime();
+    const int offset = now.offsetFromUtc();
+    QString stamp = now.toOffsetFromUtc(offset).toString(Qt::ISODateWithMs);
+    // Qt writes a zero offset as "Z"; the local zone is given as its offset, the same way all year.
+    if (stamp.endsWith(QLatin1Char('Z'))) {
+        stamp.chop(1);
+        stamp += QStringLiteral("+00:00");
+    }
+    return stamp;
+}
+
 int ExitFor(ErrorKind kind, int signal, bool opened = false) {
     // A port lost after it opened is the controller gone, not a port that did not open.
     if (opened && kind == ErrorKind::Port) {
@@ -179,11 +194,93 @@ void RunOnPort(const CliRequest& q, Controller& c, const std::optional<lumitrax:
         r.json[QStringLiteral("received")] = received;
         break;
     }
+    case CliCommand::Status: {
+        const lumitrax::ErrorStatus error = c.errorStatus();
+        const lumitrax::PortStatus io = c.portStatus();
+        const lumitrax::ConnectionState connection = c.connectionState();
+        const QJsonObject status = StatusJson(connection, error, io);
+        for (auto it = status.begin(); it != status.end(); ++it) {
+            r.json[it.key()] = it.value();
+        }
+        r.lines.append(StatusLine(connection, error, io));
+        break;
+    }
+    case CliCommand::Outputs: c.setOutputs(q.out0, q.out1); break;
+    case CliCommand::FactoryReset: c.factoryReset(); break;
     case CliCommand::Ports:
     case CliCommand::Search:
     case CliCommand::Monitor:
         break;
     }
+}
+
+// monitor's line for a received line: "<time> <line>", or {"time", "line"} with --json.
+QString ReceivedLine(const CliRequest& q, const std::string& line) {
+    const QString time = LocalTimeStamp();
+    if (q.json) {
+        return QString::fromUtf8(QJsonDocument(QJsonObject{{"time", time}, {"line", Q(line)}}).toJson(QJsonDocument::Compact));
+    }
+    return time + QLatin1Char(' ') + Q(line);
+}
+
+// monitor --reconnect's line for the connection's state: "<time> -- <state>", or {"time", "state"}.
+QString StateLine(const CliRequest& q, lumitrax::ConnectionState state) {
+    const QString time = LocalTimeStamp();
+    const QString name = QString::fromLatin1(lumitrax::connectionStateName(state));
+    if (q.json) {
+        return QString::fromUtf8(QJsonDocument(QJsonObject{{"time", time}, {"state", name}}).toJson(QJsonDocument::Compact));
+    }
+    return time + QStringLiteral(" -- ") + name;
+}
+
+// monitor --reconnect: the lines and the connection's changes come from a subscription, on a
+// library thread, while this thread waits for the interrupt (or for the output to fail).
+int MonitorReconnecting(const CliRequest& q, CliInterrupt& interrupt, const std::function<bool(const QString&)>& print) {
+    lumitrax::Options options;
+    options.timeoutMs = q.timeoutMs;
+    options.reconnect = true;
+    const auto c = std::make_unique<Controller>(q.ports.value(0).toStdString(), options, interrupt.stop);
+    Active active(interrupt, *c);
+
+    std::mutex printing;  // one line at a time, and the last state printed with it
+    std::optional<lumitrax::ConnectionState> shown;
+    std::atomic<bool> outputFailed{false};
+    // Both called with printing held (or before the subscription, by this thread alone).
+    const auto put = [&](const QString& text) {
+        if (!outputFailed.load() && !print(text)) {
+            {
+                std::lock_guard lock(interrupt.mutex);
+                outputFailed.store(true);
+            }
+            interrupt.wake.notify_all();
+        }
+    };
+    const auto putState = [&](lumitrax::ConnectionState state) {
+        if (shown == state) {
+            return;
+        }
+        shown = state;
+        put(StateLine(q, state));
+    };
+    // First the state it opened in: Connected, since the open succeeded.
+    putState(lumitrax::ConnectionState::Connected);
+    lumitrax::Subscription subscription = c->subscribe(
+        [&](const std::string& line) {
+            std::lock_guard lock(printing);
+            put(ReceivedLine(q, line));
+        },
+        [&](lumitrax::ConnectionState state) {
+            std::lock_guard lock(printing);
+            putState(state);
+        });
+    {
+        std::unique_lock lock(interrupt.mutex);
+        interrupt.wake.wait(lock, [&] { return interrupt.signal.load() != 0 || outputFailed.load(); });
+    }
+    // No callback runs after this, so none outlives the locals it uses; the Controller's
+    // Closed is not printed: the tool closing it is no news.
+    subscription.cancel();
+    return kExitDone;
 }
 
 CliResult Ports() {
@@ -248,12 +345,15 @@ CliResult Search(const CliRequest& q) {
 }  // namespace
 
 void CliInterrupt::Interrupt(int signalNumber) {
-    std::lock_guard lock(mutex);
-    signal.store(signalNumber);
-    stop.store(true);
-    if (active != nullptr) {
-        active->cancel();
+    {
+        std::lock_guard lock(mutex);
+        signal.store(signalNumber);
+        stop.store(true);
+        if (active != nullptr) {
+            active->cancel();
+        }
     }
+    wake.notify_all();
 }
 
 CliResult RunCliCommand(const CliRequest& q, CliInterrupt& interrupt, const std::function<void(const QString&)>& traffic) {
@@ -354,17 +454,13 @@ int RunMonitor(const CliRequest& q, CliInterrupt& interrupt, const std::function
         return kExitUsage;
     }
     try {
+        if (q.reconnect) {
+            return MonitorReconnecting(q, interrupt, print);
+        }
         const std::unique_ptr<Controller> c = Open(q, q.ports.value(0), interrupt.stop, {});
         opened = true;
         Active active(interrupt, *c);
-        c->monitor([&q, &print](const std::string& line) {
-            const QString time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-            if (q.json) {
-                return print(QString::fromUtf8(
-                    QJsonDocument(QJsonObject{{"time", time}, {"line", Q(line)}}).toJson(QJsonDocument::Compact)));
-            }
-            return print(time + QLatin1Char(' ') + Q(line));
-        });
+        c->monitor([&q, &print](const std::string& line) { return print(ReceivedLine(q, line)); });
     } catch (const Error& e) {
         error = Q(e.what());
         errorKind = ErrorJson(e).value(QStringLiteral("kind")).toString();

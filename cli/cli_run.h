@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 
@@ -32,6 +33,9 @@ struct CliInterrupt {
     std::atomic<bool> stop{false};
     // Set while the command writes nothing (ports, search): an interrupt ends the tool at once.
     std::atomic<bool> endsAtOnce{false};
+    // Notified, under mutex, when signal is set: wakes a command that waits for nothing but
+    // the interrupt (monitor --reconnect).
+    std::condition_variable wake;
 
     void Interrupt(int signalNumber);
 };
@@ -43,6 +47,8 @@ CliResult RunCliCommand(const CliRequest& request, CliInterrupt& interrupt,
 // monitor: hands every received line to print ("<time> <line>", or a JSON object with --json)
 // until an interrupt or until print returns false (its output failed); returns the exit
 // status, with error (and errorKind, as --json names it) set when the port did not open or the
-// connection was lost.
+// connection was lost. With --reconnect a lost connection does not end it: the state it opened
+// in and every change of the connection's state are printed too ("<time> -- <state>", or
+// {"time", "state"}), and print is called on a library thread.
 int RunMonitor(const CliRequest& request, CliInterrupt& interrupt, const std::function<bool(const QString&)>& print,
                QString& error, QString& errorKind);

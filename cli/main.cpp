@@ -188,6 +188,7 @@ int Run(int argc, char** argv) {
         std::fwrite(result.rawOutput.constData(), 1, static_cast<std::size_t>(result.rawOutput.size()), stdout);
     } else if (!request.quiet || request.command == CliCommand::Ports || request.command == CliCommand::Search ||
                request.command == CliCommand::Info || request.command == CliCommand::Raw ||
+               request.command == CliCommand::Status ||
                request.command == CliCommand::VerifyConfig ||
                request.command == CliCommand::LoadBright || request.command == CliCommand::LoadTrigger) {
         // -q silences summaries, not the answer a command was run for.

@@ -522,6 +522,10 @@ PYBIND11_MODULE(lumitrax, m) {
         .value("Refused", lumitrax::ErrorKind::Refused, "the controller answered with an \"error\" line")
         .value("File", lumitrax::ErrorKind::File, "a configuration file that cannot be read, is invalid, or cannot be written")
         .value("Interrupted", lumitrax::ErrorKind::Interrupted, "cancel() stopped the call between two commands");
+    m.def("error_kind_name", &lumitrax::ErrorKindName, "kind"_a,
+          "The kind's name as programs read it: \"argument\", \"port\", \"no answer\", \"refused\", \"file\", "
+          "\"interrupted\"; the same as the C++ lumitrax::ErrorKindName() and the \"kind\" of the command-line "
+          "tool's --json errors.");
     py::enum_<lumitrax::Edge>(m, "Edge", "The edge a trigger row fires on.")
         .value("Positive", lumitrax::Edge::Positive, "fires on the rising edge of the trigger input")
         .value("Negative", lumitrax::Edge::Negative, "fires on the falling edge");

@@ -66,6 +66,12 @@ TEST(CliOptions, AcceptsEachCommandWithItsArguments) {
     ASSERT_EQ(load.action, CliParse::Run);
     EXPECT_EQ(load.request.memory, 9);
 
+    const CliParse outputs = Parse({"--port", "/dev/x", "outputs", "0", "1"});
+    ASSERT_EQ(outputs.action, CliParse::Run) << outputs.message.toStdString();
+    EXPECT_TRUE(!outputs.request.out0 && outputs.request.out1);
+    EXPECT_TRUE(Parse({"--port", "/dev/x", "monitor", "--reconnect"}).request.reconnect);
+    EXPECT_FALSE(Parse({"--port", "/dev/x", "monitor"}).request.reconnect);
+
     EXPECT_EQ(Parse({"ports"}).action, CliParse::Run);
     EXPECT_EQ(Parse({"search"}).action, CliParse::Run);
     // Help for one command, by either spelling; an unknown one is an error.
@@ -115,6 +121,13 @@ TEST(CliOptions, RefusesBadUsageWithAMessageThatNamesTheProblem) {
         {{"--port", "/dev/x", "raw", QString::fromStdString(longText)}, "raw text is too long"},
         {{"--port", "/dev/x", "-v", "-q", "info"}, "-v and -q exclude each other"},
         {{"--port", "/dev/x", "info", "--lenient"}, "option --lenient does not apply to info"},
+        {{"--port", "/dev/x", "status", "now"}, "status takes no arguments"},
+        {{"--port", "/dev/x", "status", "--yes"}, "option --yes does not apply to status"},
+        {{"--port", "/dev/x", "info", "--reconnect"}, "option --reconnect does not apply to info"},
+        {{"--port", "/dev/x", "outputs", "1"}, "outputs takes OUT0 and OUT1, each 0 or 1"},
+        {{"--port", "/dev/x", "outputs", "1", "2"}, "OUT1 '2' is not 0 or 1"},
+        {{"--port", "/dev/x", "outputs", "on", "0"}, "OUT0 'on' is not 0 or 1"},
+        {{"--port", "/dev/x", "factory-reset"}, "factory settings"},
     };
     for (const auto& c : cases) {
         const CliParse p = Parse(c.args);

@@ -2,6 +2,8 @@
 // process of its own as a script would run it; what one command changed is seen by the next.
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -13,6 +15,8 @@
 #include <QThread>
 
 #include <csignal>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -331,6 +335,10 @@ TEST(CliSim, OutputThatCannotBeWrittenIsAFailure) {
         EXPECT_EQ(full.exitCode, 2);
         EXPECT_TRUE(full.err.contains("standard output: cannot be written")) << full.err.toStdString();
     }
+    // So is an output file: read-config into a folder that is not there.
+    QTemporaryDir dir;
+    const Outcome file = Lumitrax({"--port", Path(sim), "read-config", dir.filePath("missing/rig.ini")});
+    EXPECT_EQ(file.exitCode, 2) << file.err.toStdString();
     // A pipe whose reader has gone: exit 2 and a word on stderr, not a death by SIGPIPE.
     QProcess p;
     p.start(QStringLiteral("bash"), {"-c", "set -o pipefail; \"$@\" | true", "-", QStringLiteral(LUMITRAX_CLI_PATH),
@@ -413,6 +421,9 @@ TEST(CliSim, BadUsageGivesExit2AndOpensNothing) {
         {"--port", p, "trigger", "3", "--delay", "0", "--on", "10", "--edge", "positive", "--enable", "1"},
         {"set", "1", "100"},
         {"--port", p, "--json", "on"},
+        {"--port", p, "outputs", "2", "0"},
+        {"--port", p, "outputs", "1"},
+        {"--port", p, "factory-reset"},
     };
     for (const QStringList& args : cases) {
         const Outcome o = Lumitrax(args);
@@ -423,16 +434,140 @@ TEST(CliSim, BadUsageGivesExit2AndOpensNothing) {
     EXPECT_EQ(trigger.Json()["error"].toObject()["kind"].toString(), "argument");
     EXPECT_EQ(trigger.Json()["error"].toObject()["message"].toString(), "trigger 3: delay 0 us is not 1..4000");
     EXPECT_EQ(trigger.Json()["exit"].toInt(), 2);
+    // A factory reset is refused without --yes, saying what it would have done.
+    const Outcome reset = Lumitrax({"--port", p, "factory-reset"});
+    EXPECT_TRUE(reset.err.contains("factory settings") && reset.err.contains("--yes")) << reset.err.toStdString();
     // A malformed second name is found before the first controller is written.
     EXPECT_EQ(Lumitrax({"--port", p, "--port", "tcp://127.0.0.1:99999", "set", "1", "5"}).exitCode, 2);
     sim.Stop();
     EXPECT_EQ(QFileInfo(transcript).size(), 0) << "something was sent";
 }
 
+QStringList TranscriptLines(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
+}
+
+// status asks geterrstatus and getportstatus, nothing else, and shows what the controller holds:
+// its error status, the inputs it was started with, the outputs set before (or reset since).
+TEST(CliSim, StatusShowsErrorStatusInputsAndOutputsFromTwoQuestions) {
+    const auto expected = [](int code, int detail, bool in0, bool in1, bool out0, bool out1) {
+        return QJsonObject{{"connection", "connected"},
+                           {"error_status", QJsonObject{{"code", code}, {"detail", detail}}},
+                           {"io", QJsonObject{{"in0", in0}, {"in1", in1}, {"out0", out0}, {"out1", out1}}}};
+    };
+    const struct {
+        std::vector<std::string> sim;
+        std::vector<QStringList> before;  // commands run first
+        QStringList sent;                 // what they send
+        const char* line;
+        QJsonObject json;                 // the port's object but for "port" and "exit"
+    } cases[] = {
+        {{}, {}, {}, "connected  error 0,0h  in 0 0  out 0 0", expected(0, 0, false, false, false, false)},
+        {{"--inputs", "1", "--error", "3,26"}, {{"outputs", "1", "0"}}, {"setoutportall 1"},
+         "connected  error 3,1ah  in 1 0  out 1 0", expected(3, 26, true, false, true, false)},
+        {{"--inputs", "2", "--error", "255,255"}, {{"outputs", "0", "1"}}, {"setoutportall 2"},
+         "connected  error 255,ffh  in 0 1  out 0 1", expected(255, 255, false, true, false, true)},
+        {{}, {{"outputs", "1", "1"}, {"factory-reset", "--yes"}}, {"setoutportall 3", "factoryreset"},
+         "connected  error 0,0h  in 0 0  out 0 0", expected(0, 0, false, false, false, false)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        QTemporaryDir dir;
+        const QString transcript = dir.filePath("transcript");
+        std::vector<std::string> args = c.sim;
+        args.insert(args.end(), {"--transcript", transcript.toStdString()});
+        SimProcess sim(args);
+        ASSERT_FALSE(sim.devicePath().empty());
+        for (const QStringList& command : c.before) {
+            const Outcome o = Lumitrax(QStringList{"--port", Path(sim)} + command);
+            ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+            EXPECT_TRUE(o.out.isEmpty()) << o.out.toStdString();
+        }
+        const Outcome text = Lumitrax({"--port", Path(sim), "-q", "status"});
+        EXPECT_EQ(text.exitCode, 0) << text.err.toStdString();
+        EXPECT_EQ(text.out, QLatin1String(c.line) + '\n');
+        const Outcome json = Lumitrax({"--json", "--port", Path(sim), "status"});
+        ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
+        QJsonObject port = json.Json()["ports"][0].toObject();
+        port.remove("port");
+        port.remove("exit");
+        EXPECT_EQ(port, c.json);
+        sim.Stop();
+        EXPECT_EQ(TranscriptLines(transcript),
+                  c.sent + QStringList({"geterrstatus", "getportstatus", "geterrstatus", "getportstatus"}));
+    }
+}
+
+// monitor --reconnect across a simulator killed (its link left behind) and started again on
+// the same --link path: the states in order, then lines from the new simulator.
+TEST(CliSim, MonitorReconnectKeepsWatchingAcrossARestartedSimulator) {
+    for (const bool json : {false, true}) {
+        SCOPED_TRACE(json ? "--json" : "text");
+        QTemporaryDir dir;
+        const std::vector<std::string> simArgs = {"--link", dir.filePath("controller").toStdString(), "--switch-every", "50"};
+        auto sim = std::make_unique<SimProcess>(simArgs);
+        ASSERT_FALSE(sim->devicePath().empty());
+        QProcess p;
+        p.start(QStringLiteral(LUMITRAX_CLI_PATH), QStringList{"--port", dir.filePath("controller"), "monitor", "--reconnect"} +
+                                                       (json ? QStringList{"--json"} : QStringList{}));
+        QStringList lines;
+        QByteArray partial;
+        const auto waitFor = [&](const std::function<bool()>& done) {
+            for (QDeadlineTimer deadline(30000); !done();) {
+                if (deadline.hasExpired() || !p.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+                    return false;
+                }
+                partial += p.readAllStandardOutput();
+                for (qsizetype end; (end = partial.indexOf('\n')) >= 0; partial.remove(0, end + 1)) {
+                    lines.append(QString::fromUtf8(partial.left(end)));
+                }
+            }
+            return true;
+        };
+        const QRegularExpression stateText(R"(^\S+[+-]\d\d:\d\d -- (\w+)$)");
+        const auto stateOf = [&](const QString& line) {  // empty for a received line
+            return json ? QJsonDocument::fromJson(line.toUtf8()).object().value("state").toString()
+                        : stateText.match(line).captured(1);
+        };
+        const auto states = [&] {
+            QStringList out;
+            for (const QString& line : lines) {
+                if (!stateOf(line).isEmpty()) out.append(stateOf(line));
+            }
+            return out;
+        };
+        ASSERT_TRUE(waitFor([&] { return lines.size() >= 2; })) << "no lines";
+        EXPECT_EQ(states(), QStringList{"connected"});
+        sim->Stop(SIGKILL);
+        ASSERT_TRUE(waitFor([&] { return states().contains("reconnecting"); })) << lines.join('\n').toStdString();
+        sim = std::make_unique<SimProcess>(simArgs);
+        ASSERT_FALSE(sim->devicePath().empty());
+        ASSERT_TRUE(waitFor([&] { return states().size() >= 3 && stateOf(lines.last()).isEmpty(); }))
+            << lines.join('\n').toStdString();
+        // With reconnection on, a loss shows as reconnecting at once.
+        EXPECT_EQ(states(), (QStringList{"connected", "reconnecting", "connected"}));
+        EXPECT_TRUE(lines.last().contains("getswitch")) << lines.last().toStdString();
+        ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+        ASSERT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    }
+}
+
+QProcessEnvironment InTimeZone(const QString& tz) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TZ"), tz);
+    return env;
+}
+
+// The time stamps are local time with its offset from UTC, in a zone of half hours too and in
+// UTC itself (written +00:00 like any other offset).
 TEST(CliSim, MonitorPrintsTimeStampedLinesUntilInterrupted) {
     SimProcess sim({"--switch-every", "50"});
     ASSERT_FALSE(sim.devicePath().empty());
     QProcess p;
+    p.setProcessEnvironment(InTimeZone(QStringLiteral("IST-05:30")));
     p.start(QStringLiteral(LUMITRAX_CLI_PATH), {"--port", Path(sim), "monitor"});
     ASSERT_TRUE(p.waitForStarted());
     QByteArray out;
@@ -446,18 +581,24 @@ TEST(CliSim, MonitorPrintsTimeStampedLinesUntilInterrupted) {
     out += p.readAllStandardOutput();
     const QStringList lines = QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
     ASSERT_GE(lines.size(), 3);
-    const QRegularExpression stamped(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} getswitch [01] [01] [01] [01]$)");
+    const QRegularExpression stamped(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}\+05:30 getswitch [01] [01] [01] [01]$)");
     for (const QString& line : lines) {
         EXPECT_TRUE(stamped.match(line).hasMatch()) << line.toStdString();
     }
     // With --json, a monitor that ends on a lost line says so in its last line, as a document.
     QProcess json;
+    json.setProcessEnvironment(InTimeZone(QStringLiteral("UTC0")));
     json.start(QStringLiteral(LUMITRAX_CLI_PATH), {"--json", "--port", Path(sim), "monitor"});
     ASSERT_TRUE(json.waitForReadyRead(5000));
     sim.Stop();
     ASSERT_TRUE(json.waitForFinished(5000));
     EXPECT_EQ(json.exitCode(), 1);
-    const QByteArray last = json.readAllStandardOutput().trimmed().split('\n').last();
+    const QList<QByteArray> jsonLines = json.readAllStandardOutput().trimmed().split('\n');
+    const QJsonObject first = QJsonDocument::fromJson(jsonLines.first()).object();
+    EXPECT_TRUE(first.value("line").toString().startsWith("getswitch")) << jsonLines.first().toStdString();
+    const QDateTime time = QDateTime::fromString(first.value("time").toString(), Qt::ISODateWithMs);
+    EXPECT_TRUE(time.isValid() && first.value("time").toString().endsWith("+00:00")) << jsonLines.first().toStdString();
+    const QByteArray last = jsonLines.last();
     EXPECT_EQ(QJsonDocument::fromJson(last).object().value("error").toObject().value("kind").toString(), "port")
         << last.toStdString();
 }

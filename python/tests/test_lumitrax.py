@@ -137,6 +137,13 @@ def test_failures_raise_lumitrax_errors(sim, call, error, kind):
     assert isinstance(caught.value, lumitrax.Error) and caught.value.kind == kind
 
 
+def test_error_kinds_are_named_as_the_tools_json_names_them():
+    # The names scripts match on, as docs/json.md publishes them and C++ ErrorKindName() gives them.
+    kinds = ("Argument", "Port", "NoAnswer", "Refused", "File", "Interrupted")
+    assert [lumitrax.error_kind_name(getattr(lumitrax.ErrorKind, k)) for k in kinds] == [
+        "argument", "port", "no answer", "refused", "file", "interrupted"]
+
+
 def test_leaving_with_closes_the_port_and_sends_nothing(sim):
     with lumitrax.Controller(sim.path) as c:
         c.switch_all(True)

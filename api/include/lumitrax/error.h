@@ -23,7 +23,9 @@ enum class ErrorKind {
     Interrupted,  // cancel() stopped the call between two commands
 };
 
-// "argument", "port", "no answer", "refused", "file", "interrupted".
+// "argument", "port", "no answer", "refused", "file", "interrupted": the names programs match
+// on, the same as the command-line tool's --json "kind" and Python's lumitrax.error_kind_name().
+// They do not change; a new kind gets a new name.
 LUMITRAX_API const char* ErrorKindName(ErrorKind kind) noexcept;
 
 class LUMITRAX_API Error : public std::runtime_error {
