@@ -12,6 +12,7 @@
 #include "conversions.h"
 #include "errors.h"
 #include "interrupt.h"
+#include "py_controller.h"
 
 #include <lumitrax/configuration.h>
 #include <lumitrax/controller.h>
@@ -67,6 +68,7 @@ PYBIND11_MODULE(lumitrax, m) {
     m.attr("MEMORIES") = lumitrax::kMemories;
     m.attr("MAX_TRIGGER_US") = lumitrax::kMaxTriggerUs;
     m.attr("DEFAULT_TIMEOUT_MS") = lumitrax::kDefaultTimeoutMs;
+    m.attr("DEFAULT_CONNECT_TIMEOUT_MS") = lumitrax::kDefaultConnectTimeoutMs;
     m.attr("MAX_RAW_LENGTH") = lumitrax::kMaxRawLength;
 
     // ---- enums ----
@@ -80,6 +82,16 @@ PYBIND11_MODULE(lumitrax, m) {
     py::enum_<lumitrax::Edge>(m, "Edge", "The edge a trigger row fires on.")
         .value("Positive", lumitrax::Edge::Positive, "fires on the rising edge of the trigger input")
         .value("Negative", lumitrax::Edge::Negative, "fires on the falling edge");
+    py::enum_<lumitrax::ConnectionState>(m, "ConnectionState",
+                                         "Where a Controller's connection stands (Controller.connection_state).")
+        .value("CONNECTED", lumitrax::ConnectionState::Connected, "the port is open and calls go to the controller")
+        .value("LOST", lumitrax::ConnectionState::Lost,
+               "the connection ended (or a heartbeat went unanswered) and reconnection is off: it stays so "
+               "until reconnect()")
+        .value("RECONNECTING", lumitrax::ConnectionState::Reconnecting,
+               "the connection ended and the same target is being reopened (about 100 ms, doubling up to "
+               "about 2 s between tries)")
+        .value("CLOSED", lumitrax::ConnectionState::Closed, "the Controller was closed; it does not come back");
     py::enum_<lumitrax::Direction>(m, "Direction", "Which way a line of traffic went (set_traffic_handler).")
         .value("Sent", lumitrax::Direction::Sent, "a command written to the controller")
         .value("Received", lumitrax::Direction::Received, "a line the controller sent");
@@ -94,6 +106,7 @@ PYBIND11_MODULE(lumitrax, m) {
     // ---- exceptions ----
     RegisterExceptions(m);
     RememberMainThread();
+    py::module_::import("atexit").attr("register")(py::cpp_function(&CancelCallbacksAtExit));
 
     BindResults(m);
 

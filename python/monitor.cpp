@@ -1,66 +1,87 @@
 #include "monitor.h"
 
+#include <lumitrax/error.h>
+
 #include <chrono>
 #include <utility>
 
 namespace lumitrax::python {
 
-Monitor::Monitor(std::shared_ptr<lumitrax::Controller> controller, std::shared_ptr<std::atomic<int>> running)
-    : controller_(controller) {
-    ++*running;
-    struct Uncount {
-        std::atomic<int>* n;
-        ~Uncount() {
-            if (n != nullptr) {
-                --*n;
-            }
+void LineQueue::Push(const std::string& line) {
+    std::lock_guard lock(mutex_);
+    if (ended_) {
+        return;
+    }
+    // A loop slower than the line must not fill memory: the newest lines are kept.
+    if (lines_.size() >= kKeptLines) {
+        lines_.pop_front();
+    }
+    lines_.push_back(line);
+    changed_.notify_one();
+}
+
+void LineQueue::Change(lumitrax::ConnectionState state) {
+    std::lock_guard lock(mutex_);
+    if (ended_) {
+        return;
+    }
+    if (state == lumitrax::ConnectionState::Lost && !reconnects_) {
+        lost_ = true;
+        ended_ = true;
+    } else if (state == lumitrax::ConnectionState::Closed) {
+        ended_ = true;
+    }
+    changed_.notify_one();
+}
+
+void LineQueue::End(bool drop) {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    if (drop) {
+        lines_.clear();
+    }
+    changed_.notify_one();
+}
+
+std::optional<std::string> LineQueue::Take(std::chrono::milliseconds wait, bool& ended) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, wait, [this] { return !lines_.empty() || ended_; });
+    ended = false;
+    if (!lines_.empty()) {
+        std::string line = std::move(lines_.front());
+        lines_.pop_front();
+        return line;
+    }
+    if (ended_) {
+        ended = true;
+        if (std::exchange(lost_, false)) {
+            throw lumitrax::Error(lumitrax::ErrorKind::Port, target_ + ": the connection was lost");
         }
-    } uncount{running.get()};  // unless the thread starts
-    thread_ = std::thread([this, controller, running] {
-        try {
-            controller->monitor([this](const std::string& line) {
-                std::lock_guard lock(mutex_);
-                // A loop slower than the line must not fill memory: the newest lines are kept.
-                if (lines_.size() >= kKeptLines) {
-                    lines_.pop_front();
-                }
-                lines_.push_back(line);
-                arrived_.notify_one();
-                return !stop_.load();
-            });
-        } catch (...) {
-            std::lock_guard lock(mutex_);
-            error_ = std::current_exception();
-        }
-        --*running;
-        std::lock_guard lock(mutex_);
-        running_ = false;
-        arrived_.notify_one();
-    });
-    uncount.n = nullptr;
+    }
+    return std::nullopt;
+}
+
+Monitor::Monitor(lumitrax::Controller& c, std::shared_ptr<LineQueue> queue) : queue_(std::move(queue)) {
+    subscription_ = c.subscribe([q = queue_](const std::string& line) { q->Push(line); },
+                                [q = queue_](lumitrax::ConnectionState state) { q->Change(state); });
+    // Subscribed after a loss that no reconnection follows: nothing would ever come.
+    if (c.connectionState() == lumitrax::ConnectionState::Lost) {
+        queue_->Change(lumitrax::ConnectionState::Lost);
+    }
 }
 
 Monitor::~Monitor() { Stop(); }
 
 std::optional<std::string> Monitor::Next() {
     for (;;) {
+        bool ended = false;
+        std::optional<std::string> line;
         {
             py::gil_scoped_release release;
-            std::unique_lock lock(mutex_);
-            arrived_.wait_for(lock, std::chrono::milliseconds(100), [this] { return !lines_.empty() || !running_; });
-            if (!lines_.empty()) {
-                std::string line = std::move(lines_.front());
-                lines_.pop_front();
-                return line;
-            }
-            if (!running_) {
-                lock.unlock();
-                Join();
-                if (error_) {
-                    std::rethrow_exception(std::exchange(error_, nullptr));
-                }
-                return std::nullopt;
-            }
+            line = queue_->Take(std::chrono::milliseconds(100), ended);
+        }
+        if (line || ended) {
+            return line;
         }
         if (PyErr_CheckSignals() != 0) {
             const py::error_already_set interrupt;  // KeyboardInterrupt, usually
@@ -71,27 +92,19 @@ std::optional<std::string> Monitor::Next() {
 }
 
 void Monitor::Stop() {
-    py::gil_scoped_release release;
-    stop_.store(true);
-    for (;;) {
-        // The library clears its cancel flag when a call starts, so ask until it has ended.
-        if (auto c = controller_.lock()) {
-            c->cancel();
-        }
-        std::unique_lock lock(mutex_);
-        if (arrived_.wait_for(lock, std::chrono::milliseconds(20), [this] { return !running_; })) {
-            break;
-        }
+    queue_->End(true);
+    lumitrax::Subscription ending;
+    {
+        std::lock_guard lock(mutex_);
+        ending = std::move(subscription_);
     }
-    Join();
-    std::lock_guard lock(mutex_);
-    lines_.clear();
-}
-
-void Monitor::Join() {
-    std::lock_guard lock(joinMutex_);
-    if (thread_.joinable()) {
-        thread_.join();
+    // Cancelling waits for a delivery under way, which never needs the GIL; let go of it all
+    // the same, as for every wait.
+    if (PyGILState_Check() != 0) {
+        py::gil_scoped_release release;
+        ending.cancel();
+    } else {
+        ending.cancel();
     }
 }
 

@@ -1,6 +1,6 @@
 // The result and value classes: Identity, ChannelState, TriggerRow, DacRow, Features,
-// Switches, ErrorStatus, State, Configuration, ConfigProblem, Difference, PortInfo,
-// SearchResult.
+// Switches, ErrorStatus, PortStatus, Brightness, State, Configuration, ConfigProblem,
+// Difference, PortInfo, SearchResult.
 
 #include "casters.h"
 
@@ -12,6 +12,8 @@
 #include <lumitrax/controller.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <iomanip>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -21,6 +23,25 @@
 using namespace pybind11::literals;
 
 namespace lumitrax::python {
+namespace {
+
+bool Same(const lumitrax::ChannelState& a, const lumitrax::ChannelState& b) {
+    return a.channel == b.channel && a.brightness == b.brightness && a.on == b.on;
+}
+
+bool Same(const lumitrax::Brightness& a, const lumitrax::Brightness& b) {
+    return a.memory == b.memory && a.onMask == b.onMask &&
+           std::equal(a.channels.begin(), a.channels.end(), b.channels.begin(),
+                      [](const auto& x, const auto& y) { return Same(x, y); });
+}
+
+std::string Hex(int value, int digits) {
+    std::ostringstream s;
+    s << "0x" << std::hex << std::setfill('0') << std::setw(digits) << value;
+    return s.str();
+}
+
+}  // namespace
 
 void BindResults(py::module_& m) {
     py::class_<lumitrax::Identity>(m, "Identity", "Who a controller is (Controller.identity()).")
@@ -45,7 +66,10 @@ void BindResults(py::module_& m) {
         .def("__repr__", [](const lumitrax::ChannelState& c) {
             return "ChannelState(channel=" + std::to_string(c.channel) + ", brightness=" + std::to_string(c.brightness) +
                    ", on=" + Bool(c.on) + ")";
-        });
+        })
+        .def(
+            "__eq__", [](const lumitrax::ChannelState& a, const lumitrax::ChannelState& b) { return Same(a, b); },
+            py::is_operator());
 
     py::class_<lumitrax::TriggerRow>(m, "TriggerRow",
                                      "One strobe trigger row. Give one to Controller.set_trigger(); read ones come "
@@ -114,14 +138,61 @@ void BindResults(py::module_& m) {
         });
 
     py::class_<lumitrax::ErrorStatus>(m, "ErrorStatus", "The controller's own error status (\"code:%d,%xh\" on the panel).")
-        .def(py::init<>())
+        .def(py::init([](int code, int detail) { return lumitrax::ErrorStatus{code, detail}; }), "code"_a = 0,
+             "detail"_a = 0)
         .def_readwrite("code", &lumitrax::ErrorStatus::code, "the error code; 0 when there is no error")
         .def_readwrite("detail", &lumitrax::ErrorStatus::detail, "the error detail bits")
-        .def("__repr__", [](const lumitrax::ErrorStatus& e) {
-            std::ostringstream s;
-            s << "ErrorStatus(code=" << e.code << ", detail=0x" << std::hex << e.detail << ")";
-            return s.str();
-        });
+        .def("__repr__",
+             [](const lumitrax::ErrorStatus& e) {
+                 return "ErrorStatus(code=" + std::to_string(e.code) + ", detail=" + Hex(e.detail, 1) + ")";
+             })
+        .def(
+            "__eq__",
+            [](const lumitrax::ErrorStatus& a, const lumitrax::ErrorStatus& b) {
+                return a.code == b.code && a.detail == b.detail;
+            },
+            py::is_operator());
+
+    py::class_<lumitrax::PortStatus>(m, "PortStatus", "The controller's inputs and outputs (Controller.port_status()).")
+        .def(py::init([](bool in0, bool in1, bool out0, bool out1) { return lumitrax::PortStatus{in0, in1, out0, out1}; }),
+             py::kw_only(), "in0"_a.noconvert() = false, "in1"_a.noconvert() = false, "out0"_a.noconvert() = false,
+             "out1"_a.noconvert() = false)
+        .def_readwrite("in0", &lumitrax::PortStatus::in0, "input IN0 is active")
+        .def_readwrite("in1", &lumitrax::PortStatus::in1, "input IN1 is active")
+        .def_readwrite("out0", &lumitrax::PortStatus::out0, "output OUT0 is switched on")
+        .def_readwrite("out1", &lumitrax::PortStatus::out1, "output OUT1 is switched on")
+        .def("__repr__",
+             [](const lumitrax::PortStatus& p) {
+                 return "PortStatus(in0=" + Bool(p.in0) + ", in1=" + Bool(p.in1) + ", out0=" + Bool(p.out0) +
+                        ", out1=" + Bool(p.out1) + ")";
+             })
+        .def(
+            "__eq__", [](const lumitrax::PortStatus& a, const lumitrax::PortStatus& b) { return a == b; },
+            py::is_operator());
+
+    py::class_<lumitrax::Brightness>(m, "Brightness",
+                                     "The light of the current bright memory (Controller.current_brightness()).")
+        .def(py::init<>())
+        .def_readwrite("memory", &lumitrax::Brightness::memory, "the current bright memory, 0..9")
+        .def_readwrite("channels", &lumitrax::Brightness::channels,
+                       "16 ChannelState of that memory (a list: channels[0] is channel 1)")
+        .def_property(
+            "on_mask", [](const lumitrax::Brightness& b) { return static_cast<int>(b.onMask); },
+            [](lumitrax::Brightness& b, int mask) {
+                if (mask < 0 || mask > 0xffff) {
+                    throw py::value_error("the on mask is 0..0xffff");
+                }
+                b.onMask = static_cast<std::uint16_t>(mask);
+            },
+            "the channels switched on: bit 0 = channel 1 ... bit 15 = channel 16")
+        .def("__repr__",
+             [](const lumitrax::Brightness& b) {
+                 return "Brightness(memory=" + std::to_string(b.memory) + ", on_mask=" + Hex(b.onMask, 4) +
+                        ", channels=" + ListRepr(b.channels) + ")";
+             })
+        .def(
+            "__eq__", [](const lumitrax::Brightness& a, const lumitrax::Brightness& b) { return Same(a, b); },
+            py::is_operator());
 
     py::class_<lumitrax::State>(m, "State", "Everything the read-all reports (Controller.state()).")
         .def(py::init<>())
