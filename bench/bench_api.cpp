@@ -35,6 +35,13 @@ int main(int argc, char** argv) {
         {"loadBrightMemory(0)", 3, [&] { c.loadBrightMemory(0); }},
         {"loadTriggerMemory(0)", 5, [&] { c.loadTriggerMemory(0); }},
         {"verifyConfiguration(...)", 29, [&] { c.verifyConfiguration(config); }},
+        {"errorStatus()", 1, [&] { c.errorStatus(); }},
+        {"portStatus()", 1, [&] { c.portStatus(); }},
+        {"setOutputs(true, false)", 1, [&] { c.setOutputs(true, false); }},
+        {"currentBrightness()", 3, [&] { c.currentBrightness(); }},
+        {"setOnMask(0x0005)", 1, [&] { c.setOnMask(0x0005); }},
+        {"setErrorIgnore(false)", 1, [&] { c.setErrorIgnore(false); }},
+        {"setBuzzer(false)", 1, [&] { c.setBuzzer(false); }},
     };
     std::printf("%-30s %9s %9s %7s %6s\n", "call", "best ms", "median", "floor", "best/floor");
     for (const Case& k : cases) {

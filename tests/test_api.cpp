@@ -207,7 +207,8 @@ TEST(ApiWire, OnlyACompleteAnswerCounts) {
         {"silence", [](const std::string&) { return std::string(); }, true, ErrorKind::NoAnswer},
         {"refusal", [](const std::string&) { return std::string("error unknown command\r\n"); }, true,
          ErrorKind::Refused},
-        {"whole echo", [](const std::string& c) { return c + "\r\n"; }, false, std::nullopt},
+        {"whole echo", [](const std::string& c) { return c == "getmodelch" ? "getmodelch 16\r\n" : c + "\r\n"; }, false,
+         std::nullopt},
         {"tail of an over-long line", [](const std::string& c) { return std::string(1001, '#') + c + "\r\n"; }, false,
          ErrorKind::NoAnswer},
         {"cut by a NUL", [](const std::string& c) { return c + std::string("\0 x", 3) + "\r\n"; }, false,
@@ -234,7 +235,7 @@ TEST(ApiWire, ALateAnswerDoesNotPassForTheNextCallsAnswer) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             return std::string("error value\r\n");
         }
-        return c + " 17\r\n";
+        return c + (c == "getmodelch" ? " 16\r\n" : " 17\r\n");
     });
     lumitrax::Controller lx(controller.path(), 500);
     EXPECT_EQ(Thrown([&] { lx.setBrightness(3, 512); }), ErrorKind::NoAnswer);

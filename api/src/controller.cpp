@@ -1,11 +1,15 @@
 #include "lumitrax/controller.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "configuration_internal.h"
+#include "controller_impl.h"
 #include "controller_queries.h"
 #include "lumitrax/version.h"
 #include "pause.h"
@@ -24,6 +28,7 @@ namespace {
 
 // The controller writes its flash after these and gives no sign when it is done.
 constexpr int kFlashWaitMs = 500;
+constexpr int kFactoryResetWaitMs = 2000;
 
 void Require(bool ok, const std::string& message) {
     if (!ok) {
@@ -218,51 +223,52 @@ void checkTarget(const std::string& target) {
             target + ": not a network address; write tcp://HOST:PORT or rfc2217://HOST:PORT");
 }
 
-struct Controller::Impl {
-    Impl(const std::string& t, const std::atomic<bool>* stop) : target(t), wire(t, stop) {}
-
-    std::string target;
-    std::atomic<int> timeoutMs{kDefaultTimeoutMs};
-    std::atomic<bool> cancelled{false};
-    std::mutex call;  // one call at a time
-    detail::Wire wire;
-
-    // Runs a call under the call lock with the cancel flag cleared.
-    template <typename F>
-    auto Run(F&& f) {
-        wire.RefuseCallFromInside(false);
-        std::lock_guard lock(call);
-        const detail::Wire::Inside inside(wire, false);
-        cancelled.store(false);
-        if (!wire.Connected()) {
-            throw Error(ErrorKind::Port, target + ": the connection was lost");
-        }
-        return f();
-    }
-
-    DeviceState Ask(const std::vector<Outgoing>& commands) {
-        if (wire.Exchange(commands, timeoutMs.load(), &cancelled).sent < commands.size()) {
+DeviceState Controller::Impl::Ask(const std::vector<Outgoing>& commands) {
+    std::size_t sent = 0;
+    try {
+        if (wire->Exchange(commands, timeoutMs.load(), &cancelled, &sent).sent < commands.size()) {
             throw Error(ErrorKind::Interrupted, target + ": interrupted");
         }
-        return wire.Snapshot();
+    } catch (const Error& e) {
+        if (e.kind() != ErrorKind::Port || !e.stepsWritten().empty() || sent == 0) {
+            throw;
+        }
+        // A loss in the middle: say which commands went out (unconfirmed) and which did not.
+        std::vector<std::string> written;
+        std::vector<std::string> notWritten;
+        for (std::size_t i = 0; i < commands.size(); ++i) {
+            (i < sent ? written : notWritten).push_back(commands[i].shown);
+        }
+        throw Error(ErrorKind::Port,
+                    std::string(e.what()) + " (" + std::to_string(sent) + " of " + std::to_string(commands.size()) +
+                        (commands.size() == 1 ? " command" : " commands") + " sent, not confirmed)",
+                    written, notWritten);
     }
-};
-
-Controller::Controller(const std::string& target, int timeoutMs) {
-    Require(timeoutMs >= 1 && timeoutMs <= kMaxTimeoutMs, "the timeout is not 1..600000 ms");
-    d = std::make_unique<Impl>(target, nullptr);
-    d->timeoutMs.store(timeoutMs);
+    return wire->Snapshot();
 }
 
-Controller::Controller(const std::string& target, int timeoutMs, const std::atomic<bool>& stop) {
-    Require(timeoutMs >= 1 && timeoutMs <= kMaxTimeoutMs, "the timeout is not 1..600000 ms");
-    d = std::make_unique<Impl>(target, &stop);
-    d->timeoutMs.store(timeoutMs);
+int Controller::Impl::ChannelCount() {
+    if (channels == 0) {
+        const int n = Ask({Make(CMD_GETMODELCH)}).modelChannels;
+        if (n < 1 || n > kChannels) {
+            throw Error(ErrorKind::NoAnswer,
+                        target + ": the controller reported " + std::to_string(n) + " channels, which is not 1..16");
+        }
+        channels = n;
+    }
+    return channels;
 }
 
-Controller::~Controller() = default;
+namespace {
 
-const std::string& Controller::target() const noexcept { return d->target; }
+// Inside a call: a channel above the model's count is refused before anything is written.
+void CheckModelChannel(Controller::Impl& d, int channel) {
+    const int count = d.ChannelCount();
+    Require(channel <= count, "channel " + std::to_string(channel) + " is not 1.." + std::to_string(count) + " (" +
+                                  d.target + " has " + std::to_string(count) + " channels)");
+}
+
+}  // namespace
 
 void Controller::setTimeout(int milliseconds) {
     Require(milliseconds >= 1 && milliseconds <= kMaxTimeoutMs, "the timeout is not 1..600000 ms");
@@ -272,7 +278,9 @@ void Controller::setTimeout(int milliseconds) {
 int Controller::timeout() const noexcept { return d->timeoutMs.load(); }
 
 void Controller::setTrafficHandler(std::function<void(Direction, const std::string&)> handler) {
-    d->wire.SetTraffic(std::move(handler));
+    detail::InCall::Refuse(d.get(), true);
+    std::lock_guard lock(d->trafficMutex);
+    d->traffic = std::move(handler);
 }
 
 Identity Controller::identity() {
@@ -291,7 +299,10 @@ void Controller::setBrightness(int channel, int value) {
     checkBrightness(value);
     const Outgoing c = Make(CMD_SETBRIGHTNESS, BrightnessArg{static_cast<std::uint8_t>(channel - 1),
                                                              static_cast<std::uint16_t>(value)});
-    d->Run([&] { d->Ask({c}); });
+    d->Run([&] {
+        CheckModelChannel(*d, channel);
+        d->Ask({c});
+    });
 }
 
 void Controller::setAllBrightness(int value) {
@@ -321,6 +332,7 @@ std::uint16_t Controller::switchChannels(const std::vector<int>& channels, bool 
         bits = static_cast<std::uint16_t>(bits | (1u << (ch - 1)));
     }
     return d->Run([&] {
+        CheckModelChannel(*d, *std::max_element(channels.begin(), channels.end()));
         const DeviceState s = d->Ask({Make(CMD_GETBRIGHTINDEX), Make(CMD_GETONEX)});
         if (!ValidMemory(s.brightIndex)) {
             throw Error(ErrorKind::NoAnswer, d->target + ": the controller reported bright memory " +
@@ -433,7 +445,7 @@ void Controller::applyConfiguration(const Configuration& configuration,
             detail::Wire::Outcome outcome;
             std::size_t sent = 0;
             try {
-                outcome = d->wire.Exchange(step.commands, d->timeoutMs.load(), &d->cancelled, &sent);
+                outcome = d->wire->Exchange(step.commands, d->timeoutMs.load(), &d->cancelled, &sent);
             } catch (const Error& e) {
                 // Commands that went out count as written, though unconfirmed: a "savesn" whose
                 // answer never came may well have saved, and the operator must not be told not.
@@ -481,7 +493,7 @@ std::vector<std::string> Controller::raw(const std::string& text) {
     const std::string bytes = detail::EncodeFromUtf8(text);
     const Outgoing c = MakeText(CMD_RAW, bytes + "\r");
     return d->Run([&] {
-        const detail::Wire::Outcome outcome = d->wire.SendAndCollect(c, d->timeoutMs.load(), &d->cancelled);
+        const detail::Wire::Outcome outcome = d->wire->SendAndCollect(c, d->timeoutMs.load(), &d->cancelled);
         std::vector<std::string> lines;
         for (const std::string& line : outcome.lines) {
             lines.push_back(detail::DecodeToUtf8(line));
@@ -500,23 +512,130 @@ std::vector<std::string> Controller::raw(const std::string& text) {
 }
 
 void Controller::monitor(const std::function<bool(const std::string&)>& onLine) {
-    d->Run([&] {
-        d->wire.Forget();
-        constexpr int kPollMs = 50;
-        while (!d->cancelled.load()) {
-            std::string line;
-            if (d->wire.NextLine(line, kPollMs)) {
-                if (!onLine(detail::DecodeToUtf8(line))) {
-                    return;
-                }
-            } else if (!d->wire.Connected()) {
-                throw Error(ErrorKind::Port, d->target + ": the connection was lost");
+    detail::InCall::Refuse(d.get());
+    d->RequireConnected();
+    // Lines come through a subscription, so that calls from other threads (and from onLine)
+    // go on meanwhile; they are handed to onLine here, on the calling thread.
+    struct Queue {
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::deque<std::string> lines;
+        bool lost = false;
+    };
+    const auto q = std::make_shared<Queue>();
+    const std::uint64_t generation = d->cancelGeneration.load();
+    Subscription sub = subscribe(
+        [q](const std::string& line) {
+            std::lock_guard lock(q->mutex);
+            if (q->lines.size() >= detail::EventHub::kMaxWaiting) {
+                q->lines.pop_front();
             }
+            q->lines.push_back(line);
+            q->cv.notify_all();
+        },
+        [q](ConnectionState s) {
+            std::lock_guard lock(q->mutex);
+            q->lost = q->lost || s != ConnectionState::Connected;
+            q->cv.notify_all();
+        });
+    constexpr auto kPoll = std::chrono::milliseconds(50);  // cancel() is async-signal-safe: no notify
+    while (d->cancelGeneration.load() == generation) {
+        std::string line;
+        {
+            std::unique_lock lock(q->mutex);
+            q->cv.wait_for(lock, kPoll, [&] { return !q->lines.empty() || q->lost; });
+            if (q->lines.empty()) {
+                if (q->lost || !isConnected()) {
+                    throw Error(ErrorKind::Port, d->target + ": the connection was lost");
+                }
+                continue;
+            }
+            line = std::move(q->lines.front());
+            q->lines.pop_front();
         }
+        if (!onLine(line)) {
+            return;
+        }
+    }
+}
+
+void Controller::cancel() noexcept {
+    d->cancelled.store(true);
+    d->cancelGeneration.fetch_add(1);
+}
+
+// ---- single questions and the remaining commands ----
+
+int Controller::channelCount() {
+    return d->Run([this] { return d->ChannelCount(); });
+}
+
+ErrorStatus Controller::errorStatus() {
+    return d->Run([this] {
+        const DeviceState s = d->Ask({Make(CMD_GETERRSTATUS)});
+        return ErrorStatus{s.errorCode, s.errorDetail};
     });
 }
 
-void Controller::cancel() noexcept { d->cancelled.store(true); }
+PortStatus Controller::portStatus() {
+    return d->Run([this] {
+        const DeviceState s = d->Ask({Make(CMD_GETPORTSTATUS)});
+        return PortStatus{s.in0 != 0, s.in1 != 0, s.out0 != 0, s.out1 != 0};
+    });
+}
+
+void Controller::setOutputs(bool out0, bool out1) {
+    const Outgoing c = Make(CMD_SETOUTPORTALL, Byte((out0 ? 1 : 0) | (out1 ? 2 : 0)));
+    d->Run([&] { d->Ask({c}); });
+}
+
+Brightness Controller::currentBrightness() {
+    return d->Run([this] {
+        const DeviceState s = d->Ask({Make(CMD_GETBRIGHTINDEX), Make(CMD_GETBRIGHTNESS, OneValueArg{255}), Make(CMD_GETONEX)});
+        if (!ValidMemory(s.brightIndex)) {
+            throw Error(ErrorKind::NoAnswer, d->target + ": the controller reported bright memory " +
+                                                 std::to_string(s.brightIndex) + ", which does not exist");
+        }
+        Brightness b;
+        b.memory = s.brightIndex;
+        b.channels = ChannelsOf(s, s.brightIndex);
+        b.onMask = s.onMask[s.brightIndex];
+        return b;
+    });
+}
+
+void Controller::setOnMask(std::uint16_t mask) {
+    const Outgoing c = Make(CMD_SETONEX, MaskArg{mask});
+    d->Run([&] {
+        const int count = d->ChannelCount();
+        if (count < kChannels && (mask >> count) != 0) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "%04x", static_cast<unsigned>(mask));
+            Require(false, std::string("on mask ") + hex + " switches a channel above " + std::to_string(count) + " (" +
+                               d->target + " has " + std::to_string(count) + " channels)");
+        }
+        d->Ask({c});
+    });
+}
+
+void Controller::setErrorIgnore(bool ignore) {
+    const Outgoing c = Make(CMD_SETERRIGNORE, Byte(ignore ? 1 : 0));
+    d->Run([&] { d->Ask({c}); });
+}
+
+void Controller::setBuzzer(bool on) {
+    const Outgoing c = Make(CMD_SETBUZZER, SignedValueArg{static_cast<std::int8_t>(on ? 1 : 0)});
+    d->Run([&] { d->Ask({c}); });
+}
+
+void Controller::factoryReset() {
+    d->Run([this] {
+        d->Ask({Make(CMD_FACTORYRESET)});
+        // The controller rewrites its memories and answers nothing meanwhile.
+        Pause(kFactoryResetWaitMs);
+        d->channels = 0;
+    });
+}
 
 std::vector<PortInfo> listPorts() {
     detail::EnsureQtRuntime();

@@ -67,7 +67,9 @@ public:
 
     // Opens target; throws Error(Port) with the reason, Error(Interrupted) when *stop was set
     // while it connected to a network port.
-    explicit Wire(const std::string& target, const std::atomic<bool>* stop = nullptr);
+    // connectTimeoutMs bounds the connecting to a network target.
+    explicit Wire(const std::string& target, const std::atomic<bool>* stop = nullptr,
+                  int connectTimeoutMs = kDefaultConnectTimeoutMs);
     ~Wire();
 
     struct Outcome {

@@ -51,11 +51,11 @@ def test_sets_are_seen_by_state(sim):
         c.set_brightness_packet([10 * k for k in range(16)])
         c.set_brightness(3, 512)
         c.switch_all(False)
-        assert c.switch_channels([2, 16], True) == 0x8002
+        assert c.switch_channels([2, 8], True) == 0x0082
         c.set_trigger(lumitrax.TriggerRow(2, enable=True, edge=lumitrax.Edge.Negative, delay_us=100, on_us=50))
         s = c.state()
     assert [ch.brightness for ch in s.channels[:4]] == [0, 10, 512, 30]
-    assert [ch.channel for ch in s.channels if ch.on] == [2, 16]
+    assert [ch.channel for ch in s.channels if ch.on] == [2, 8]
     t = s.triggers[1]
     assert (t.row, t.enable, t.edge, t.delay_us, t.on_us) == (2, True, lumitrax.Edge.Negative, 100, 50)
 

@@ -23,17 +23,26 @@
 //   nothing), the next call first sends one query ("getoffset") and passes
 //   over every line before its answer: an answer still on its way to the failed call (a
 //   controller answering after the timeout) never passes for the next call's.
-// - A connection that is lost throws Error(ErrorKind::Port) at the next call.
+// - The connection (see ConnectionState and Options): a call made while it is not Connected
+//   throws Error(ErrorKind::Port) at once ("connection lost, reconnecting"); a call in flight
+//   when the line drops throws Error(ErrorKind::Port) within about 100 ms, naming in
+//   stepsWritten() the commands that went out. By default the Controller reopens the same
+//   target by itself (a /dev/serial/by-id/ link after a USB replug, a device server that
+//   returns). Nothing is re-sent after a reconnection: the lights stay as the controller holds
+//   them, and only the caller knows whether to restore a state.
 // - Destroying a Controller closes the port and leaves the lights as they are: it sends
 //   nothing.
 //
-// Threads: the library runs its own receive thread per port and needs no Qt object, event
-// loop or application object from its caller. A Controller may be called from any thread;
-// its calls are serialised (one runs, others wait for it). cancel() may be called from any
-// thread and from a signal handler. A call made back into a Controller from inside one of its
-// own calls (monitor's onLine, the traffic handler) throws Error(ErrorKind::Argument) rather
-// than wait for itself; cancel() is allowed there. Use one Controller per port: a second Controller on a
-// port that one holds fails with ErrorKind::Port.
+// Threads: the library runs its own threads per Controller (the port's receive thread, a
+// supervisor that watches and reopens the connection, and one that delivers to subscribers)
+// and needs no Qt object, event loop or application object from its caller. A Controller may
+// be called from any thread; its calls are served one at a time, in the order they were made,
+// and never interleave on the wire. Subscribers (subscribe(), onConnectionChange()) and
+// monitor() run beside the calls. cancel() may be called from any thread and from a signal
+// handler. A call made back into a Controller from inside one of its own calls (the traffic
+// handler, applyConfiguration's progress) throws Error(ErrorKind::Argument) rather than wait for
+// itself; cancel() is allowed there. Use one Controller per port: a second Controller on a port
+// that one holds fails with ErrorKind::Port.
 
 #include <array>
 #include <atomic>
@@ -74,8 +83,8 @@ struct Identity {
 
 struct ChannelState {
     int channel = 0;      // 1..16
-    int brightness = 0;   // as the controller reports it
-    bool on = false;
+    int brightness = 0;   // 0..1024 as set (the controller's own number, not checked when read)
+    bool on = false;      // the channel's bit in the memory's on mask
 };
 
 enum class Edge { Positive, Negative };
@@ -89,17 +98,20 @@ struct TriggerRow {
     int offUs = 0;        // read only: the controller keeps ten times the on time
 };
 
+// The four switches on the controller's front, as "getswitch" reports them (true = on).
 struct Switches {
-    bool mode = false;
-    bool grab = false;
-    bool hold = false;
-    bool highLow = false;
+    bool mode = false;     // MODE
+    bool grab = false;     // GRAB
+    bool hold = false;     // HOLD
+    bool highLow = false;  // HIGH/LOW
 };
 
-// The controller's own error status ("code:%d,%xh" on the panel).
+// The controller's own error status ("geterrstatus"; "code:%d,%xh" on the panel).
 struct ErrorStatus {
-    int code = 0;
-    int detail = 0;
+    int code = 0;    // 0: no error; otherwise the controller's error number, 0..255
+    int detail = 0;  // the controller's detail bits for it, 0..255 (shown in hexadecimal)
+    bool operator==(const ErrorStatus& o) const { return code == o.code && detail == o.detail; }
+    bool operator!=(const ErrorStatus& o) const { return !(*this == o); }
 };
 
 // Everything the read-all reports.
@@ -107,15 +119,15 @@ struct State {
     Identity identity;
     int modelChannels = 0;
     int triggerChannels = 0;
-    int offset = 0;
+    int offset = 0;               // the controller's offset value ("getoffset"), 0..65535
     Features features;
     Switches switches;
     ErrorStatus errorStatus;
-    bool out0 = false;
-    bool out1 = false;
-    bool in0 = false;
-    bool in1 = false;
-    int tof = 0;                  // the "TOF" input
+    bool out0 = false;            // output OUT0 switched on
+    bool out1 = false;            // output OUT1 switched on
+    bool in0 = false;             // input IN0 active
+    bool in1 = false;             // input IN1 active
+    int tof = 0;                  // the state of the "TOF" input ("gettotalonoff"), 0..255 as reported
     int brightMemory = 0;         // current bright memory 0..9
     int triggerMemory = 0;        // current trigger memory 0..9
     std::array<ChannelState, kChannels> channels{};   // of the current bright memory
@@ -129,8 +141,9 @@ enum class Direction { Sent, Received };
 // Where a Controller's connection stands.
 //   Connected     the port is open and calls go to the controller.
 //   Lost          the transport said it ended (hang-up, read error, the server closed or reset
-//                 the connection), or a heartbeat query went unanswered; with reconnection on,
-//                 Reconnecting follows at once.
+//                 the connection), or a heartbeat query went unanswered, and reconnection is
+//                 off (Options::reconnect): it stays so until reconnect(). With reconnection on
+//                 a loss shows as Reconnecting at once.
 //   Reconnecting  the same target is being reopened, with backoff (about 100 ms, doubling up to
 //                 about 2 s between tries) until it opens or the Controller is closed.
 //   Closed        the Controller was closed or is being destroyed; it does not come back.
@@ -272,9 +285,11 @@ public:
     int timeout() const noexcept;
 
     // Called with every command sent (its text without the carriage return; the binary
-    // packet as "(brightness packet)") and every line received, on the thread that sent it or
-    // on the receive thread. For logging: a call into this Controller from it throws
-    // Error(Argument), and an exception it throws on the receive thread is dropped.
+    // packet as "(brightness packet)") on the thread making the call (or the supervisor's, for a
+    // heartbeat), and every line received, on the receive thread; kept across reconnections. For
+    // logging: a call into this Controller from it throws Error(Argument), and an exception it
+    // throws on the receive thread is dropped. To watch the traffic from another thread, use
+    // subscribe().
     void setTrafficHandler(std::function<void(Direction, const std::string&)> handler);
 
     // Sends getmoduleinfo, getbuildinfo, getfwversioninfo, getfpgaversioninfo, getsn and
@@ -371,19 +386,24 @@ public:
     std::vector<std::string> raw(const std::string& text);
 
     // Calls onLine with every line received, on the calling thread, until onLine returns
-    // false or cancel() is called (then it returns normally). Throws Error(Port) when the
-    // connection is lost.
+    // false (then it returns normally) or cancel() is called (then too; cancel() also stops a
+    // call running on another thread). Other threads, and onLine itself, may make calls
+    // meanwhile: their answers are among the lines. At most 4096 lines wait for a slow onLine;
+    // the oldest go first. Throws Error(Port) when the connection is lost (or is not Connected
+    // when monitor() is called).
     void monitor(const std::function<bool(const std::string& line)>& onLine);
 
-    // Asks the running call to stop: it sends no further command, waits at most 250 ms more
-    // for the answers to those sent, and throws Error(Interrupted) (a configuration write
-    // names the steps written and not); raw() stops collecting and throws it; monitor()
-    // returns. The flag clears when a call starts.
+    // Asks the running call (any call, from any thread) to stop: it sends no further command,
+    // waits at most 250 ms more for the answers to those sent, and throws Error(Interrupted)
+    // (a multi-command write names the steps written and not); raw() stops collecting and
+    // throws it; a running monitor() returns normally. When no call is running, cancel() does
+    // nothing to later calls: the flag clears when a call starts.
     // Async-signal-safe.
     void cancel() noexcept;
 
+    struct Impl;  // the library's own
+
 private:
-    struct Impl;
     std::unique_ptr<Impl> d;
 };
 
@@ -406,7 +426,8 @@ struct PortInfo {
     std::string description;  // "FT232R USB UART", may be empty
 };
 
-// The ports of the system in its enumeration order.
+// The serial ports the system has now (USB adapters, built-in ports; not network targets), in
+// its enumeration order, each with the "COM<n>" name this process gives it. Opens nothing.
 LUMITRAX_API std::vector<PortInfo> listPorts();
 
 struct SearchResult {
