@@ -47,8 +47,10 @@ void Watch::Cancel() {
     lumitrax::Subscription ending;
     {
         std::lock_guard lock(mutex_);
+        if (!std::exchange(active_, false)) {
+            return;  // without letting go of the GIL: a caller may hold a lock (pruning)
+        }
         ending = std::move(subscription_);
-        active_ = false;
     }
     // Waits for a call of the callback under way, which waits for the GIL.
     WithoutGil([&] { ending.cancel(); });
