@@ -1,6 +1,8 @@
 // Time of each Controller API call against a controller (lumitrax-sim), best and median of N,
 // beside its pacing floor (10 ms per command sent). The port is opened once; process start
-// and opening are not counted.
+// and opening are not counted. Run it against `lumitrax-sim` and `lumitrax-sim --echo 0`: a call
+// whose commands an echo could acknowledge ends, with a controller that does not echo, with one
+// more query (one pacing more than the floor shown).
 //   bench_api PORT [RUNS]
 #include <lumitrax/controller.h>
 

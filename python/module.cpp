@@ -41,12 +41,15 @@ Conventions of every call:
 - Channels 1..16, trigger rows 1..4 and memories 0..9 are counted as the operator's panel
   counts them. The controller's own 8-bit text (Korean in code page 949) is converted both ways.
 - A value out of range raises ValueError, and nothing reaches the line.
-- A call returns once the controller has answered every command it sent (after an echo-like
-  answer, once the line has been quiet 10 ms). No answer within the timeout (default 1000 ms
-  after the last command) raises NoAnswerError; an "error" reply raises RefusedError with that
-  line; a lost connection raises PortError at the next call. After a call that failed on the
-  line, the next one first sends "getoffset" and skips every line before its answer, so a late
-  answer is never taken for its own.
+- A call returns once the controller has answered every command it sent. Where the echo of a
+  command could pass for its answer, a line only an answer gives decides (the acknowledgement
+  after the echo, or the answer to one more query, "getoffset"), so a refusal counts however
+  late it comes. No answer within the timeout (default 1000 ms after the last command) raises
+  NoAnswerError; an "error" reply raises RefusedError with that line. After a call that failed
+  on the line, the next one first sends "getoffset" and skips every line before its answer, so
+  a late answer is never taken for its own.
+- While the connection is down every call raises PortError at once; by default the Controller
+  reconnects by itself (see Controller).
 - Ctrl+C during a call on the main thread stops it within 250 ms and raises KeyboardInterrupt,
   whose __context__ is the call's CancelledError (.steps_written, .steps_not_written). A call
   of the same Controller on another thread that it waits behind is cancelled too.

@@ -162,24 +162,32 @@ TEST(ApiSearch, MorePortsThanAreProbedAtATimeAreEachProbedOnceInTheirPlace) {
     EXPECT_EQ(stopped[69].problem, missing[69] + ": interrupted before a controller answered");
 }
 
-// A controller that answers every command line in one way.
+// A controller that answers every command line in one way: with the lines answer returns, or
+// by writing to its end of the line, in as many pieces and after as many pauses as it likes.
+// It takes the next command when it is done with one, as a controller does.
 class PlayedController {
 public:
-    explicit PlayedController(std::string (*answer)(const std::string& command)) : answer_(answer) {
+    explicit PlayedController(std::function<void(const std::string& command, PtyPair& line)> answer)
+        : answer_(std::move(answer)) {
         thread_ = std::thread([this] {
             std::string pending;
             while (!stop_.load()) {
                 pending += pty_.ReadAll(20);
                 for (std::size_t cr; (cr = pending.find('\r')) != std::string::npos;) {
-                    const std::string reply = answer_(pending.substr(0, cr));
+                    const std::string command = pending.substr(0, cr);
                     pending.erase(0, cr + 1);
-                    if (!reply.empty()) {
-                        pty_.Write(reply);
-                    }
+                    answer_(command, pty_);
                 }
             }
         });
     }
+    explicit PlayedController(std::string (*answer)(const std::string& command))
+        : PlayedController([answer](const std::string& c, PtyPair& line) {
+              const std::string reply = answer(c);
+              if (!reply.empty()) {
+                  line.Write(reply);
+              }
+          }) {}
     ~PlayedController() {
         stop_.store(true);
         thread_.join();
@@ -188,10 +196,19 @@ public:
 
 private:
     PtyPair pty_;
-    std::string (*answer_)(const std::string&);
+    std::function<void(const std::string&, PtyPair&)> answer_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
+
+// A setting's line may be echoed, so a setting is followed by one query ("getoffset") that only
+// an answer satisfies; answered here whole, the setting's own line is on trial.
+std::string OrOffset(const std::string& command, const std::string& reply) {
+    if (command == "getmodelch") {  // asked once per connection before a channel is set
+        return "getmodelch 16\r\n";
+    }
+    return command == "getoffset" ? std::string("getoffset 17\r\n") : reply;
+}
 
 // A query's echo holds its word but not its number. What is left of a line that lost bytes on
 // the way (the tail of one longer than the receiver takes, the text before a NUL) is noise,
@@ -207,11 +224,11 @@ TEST(ApiWire, OnlyACompleteAnswerCounts) {
         {"silence", [](const std::string&) { return std::string(); }, true, ErrorKind::NoAnswer},
         {"refusal", [](const std::string&) { return std::string("error unknown command\r\n"); }, true,
          ErrorKind::Refused},
-        {"whole echo", [](const std::string& c) { return c == "getmodelch" ? "getmodelch 16\r\n" : c + "\r\n"; }, false,
-         std::nullopt},
-        {"tail of an over-long line", [](const std::string& c) { return std::string(1001, '#') + c + "\r\n"; }, false,
+        {"whole echo", [](const std::string& c) { return OrOffset(c, c + "\r\n"); }, false, std::nullopt},
+        {"tail of an over-long line",
+         [](const std::string& c) { return OrOffset(c, std::string(1001, '#') + c + "\r\n"); }, false,
          ErrorKind::NoAnswer},
-        {"cut by a NUL", [](const std::string& c) { return c + std::string("\0 x", 3) + "\r\n"; }, false,
+        {"cut by a NUL", [](const std::string& c) { return OrOffset(c, c + std::string("\0 x", 3) + "\r\n"); }, false,
          ErrorKind::NoAnswer},
     };
     for (const auto& c : cases) {
@@ -241,6 +258,66 @@ TEST(ApiWire, ALateAnswerDoesNotPassForTheNextCallsAnswer) {
     EXPECT_EQ(Thrown([&] { lx.setBrightness(3, 512); }), ErrorKind::NoAnswer);
     EXPECT_EQ(Thrown([&] { lx.setBrightness(3, 700); }), ErrorKind::Refused);
     EXPECT_EQ(Thrown([&] { lx.setBrightness(3, 100); }), std::nullopt);
+}
+
+// A controller may refuse a setting well after echoing its line; the refusal is the outcome
+// however late it comes, whether or not the controller echoes, and whether or not the call
+// knows yet that it does (the first call; the third, after a call that showed it). The
+// controller holds its answer to "# 2 ..." for the row's time or until the call has returned,
+// so that a call which ended on the echo alone fails here on any machine, however slow, and
+// one that waits for the answer cannot see it come too early.
+TEST(ApiWire, ARefusalAfterTheEchoIsARefusalHoweverLate) {
+    const struct {
+        bool echo;
+        int afterMs;  // from the echo to the answer
+        bool refuse;
+    } rows[] = {
+        {true, 5, true},  {true, 20, true},  {true, 50, true},  {true, 50, false},
+        {false, 5, true}, {false, 20, true}, {false, 50, true}, {false, 50, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.echo ? "echo on, " : "echo off, ") + (r.refuse ? "refused " : "acknowledged ") +
+                     std::to_string(r.afterMs) + " ms after the echo");
+        std::atomic<int> returned{0};
+        PlayedController controller([&](const std::string& c, PtyPair& line) {
+            const std::string echo = r.echo ? c + "\r\n" : "";
+            if (c.rfind("# 2 ", 0) != 0) {
+                line.Write(echo + (c.rfind("# ", 0) == 0 ? c + "\r\n" : c + (c == "getmodelch" ? " 16\r\n" : " 17\r\n")));
+                return;
+            }
+            const int before = returned.load();
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(r.afterMs);
+            if (r.echo) {
+                line.Write(echo);
+            }
+            while (returned.load() == before && std::chrono::steady_clock::now() < until) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            line.Write(r.refuse ? "error bad arguments #\r\n" : c + "\r\n");
+        });
+        lumitrax::Controller lx(controller.path(), 5000);
+        const std::optional<ErrorKind> expected = r.refuse ? std::optional(ErrorKind::Refused) : std::nullopt;
+        for (const int channel : {3, 1, 3}) {
+            SCOPED_TRACE("channel " + std::to_string(channel));
+            EXPECT_EQ(Thrown([&] { lx.setBrightness(channel, 512); }), channel == 3 ? expected : std::nullopt);
+            ++returned;
+        }
+    }
+}
+
+// Raw text may switch the echo off (or a reboot on): a call after it does not wait for an echo
+// the controller no longer sends.
+TEST(ApiWire, AnEchoSwitchedOffByRawTextIsNotWaitedFor) {
+    std::atomic<bool> echo{true};
+    PlayedController controller([&echo](const std::string& c, PtyPair& line) {
+        line.Write((echo.load() ? c + "\r\n" : "") + (c.rfind("get", 0) == 0 ? c + " 17\r\n" : c + "\r\n"));
+        echo.store(echo.load() && c != "echo 0");
+    });
+    lumitrax::Controller lx(controller.path(), 1000);
+    lx.setBrightness(1, 512);
+    lx.setBrightness(2, 512);  // knowing that the controller echoes
+    EXPECT_EQ(lx.raw("echo 0"), (std::vector<std::string>{"echo 0", "echo 0"}));
+    EXPECT_EQ(Thrown([&] { lx.setBrightness(3, 512); }), std::nullopt);
 }
 
 TEST(ApiWire, ArgumentsAreCheckedBeforeAnythingIsSent) {

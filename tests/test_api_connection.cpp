@@ -265,11 +265,13 @@ TEST(ApiConnection, ALinkThatVanishesAndReturnsIsReconnected) {
         std::vector<std::string>{"--link", link, "--serial", "SECOND", "--transcript", dir / "second"});
     ASSERT_TRUE(log.WaitFor(ConnectionState::Connected));
     EXPECT_EQ(lx.identity().serialNumber, "SECOND");
-    // Nothing was sent on its own: the controller heard only the identity queries.
+    // Nothing was sent on its own: the controller heard only the identity call's queries.
     const std::vector<std::string> heard = Lines(dir / "second");
     ASSERT_FALSE(heard.empty());
     EXPECT_EQ(heard.front(), "getmoduleinfo");
-    EXPECT_EQ(heard.size(), 6U);
+    for (const std::string& line : heard) {
+        EXPECT_EQ(line.rfind("get", 0), 0U) << line;
+    }
     EXPECT_EQ(log.States(), (std::vector<ConnectionState>{ConnectionState::Reconnecting, ConnectionState::Connected}));
 }
 

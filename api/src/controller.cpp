@@ -250,11 +250,8 @@ DeviceState Controller::Impl::Ask(const std::vector<Outgoing>& commands) {
 int Controller::Impl::ChannelCount() {
     if (channels == 0) {
         const int n = Ask({Make(CMD_GETMODELCH)}).modelChannels;
-        if (n < 1 || n > kChannels) {
-            throw Error(ErrorKind::NoAnswer,
-                        target + ": the controller reported " + std::to_string(n) + " channels, which is not 1..16");
-        }
-        channels = n;
+        // A count outside 1..16 says nothing usable: it restricts nothing beyond 1..16.
+        channels = n >= 1 && n <= kChannels ? n : kChannels;
     }
     return channels;
 }

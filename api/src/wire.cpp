@@ -16,9 +16,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// After the last expected reply: how long no further line may come before a call ends. A
-// refusal that follows an echoed command line arrives within it.
-constexpr auto kQuietGap = std::chrono::milliseconds(10);
 constexpr std::size_t kKeptLines = 4096;
 // How often a wait looks whether the connection is still there.
 constexpr auto kConnectionCheck = std::chrono::milliseconds(50);
@@ -220,7 +217,7 @@ void Wire::Received(const char* line, bool whole) {
     if (lines_.size() >= kKeptLines) {
         lines_.pop_front();
     }
-    lines_.push_back({line, Clock::now(), whole});
+    lines_.push_back({line, whole});
     if (traffic_) {
         const Inside inside(*this, true);
         try {
@@ -266,6 +263,7 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
     struct Pending {
         const Expectation* e;
         const Outgoing* command;
+        int count;  // lines it takes: the expected replies, and first the echo where that counts
         int seen;
     };
     Outcome out;
@@ -278,8 +276,10 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
     }
     // Until it returns, an answer may still be on its way.
     resync_ = true;
+    const bool echoes = echoes_;
+    bool raw = false;
+    const Outgoing* unconfirmed = nullptr;  // the last echo-like command sent while the echo is not known
     std::vector<Pending> pending;
-    bool settle = false;
     for (const Outgoing& c : commands) {
         if (stop != nullptr && stop->load()) {
             break;
@@ -289,27 +289,42 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
         if (sent != nullptr) {
             *sent = out.sent;
         }
-        settle = settle || c.echoLike;
-        for (const Expectation& e : c.expect) {
-            pending.push_back({&e, &c, 0});
+        raw = raw || c.id == CMD_RAW;
+        if (c.echoLike && !echoes) {
+            unconfirmed = &c;
         }
+        for (const Expectation& e : c.expect) {
+            pending.push_back({&e, &c, e.count + (c.echoLike && echoes ? 1 : 0), 0});
+        }
+    }
+    // The controller answers in order: once this query is answered, every line of the commands
+    // before it is in, a refusal however late among them. Sent after a stop too: it only asks.
+    std::optional<Outgoing> confirm;
+    if (unconfirmed != nullptr) {
+        confirm = Make(CMD_GETOFFSET);
+        Send(*confirm);
+    }
+    if (raw) {
+        echoes_ = false;  // a raw "echo 0", "echo 1" or "reboot" may have changed it
     }
 
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    auto quietUntil = Clock::now() + kQuietGap;
     std::optional<Clock::time_point> stopped;
     std::size_t unmet = pending.size();
+    bool confirmed = !confirm;
+    // The line before the current one, for telling whether the controller echoes: a query's own
+    // text just before its answer is its echo.
+    std::string previous;
     std::unique_lock lock(mutex_);
     for (;;) {
         while (!lines_.empty()) {
             std::string line = std::move(lines_.front().text);
-            const Clock::time_point arrived = lines_.front().arrived;
             const bool whole = lines_.front().whole;
             lines_.pop_front();
             if (!whole) {
                 // Noise, or an answer that lost bytes: what is left of it (the tail of an
                 // over-long line, the text before a NUL) must not pass for an answer.
-                quietUntil = arrived + kQuietGap;
+                previous.clear();
                 continue;
             }
             const std::string first = FirstWord(line);
@@ -319,53 +334,68 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
             const int words = CountWords(line);
             bool answer = false;
             for (Pending& p : pending) {
-                if (p.seen >= p.e->count) {
+                if (p.seen >= p.count) {
                     continue;
                 }
                 for (const Accept& a : p.e->accepts) {
                     answer = answer || Accepts(a, first, words);
                 }
                 if (answer) {
-                    if (++p.seen == p.e->count) {
+                    if (p.seen == 0 && !raw && !p.command->echoLike && p.command->id != CMD_GETSWITCH) {
+                        echoes_ = previous == p.command->shown;
+                    }
+                    if (++p.seen == p.count) {
                         --unmet;
                     }
                     break;
                 }
             }
-            // The gap counts from the line's arrival (it may have waited out the pacing here).
-            // An unasked switch report is no part of the answer: a controller that sends them
-            // every few ms would otherwise never leave a gap, and each call would wait out its
-            // timeout.
+            // Only after every other answer: an answer to an earlier query (one that Resync
+            // passed over) must not confirm commands whose own lines have not come yet.
+            if (!answer && !confirmed && unmet == 0 && Accepts(confirm->expect.front().accepts.front(), first, words)) {
+                answer = true;
+                confirmed = true;
+                if (!raw) {
+                    echoes_ = previous == confirm->shown;
+                }
+            }
+            // An unasked switch report may come between an echo and its answer.
             if (answer || first != "getswitch") {
-                quietUntil = arrived + kQuietGap;
+                previous = std::move(line);
             }
         }
         const auto now = Clock::now();
-        // A line that never stops coming does not hold the call beyond its timeout.
-        if (unmet == 0 && (!settle || now >= quietUntil || now >= deadline)) {
+        if (unmet == 0 && confirmed) {
             resync_ = false;
             return out;
         }
-        if (unmet != 0 && !Connected()) {
+        if (!Connected()) {
             throw Error(ErrorKind::Port, target_ + ": the connection was lost");
         }
-        if (unmet != 0 && stop != nullptr && stop->load() && !stopped) {
+        if (stop != nullptr && stop->load() && !stopped) {
             stopped = now;
         }
         const bool givenUp = stopped && now >= *stopped + kStopGrace;
-        if (unmet != 0 && (now >= deadline || givenUp)) {
+        if (now >= deadline || givenUp) {
             for (const Pending& p : pending) {
-                if (p.seen < p.e->count && givenUp) {
+                if (p.seen < p.count && givenUp) {
                     throw Error(ErrorKind::Interrupted,
                                 target_ + ": interrupted before the controller answered \"" + p.command->shown + "\"");
                 }
-                if (p.seen < p.e->count) {
+                if (p.seen < p.count) {
                     throw Error(ErrorKind::NoAnswer, target_ + ": the controller did not answer \"" + p.command->shown +
                                                          "\" within " + std::to_string(timeoutMs) + " ms");
                 }
             }
+            const std::string asked = "\"" + confirm->shown + "\" (asked after \"" + unconfirmed->shown +
+                                      "\" to learn whether it was refused)";
+            if (givenUp) {
+                throw Error(ErrorKind::Interrupted, target_ + ": interrupted before the controller answered " + asked);
+            }
+            throw Error(ErrorKind::NoAnswer, target_ + ": the controller did not answer " + asked + " within " +
+                                                 std::to_string(timeoutMs) + " ms");
         }
-        arrived_.wait_until(lock, unmet == 0 ? quietUntil : std::min(deadline, now + kConnectionCheck));
+        arrived_.wait_until(lock, std::min(deadline, now + kConnectionCheck));
     }
 }
 
@@ -377,15 +407,23 @@ void Wire::Resync(int timeoutMs, const std::atomic<bool>* stop) {
     }
     Send(probe);
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string previous;  // as in Exchange: the probe's echo comes just before its answer
     std::unique_lock lock(mutex_);
     for (;;) {
         while (!lines_.empty()) {
-            const std::string line = std::move(lines_.front().text);
+            std::string line = std::move(lines_.front().text);
             const bool whole = lines_.front().whole;
             lines_.pop_front();
-            if (whole && Accepts(probe.expect.front().accepts.front(), FirstWord(line), CountWords(line))) {
+            const std::string first = FirstWord(line);
+            if (whole && Accepts(probe.expect.front().accepts.front(), first, CountWords(line))) {
+                echoes_ = previous == probe.shown;
                 resync_ = false;
                 return;
+            }
+            if (!whole) {
+                previous.clear();
+            } else if (first != "getswitch") {
+                previous = std::move(line);
             }
         }
         const auto now = Clock::now();
@@ -415,6 +453,7 @@ Wire::Outcome Wire::SendAndCollect(const Outgoing& command, int waitMs, const st
     }
     Send(command);
     out.sent = 1;
+    echoes_ = false;  // the text may have been "echo 0", "echo 1" or "reboot"
     const auto until = Clock::now() + std::chrono::milliseconds(waitMs);
     std::unique_lock lock(mutex_);
     while (Clock::now() < until) {

@@ -39,8 +39,9 @@ struct Outgoing {
     std::string textArg;               // the text of a TextArg block (its pointer is set at send)
     std::string shown;                 // the command as a person reads it
     std::vector<Expectation> expect;
-    // Acknowledged by a line a terminal's echo would also give: the call waits a quiet gap
-    // after it, in which a refusal that follows the echo still arrives.
+    // Acknowledged by a line a terminal's echo would also give ("# 2 512" for "# 2 512"): its
+    // first line proves nothing, since the acknowledgement or a refusal may still follow the
+    // echo. Exchange says how such a command's outcome is decided.
     bool echoLike = false;
 };
 
@@ -81,14 +82,19 @@ public:
     };
 
     // Forgets the lines received so far, sends the commands in order (10 ms apart) and waits
-    // until every expected reply came (then, after an echo-like acknowledgement, for a quiet
-    // gap). Throws Refused at an "error" line,
+    // until every expected reply came. An echo-like command's outcome is decided by a line
+    // that only the controller's answer gives, never by time: where the wire has seen that
+    // the controller echoes (echoes_), it takes two lines, the echo and then the
+    // acknowledgement, in whose place a refusal comes; otherwise the exchange ends with one
+    // more query, "getoffset", whose answer ("getoffset 17", never an echo) the controller
+    // sends after every line of the commands before it. Throws Refused at an "error" line,
     // NoAnswer when timeoutMs after the last command the replies are incomplete, Port when a
     // write fails. With stop given and set, sends no further command, waits for the answers
     // of those sent and returns (sent tells how many); an answer not in within kStopGrace of
     // the stop throws Interrupted. After an exchange that threw, the next one first finds
     // where the controller's answers stand (see Resync). sent, when given, counts the commands
-    // written as they go, so that a caller still knows it when the exchange throws.
+    // written as they go (the closing query not among them), so that a caller still knows it
+    // when the exchange throws.
     Outcome Exchange(const std::vector<Outgoing>& commands, int timeoutMs,
                      const std::atomic<bool>* stop = nullptr, std::size_t* sent = nullptr);
 
@@ -136,7 +142,7 @@ private:
     // after the timeout, the commands sent after a refused one); with the same first word,
     // they would pass for the next call's. The controller answers in order: everything
     // before the answer to one more query belongs to earlier calls and is passed over.
-    // Throws as Exchange when that answer does not come.
+    // Throws as Exchange when that answer does not come. Learns echoes_ from that answer.
     void Resync(int timeoutMs, const std::atomic<bool>* stop);
 
     std::string target_;
@@ -145,11 +151,15 @@ private:
     std::condition_variable arrived_;
     struct Line {
         std::string text;
-        std::chrono::steady_clock::time_point arrived;
         bool whole = true;  // false: it lost bytes on the way (see DeviceLink::TrafficObserver)
     };
     std::deque<Line> lines_;
     bool resync_ = false;  // the last exchange threw (calls are serialised by the caller)
+    // The controller echoes command lines: a query's own text came just before its answer at
+    // the last query answered (false: it came without, or nothing tells yet). Set and read by
+    // the calling thread only; raw text sent makes it false again. Wrongly true it can only
+    // cost a timeout (an acknowledgement that never comes), never pass a refusal for success.
+    bool echoes_ = false;
     // Last: destroyed first, so that no received line arrives into members already gone.
     DeviceLink link_;
 };

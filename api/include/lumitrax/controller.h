@@ -13,10 +13,15 @@
 // - Arguments are checked before anything is written: an out-of-range value throws
 //   Error(ErrorKind::Argument) and nothing reaches the line.
 // - Every command is followed by the controller's 10 ms pacing. A call returns when the
-//   controller has answered every command it sent, not after a fixed wait; where a terminal's
-//   echo looks like the answer (a "setonex ..." acknowledgement), it waits until 10 ms after
-//   the last line, so that a refusal following the echo is still caught. No answer within the
-//   timeout (default 1000 ms, counted from the last command sent) throws
+//   controller has answered every command it sent, not after a fixed wait. Where a terminal's
+//   echo of the command line would pass for its acknowledgement ("setonex 0000ffff",
+//   "# 2 512"), the outcome is decided by a line that only an answer gives, never by a wait,
+//   so a refusal counts however late it comes: with a controller seen to echo (a query's own
+//   line came just before its answer), such a command takes two lines, the echo and then the
+//   acknowledgement or the refusal; otherwise (no echo, not known yet, or after raw(), which
+//   may switch it) the call ends with one more query, "getoffset", which the controller
+//   answers only after every line of the commands before it: 10 ms more. No answer within
+//   the timeout (default 1000 ms, counted from the last command sent) throws
 //   Error(ErrorKind::NoAnswer); a reply line whose first word is "error" throws
 //   Error(ErrorKind::Refused) with that line. Success is never reported for either.
 // - After a call that failed on the line (no answer, refused, interrupted; raw() that heard
@@ -231,7 +236,9 @@ public:
     // control. Sends nothing. Throws Error(Port) with the reason (missing, no permission and
     // what to do, held by another program, not a serial device; for a server: refused, host
     // not found, no answer within 3 s, or the connection closed at once, quoting what the
-    // server said then, such as ser2net's "Port already in use").
+    // server said then, such as ser2net's "Port already in use"). A timeoutMs outside
+    // 1..600000 throws Error(Argument) before anything is opened. The Controller reopens the
+    // target by itself after a loss (Options' defaults; see the other constructors).
     explicit Controller(const std::string& target, int timeoutMs = kDefaultTimeoutMs);
     // The same, but stop set (from any thread or a signal handler) while a network target is
     // still connecting ends the open within 50 ms: throws Error(Interrupted), nothing was sent.
@@ -356,8 +363,9 @@ public:
 
     // ---- single questions and the remaining commands ----
 
-    // The model's channel count (getmodelch), asked once per connection and kept; 1..16.
-    // Calls that name a channel above it throw Error(Argument) before anything is written.
+    // The model's channel count (getmodelch), asked once per connection and kept; 1..16 (a
+    // count the controller reports outside that range reads as 16). Calls that name a channel
+    // above it throw Error(Argument) before anything is written.
     int channelCount();
     // "geterrstatus": the controller's error code and detail.
     ErrorStatus errorStatus();
