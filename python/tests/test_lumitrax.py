@@ -3,8 +3,10 @@ the simulator's transcript where the module's promise is about what is sent."""
 
 import os
 import pathlib
+import queue
 import signal
 import subprocess
+import sys
 import threading
 import time
 
@@ -79,6 +81,11 @@ MISPLACED_DAC_ROW = lumitrax.Configuration(dac=[lumitrax.DacRow(5, 0.1, 1.0)] + 
     lambda c: c.verify_configuration(lumitrax.Configuration(module_id=257)),  # would agree with ID 1
     lambda c: c.apply_configuration(MISPLACED_DAC_ROW),  # channel 5's row in channel 1's place
     lambda c: c.verify_configuration(MISPLACED_DAC_ROW),
+    lambda c: c.set_on_mask(-1),
+    lambda c: c.set_on_mask(0x10000),
+    lambda c: lumitrax.Controller(c.target, 0),  # refused before the port is opened (it is held)
+    lambda c: lumitrax.Controller(c.target, connect_timeout_ms=600001),
+    lambda c: lumitrax.Controller(c.target, heartbeat_ms=99),
 ]] + [(call, TypeError) for call in [
     # None or 0.0 taken for False would switch the lights off.
     lambda c: c.switch_all(None),
@@ -89,12 +96,79 @@ MISPLACED_DAC_ROW = lumitrax.Configuration(dac=[lumitrax.DacRow(5, 0.1, 1.0)] + 
     lambda c: setattr(lumitrax.TriggerRow(), "enable", 1),
     lambda c: lumitrax.Configuration(use_pwm=0),
     lambda c: c.set_traffic_handler(5),
+    lambda c: c.set_outputs(1, 0),
+    lambda c: c.set_buzzer(None),
+    lambda c: c.set_error_ignore(0.0),
+    lambda c: c.on_connection_change(None),
+    lambda c: lumitrax.Controller(c.target, reconnect=0),
 ]])
 def test_bad_arguments_raise_and_send_nothing(sim, call, error):
     with lumitrax.Controller(sim.path) as c:
         with pytest.raises(error):
             call(c)
     assert sim.received() == []
+
+
+def outputs_both_ways(c):
+    c.set_outputs(True, False)
+    first = c.port_status()
+    c.set_outputs(False, True)
+    return [first, c.port_status()]
+
+
+def on_mask_read_back(c):
+    c.set_brightness(3, 512)
+    c.set_on_mask(0b101)
+    b, s = c.current_brightness(), c.state()
+    third = b.channels[2]
+    return b.on_mask, b.memory == s.bright_memory, b.channels == s.channels, (third.channel, third.brightness, third.on)
+
+
+def factory_reset_undoes(c):
+    fresh = c.current_brightness()
+    c.set_brightness(3, 512)
+    changed = c.current_brightness()
+    c.factory_reset()
+    return changed != fresh, c.current_brightness() == fresh
+
+
+@pytest.mark.parametrize("sim, action, expected", [
+    (("--channels", "12"), lambda c: c.channel_count(), 12),
+    (("--error", "3,17"), lambda c: c.error_status(), lumitrax.ErrorStatus(code=3, detail=17)),
+    (("--inputs", "2"), outputs_both_ways,
+     [lumitrax.PortStatus(in1=True, out0=True), lumitrax.PortStatus(in1=True, out1=True)]),
+    ((), on_mask_read_back, (5, True, True, (3, 512, True))),
+    ((), factory_reset_undoes, (True, True)),
+], indirect=["sim"])
+def test_single_questions_read_what_was_set(sim, action, expected):
+    with lumitrax.Controller(sim.path) as c:
+        assert action(c) == expected
+
+
+@pytest.mark.parametrize("call, line", [
+    (lambda c: c.set_outputs(False, True), "setoutportall 2"),
+    (lambda c: c.set_on_mask(0x0005), "setonex 00000005"),
+    (lambda c: c.set_error_ignore(True), "seterrignore 1"),
+    (lambda c: c.set_error_ignore(False), "seterrignore 0"),
+    (lambda c: c.set_buzzer(True), "setbuzzer 1"),
+    (lambda c: c.factory_reset(), "factoryreset"),
+])
+def test_commands_on_the_wire(sim, call, line):
+    with lumitrax.Controller(sim.path) as c:
+        call(c)
+    assert [sent for sent in sim.received() if not sent.startswith("get")] == [line]
+
+
+@pytest.mark.parametrize("call", [
+    lambda c: c.set_brightness(9, 100),
+    lambda c: c.switch_channels([2, 9], True),
+    lambda c: c.set_on_mask(0x0100),
+])
+def test_a_channel_above_the_models_count_raises_and_sends_no_command(sim, call):
+    with lumitrax.Controller(sim.path) as c:  # the simulator's model has 8 channels
+        with pytest.raises(ValueError):
+            call(c)
+    assert sim.received() and all(line.startswith("get") for line in sim.received())
 
 
 def test_close_lets_a_call_on_another_thread_finish(sim):
@@ -203,6 +277,100 @@ def test_monitor_yields_lines_and_ends_on_ctrl_c(sim):
     time.sleep(0.1)
     assert next(lines).startswith("getswitch ")
     lines.stop()
+
+
+def within_deadline(lines, take, deadline_s=20):
+    """take(lines), with the monitor stopped should it wait past the deadline."""
+    guard = threading.Timer(deadline_s, lines.stop)
+    guard.start()
+    try:
+        return take(lines)
+    finally:
+        guard.cancel()
+
+
+def first_line(prefix):
+    return lambda lines: next((line for line in lines if line.startswith(prefix)), None)
+
+
+@pytest.mark.parametrize("sim", [("--switch-every", "30")], indirect=True)
+def test_monitor_runs_beside_calls(sim):
+    with lumitrax.Controller(sim.path) as c:
+        # A call from the loop itself: the monitor then sees its answer.
+        for n, line in enumerate(c.monitor()):
+            assert n < 1000, "the answer never came"
+            if line.startswith("getswitch "):
+                assert c.error_status() == lumitrax.ErrorStatus()
+            elif line.startswith("geterrstatus"):
+                break
+        # A monitor on another thread while this one makes calls.
+        lines = c.monitor()
+        found = []
+        watcher = threading.Thread(target=lambda: found.append(within_deadline(lines, first_line("getportstatus"))))
+        watcher.start()
+        assert c.port_status() == lumitrax.PortStatus()
+        watcher.join()
+        assert found[0] is not None
+
+
+def next_state(states, deadline_s=20):
+    """The next state a connection change callback put into states, waiting with a deadline."""
+    return states.get(timeout=deadline_s)
+
+
+@pytest.mark.parametrize("reconnect", [True, False])
+def test_the_simulator_killed_and_started_again(tmp_path, reconnect):
+    link = str(tmp_path / "lumitrax")
+    sims = [Sim(tmp_path, "--link", link)]
+    states = queue.Queue()
+    c = lumitrax.Controller(link, reconnect=reconnect)
+    try:
+        c.on_connection_change(states.put)  # the Controller keeps the subscription
+        lines = c.monitor()
+        assert c.is_connected and c.connection_state == lumitrax.ConnectionState.CONNECTED
+        sims[0].process.kill()
+        sims[0].process.wait(timeout=10)
+        down = lumitrax.ConnectionState.RECONNECTING if reconnect else lumitrax.ConnectionState.LOST
+        assert next_state(states) == down
+        assert not c.is_connected and c.connection_state == down
+        with pytest.raises(lumitrax.PortError):
+            c.identity()
+        if not reconnect:
+            with pytest.raises(lumitrax.PortError):
+                within_deadline(lines, next)
+        sims.append(Sim(tmp_path, "--link", link))
+        if not reconnect:
+            c.reconnect()
+        seen = [next_state(states)]
+        while seen[-1] != lumitrax.ConnectionState.CONNECTED:
+            seen.append(next_state(states))
+        assert c.is_connected and c.error_status() == lumitrax.ErrorStatus()
+        if reconnect:  # the monitor went on across the reconnection
+            assert within_deadline(lines, first_line("geterrstatus")) is not None
+        c.close()
+        assert next_state(states) == lumitrax.ConnectionState.CLOSED
+        assert c.connection_state == lumitrax.ConnectionState.CLOSED and not c.is_connected
+    finally:
+        c.close()
+        for s in sims:
+            s.stop()
+
+
+def test_connection_callbacks_cancel_and_report_their_errors(sim, monkeypatch):
+    reported = []
+    monkeypatch.setattr(sys, "unraisablehook", lambda u: reported.append(u.exc_value))
+    heard, cancelled = [], []
+
+    def failing(state):
+        heard.append(state)
+        raise RuntimeError("a callback's own fault")
+
+    c = lumitrax.Controller(sim.path)
+    c.on_connection_change(failing)
+    c.on_connection_change(cancelled.append).cancel()
+    c.close()  # delivers CLOSED before it returns
+    assert heard == [lumitrax.ConnectionState.CLOSED] and cancelled == []
+    assert [type(e) for e in reported] == [RuntimeError]
 
 
 def test_configuration_round_trip(sim, tmp_path):
