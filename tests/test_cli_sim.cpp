@@ -459,16 +459,17 @@ TEST(CliSim, StatusShowsErrorStatusInputsAndOutputsFromTwoQuestions) {
     const struct {
         std::vector<std::string> sim;
         std::vector<QStringList> before;  // commands run first
-        QStringList sent;                 // what they send
+        QStringList sent;                 // what they send (a setting, then the query that confirms it)
         const char* line;
         QJsonObject json;                 // the port's object but for "port" and "exit"
     } cases[] = {
         {{}, {}, {}, "connected  error 0,0h  in 0 0  out 0 0", expected(0, 0, false, false, false, false)},
-        {{"--inputs", "1", "--error", "3,26"}, {{"outputs", "1", "0"}}, {"setoutportall 1"},
+        {{"--inputs", "1", "--error", "3,26"}, {{"outputs", "1", "0"}}, {"setoutportall 1", "getoffset"},
          "connected  error 3,1ah  in 1 0  out 1 0", expected(3, 26, true, false, true, false)},
-        {{"--inputs", "2", "--error", "255,255"}, {{"outputs", "0", "1"}}, {"setoutportall 2"},
+        {{"--inputs", "2", "--error", "255,255"}, {{"outputs", "0", "1"}}, {"setoutportall 2", "getoffset"},
          "connected  error 255,ffh  in 0 1  out 0 1", expected(255, 255, false, true, false, true)},
-        {{}, {{"outputs", "1", "1"}, {"factory-reset", "--yes"}}, {"setoutportall 3", "factoryreset"},
+        {{}, {{"outputs", "1", "1"}, {"factory-reset", "--yes"}},
+         {"setoutportall 3", "getoffset", "factoryreset", "getoffset"},
          "connected  error 0,0h  in 0 0  out 0 0", expected(0, 0, false, false, false, false)},
     };
     for (const auto& c : cases) {
