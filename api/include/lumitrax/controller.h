@@ -200,6 +200,8 @@ struct Brightness {
 };
 
 class Controller;
+struct Recipe;        // lumitrax/recipe.h
+struct RecipeReport;  // lumitrax/recipe.h
 
 // A subscription's lifetime (Controller::subscribe, onConnectionChange). Destroying it, or
 // calling cancel(), ends the deliveries; when it returns, no callback of it runs any more
@@ -388,6 +390,26 @@ public:
     // before it answers again.
     void factoryReset();
 
+    // ---- recipes (lumitrax/recipe.h) ----
+
+    // Checks recipe against the model's channel count (Error(Argument), nothing written),
+    // then writes the light with as few commands as the controller takes: the brightness (one
+    // packet where the controller uses packets, else one command per channel), the on mask, the
+    // named trigger rows; then reads it back and compares. A failure on the line (no answer,
+    // refused, lost, cancelled) does not throw: the report says Failed, why, and the steps
+    // written. With the recipe's [store], saves to the named memories after a verified apply,
+    // only where a memory does not already hold the recipe's values (flash wears).
+    // recordPath, when not empty, gets one JSON line for the apply (docs/recipes.md), appended
+    // under a file lock and on disk (fsync) before the call returns; a record that cannot be
+    // written throws Error(File), whose message says the light was set all the same.
+    RecipeReport applyRecipe(const Recipe& recipe, const std::string& recordPath = {});
+    // Reads only: compares the controller's current light with recipe (Verified or Differs;
+    // Failed on a failure on the line).
+    RecipeReport verifyRecipe(const Recipe& recipe);
+    // The controller's current light (current bright memory, trigger rows 1..4 of the current
+    // trigger memory) as a recipe named name; brightness for channels 1..channelCount().
+    Recipe captureRecipe(const std::string& name);
+
     // Sends text (no line break, at most kMaxRawLength bytes once encoded) and a carriage
     // return, then collects the reply lines for exactly timeout(). Throws Refused when one of
     // them starts with "error", NoAnswer when none came.
@@ -458,3 +480,5 @@ LUMITRAX_API std::vector<SearchResult> search(const std::vector<std::string>& ta
                                               const std::atomic<bool>& stop);
 
 }  // namespace lumitrax
+
+#include "lumitrax/recipe.h"  // the recipe calls above
