@@ -242,15 +242,15 @@ Rfc2217Session::LineSettings RemoteLine(const LineSettings& s) {
 }  // namespace
 
 NetworkTransport::NetworkTransport(NetworkPortName target, const LineSettings& settings,
-                                   const std::atomic<bool>* stop)
-    : target_(std::move(target)), settings_(settings), stop_(stop) {}
+                                   const std::atomic<bool>* stop, int connectTimeoutMs)
+    : target_(std::move(target)), settings_(settings), stop_(stop), connectTimeoutMs_(std::max(connectTimeoutMs, 1)) {}
 
 NetworkTransport::~NetworkTransport() {
     Close();
 }
 
 OpenFailure NetworkTransport::Connect() {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(connectTimeoutMs_);
     if (!StartSockets()) {
         return OpenFailure::Other;
     }

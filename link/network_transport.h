@@ -4,7 +4,8 @@
 // link's settings and doubles 0xFF data bytes. See port_transport.h for the contract;
 // internal to link/.
 //
-// Opening waits at most kConnectTimeoutMs for the connection and, for RFC 2217, at most
+// Opening waits at most the connect timeout (the constructor's; ISerialPort::SetConnectTimeout)
+// for the host's name and the connection and, for RFC 2217, at most
 // kNegotiateTimeoutMs for the server to answer the option requests and again for it to
 // confirm the line settings; a server that stays silent is used as it is. A raw connection
 // is watched for kSettleMs after it is made: ser2net accepts and closes at once, with a
@@ -29,7 +30,6 @@ class QSocketNotifier;
 
 class NetworkTransport final : public PortTransport {
 public:
-    static constexpr int kConnectTimeoutMs = 3000;
     static constexpr int kNegotiateTimeoutMs = 1000;
     // ser2net's close comes a millisecond or two after its accept, and travels to us as fast
     // as its accept did: the wait does not grow with the distance to the server.
@@ -39,9 +39,10 @@ public:
     // On close: how long the server gets to end its side after ours (its last bytes read).
     static constexpr int kCloseTimeoutMs = 300;
 
-    // stop, when given, must outlive Open.
+    // stop, when given, must outlive Open. connectTimeoutMs (at least 1) bounds the name
+    // lookup and the connection together.
     NetworkTransport(NetworkPortName target, const LineSettings& settings,
-                     const std::atomic<bool>* stop = nullptr);
+                     const std::atomic<bool>* stop = nullptr, int connectTimeoutMs = kDefaultConnectTimeoutMs);
     ~NetworkTransport() override;
 
     OpenFailure Open(QObject* context, const Sink& sink) override;
@@ -50,7 +51,7 @@ public:
     void Close() override;
 
 private:
-    // Resolves the host and connects to its addresses in turn, all within kConnectTimeoutMs;
+    // Resolves the host and connects to its addresses in turn, all within connectTimeoutMs_;
     // leaves socket_ connected, or closed with the reason.
     OpenFailure Connect();
     // Reads and writes the socket until done() holds, the connection ends, timeoutMs pass or,
@@ -73,6 +74,7 @@ private:
     NetworkPortName target_;
     LineSettings settings_;
     const std::atomic<bool>* stop_;
+    int connectTimeoutMs_;
     Sink sink_;
     qintptr socket_ = -1;  // a descriptor (a SOCKET on Windows), -1 when none
     QSocketNotifier* readable_ = nullptr;

@@ -54,6 +54,35 @@ TEST(NetworkLink, ALostConnectionStopsTheLinkAndANewOpenWorks) {
     EXPECT_EQ(got, QByteArray("# 2 512\r"));
 }
 
+// A connect whose SYN goes unanswered (the listener's queue is full) fails with NoAnswer once
+// the connect timeout set on the link has passed, here one longer than the default; the
+// message names the timeout.
+TEST(NetworkLink, AConnectWithoutAnswerLastsTheTimeoutSetOnTheLink) {
+    sockaddr_in a{};
+    const int listener = ListenOnLoopback(0, a);  // room for one connection, never accepted
+    ASSERT_GE(listener, 0);
+    const int queued = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(::connect(queued, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const QString url = QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(a.sin_port));
+    AddPortPath(url);
+    const int number = PortNumberForPath(url);
+    DeviceLink link;
+    constexpr int kTimeoutMs = kDefaultConnectTimeoutMs + 500;
+    link.SetConnectTimeout(kTimeoutMs);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(link.OpenPort(number), 0);
+    // Not a speed check: a deadline never ends early (a millisecond of rounding aside).
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kTimeoutMs - 20));
+    EXPECT_EQ(link.LastOpenFailure(), OpenFailure::NoAnswer);
+    for (const auto& [timeoutMs, words] : {std::pair{link.ConnectTimeout(), "no answer within 3500 ms;"},
+                                           std::pair{kDefaultConnectTimeoutMs, "no answer within 3 s;"}}) {
+        const QString message = DescribeOpenFailure(OpenFailure::NoAnswer, number, {}, timeoutMs);
+        EXPECT_TRUE(message.contains(QLatin1String(words))) << message.toStdString();
+    }
+    ::close(queued);
+    ::close(listener);
+}
+
 // The transport alone, on this thread: its waits need no event loop.
 struct TransportAt {
     QTcpServer server;
