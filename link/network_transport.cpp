@@ -142,15 +142,29 @@ void SetOption(qintptr s, int level, int name, int value) {
     ::setsockopt(N(s), level, name, reinterpret_cast<const char*>(&value), sizeof value);
 }
 
+// Keep-alive probing of an idle connection: the first probe after kKeepIdleS seconds without
+// traffic, then one every kKeepIntervalS, and the connection is given up after kKeepCount
+// unanswered ones: a dead server is noticed within about 8 s.
+constexpr int kKeepIdleS = 5;
+constexpr int kKeepIntervalS = 1;
+constexpr int kKeepCount = 3;
+
 // Commands are a few bytes each: send them at once. Probe an idle connection, so that a
-// server that vanished without a word (power, cable) is noticed.
+// server that vanished without a word (power, cable) is noticed. Where the system lacks an
+// option, its own default stands (on macOS the idle time is TCP_KEEPALIVE).
 void TuneSocket(qintptr s) {
     SetOption(s, IPPROTO_TCP, TCP_NODELAY, 1);
     SetOption(s, SOL_SOCKET, SO_KEEPALIVE, 1);
-#ifdef Q_OS_LINUX
-    SetOption(s, IPPROTO_TCP, TCP_KEEPIDLE, 10);
-    SetOption(s, IPPROTO_TCP, TCP_KEEPINTVL, 5);
-    SetOption(s, IPPROTO_TCP, TCP_KEEPCNT, 4);
+#if defined(TCP_KEEPIDLE)
+    SetOption(s, IPPROTO_TCP, TCP_KEEPIDLE, kKeepIdleS);
+#elif defined(TCP_KEEPALIVE)
+    SetOption(s, IPPROTO_TCP, TCP_KEEPALIVE, kKeepIdleS);
+#endif
+#ifdef TCP_KEEPINTVL
+    SetOption(s, IPPROTO_TCP, TCP_KEEPINTVL, kKeepIntervalS);
+#endif
+#ifdef TCP_KEEPCNT
+    SetOption(s, IPPROTO_TCP, TCP_KEEPCNT, kKeepCount);
 #endif
 }
 

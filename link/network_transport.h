@@ -14,8 +14,8 @@
 // while opening reaches the sink only once the open succeeded. A set stop flag ends the
 // open's waits within kStopCheckMs (Interrupted). A connection that
 // the server closes, that resets or that stops taking bytes for kWriteTimeoutMs counts as
-// lost; idle connections are probed by TCP keep-alive, so a dead peer is noticed within a
-// minute on Linux.
+// lost; idle connections are probed by TCP keep-alive (after 5 s idle, 3 probes 1 s apart),
+// so a peer that vanished without a word is noticed within about 8 s.
 
 #include <QtGlobal>
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -52,6 +53,47 @@ TEST(NetworkLink, ALostConnectionStopsTheLinkAndANewOpenWorks) {
         got += second->readAll();
     }
     EXPECT_EQ(got, QByteArray("# 2 512\r"));
+}
+
+// Ends a connection as a server does: closing its side after its last bytes, or with a reset.
+void EndConnection(int peer, bool reset) {
+    if (reset) {
+        const linger now{1, 0};
+        ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    }
+    ::close(peer);
+}
+
+// A server that ends the connection, closing it or with a reset, is reported lost as soon as
+// the end arrives (the Controller API reopens on it), and the line it sent before is filed.
+TEST(NetworkLink, ReportsTheServersEndAndFilesWhatCameBefore) {
+    PauseRecorder pauses;
+    for (const bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "close");
+        sockaddr_in a{};
+        const int listener = ListenOnLoopback(1, a);
+        ASSERT_GE(listener, 0);
+        const QString url = QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(a.sin_port));
+        AddPortPath(url);
+        std::promise<void> opened;
+        std::thread server([&listener, &reset, opened = opened.get_future()] {
+            const int peer = ::accept(listener, nullptr, nullptr);
+            opened.wait();  // a server that hangs up during the open fails the open instead
+            ::send(peer, "getmodelch 8\r\n", 14, MSG_NOSIGNAL);
+            EndConnection(peer, reset);
+        });
+        DeviceLink link;
+        link.SetCloseAction(DeviceLink::CloseAction::KeepOutputs);
+        const int result = link.OpenPort(PortNumberForPath(url));
+        opened.set_value();
+        server.join();
+        ::close(listener);
+        ASSERT_NE(result, 0);
+        EXPECT_TRUE(WaitUntil([&] { return !link.IsConnected(); }, 5000));
+        DeviceState state;
+        link.TakeSnapshot(state);
+        EXPECT_EQ(state.modelChannels, 8);
+    }
 }
 
 // A connect whose SYN goes unanswered (the listener's queue is full) fails with NoAnswer once
