@@ -8,10 +8,14 @@
 // for the host's name and the connection and, for RFC 2217, at most
 // kNegotiateTimeoutMs for the server to answer the option requests and again for it to
 // confirm the line settings; a server that stays silent is used as it is. A raw connection
-// is watched for kSettleMs after it is made: ser2net accepts and closes at once, with a
-// line of text, when its serial port is held by another client or cannot be opened, and
-// such a close fails the open (ConnectionLost, the text in OpenMessage). Data that arrives
-// while opening reaches the sink only once the open succeeded. A set stop flag ends the
+// is watched for kSettleMs plus the connect's round trip after it is made: ser2net accepts
+// and closes at once, with a line of text, when its serial port is held by another client
+// or cannot be opened, and such a close fails the open (ConnectionLost, the text in
+// OpenMessage). Once a server (raw or RFC 2217) has sent such a text while opening, its
+// close is waited for, up to kNoticeCloseMs, wherever the watch stood. Data that arrives
+// while opening reaches the sink only once the open succeeded. A connection found lost is
+// read to its end first (bounded): what the server sent before it hung up still reaches
+// the sink, or the notice. A set stop flag ends the
 // open's waits within kStopCheckMs (Interrupted). A connection that
 // the server closes, that resets or that stops taking bytes for kWriteTimeoutMs counts as
 // lost; idle connections are probed by TCP keep-alive (after 5 s idle, 3 probes 1 s apart),
@@ -31,9 +35,12 @@ class QSocketNotifier;
 class NetworkTransport final : public PortTransport {
 public:
     static constexpr int kNegotiateTimeoutMs = 1000;
-    // ser2net's close comes a millisecond or two after its accept, and travels to us as fast
-    // as its accept did: the wait does not grow with the distance to the server.
-    static constexpr int kSettleMs = 30;
+    // ser2net closes a millisecond or two after its accept, a round trip after our connect
+    // (which is added); but a loaded machine, the server's or ours, can hold it back for
+    // tens of milliseconds before it gets to run.
+    static constexpr int kSettleMs = 100;
+    // How long a server that has begun to speak while opening is given to close.
+    static constexpr int kNoticeCloseMs = 500;
     static constexpr int kStopCheckMs = 50;
     static constexpr int kWriteTimeoutMs = 2000;
     // On close: how long the server gets to end its side after ours (its last bytes read).
@@ -67,6 +74,8 @@ private:
     void Send(const std::uint8_t* bytes, std::size_t n);
     void Flush();
     void Lost();
+    // Reads and delivers (or holds) what is still queued on a lost connection.
+    void TakeRest();
     void Discard();
 
     bool Stopped() const { return opening_ && stop_ != nullptr && stop_->load(); }
@@ -75,6 +84,7 @@ private:
     LineSettings settings_;
     const std::atomic<bool>* stop_;
     int connectTimeoutMs_;
+    int roundTripMs_ = 0;  // how long the connect took (at most kNegotiateTimeoutMs)
     Sink sink_;
     qintptr socket_ = -1;  // a descriptor (a SOCKET on Windows), -1 when none
     QSocketNotifier* readable_ = nullptr;

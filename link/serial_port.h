@@ -120,9 +120,11 @@ public:
     // Window thread. Starts the receive thread and opens the port on it; blocks until the
     // open succeeded or failed. portName is "COM<n>"; the device path or network address
     // comes from port_list. A network port blocks up to the connect timeout and then,
-    // raw, 30 ms in which a server that closes at once fails the open or, for RFC 2217, up
-    // to 1 s twice more while a silent server is waited for; the remote line is set to this
-    // call's settings. The stop flag (SetOpenStop) cuts these waits short.
+    // raw, 100 ms plus the connect's round trip in which a server that closes at once fails
+    // the open or, for RFC 2217, up to 1 s twice more while a silent server is waited for;
+    // a server that has said something by then is given up to 0.5 s more to close. The
+    // remote line is set to this call's settings. The stop flag (SetOpenStop) cuts these
+    // waits short.
     int Create(const char* portName, int speedCode, std::uint16_t portNumber,
                std::uint8_t formatCode, ReceiveCallback callback) override;
     // Any thread. Blocks until the bytes are written to the OS (or the port is gone: returns 0;

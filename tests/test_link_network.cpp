@@ -3,6 +3,7 @@
 // would blind ThreadSanitizer to this thread's locks.)
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -12,7 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include <linux/sockios.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -130,6 +133,7 @@ struct TransportAt {
     QTcpServer server;
     QObject context;
     bool lost = false;
+    std::string received;  // what reached the sink before the loss
     std::unique_ptr<NetworkTransport> transport;
 
     OpenFailure Open(const QString& host) {
@@ -140,7 +144,12 @@ struct TransportAt {
     }
     OpenFailure OpenAt(const NetworkPortName& target) {
         transport = std::make_unique<NetworkTransport>(target, LineSettings{});
-        return transport->Open(&context, {[](const unsigned char*, std::size_t) {}, [this] { lost = true; }});
+        return transport->Open(&context, {[this](const unsigned char* data, std::size_t n) {
+                                               if (!lost) {
+                                                   received.append(reinterpret_cast<const char*>(data), n);
+                                               }
+                                           },
+                                           [this] { lost = true; }});
     }
 };
 
@@ -175,6 +184,45 @@ TEST(NetworkTransport, AServerThatStopsReadingLosesTheConnectionAfterTheWriteTim
     EXPECT_EQ(written, 0u);
     EXPECT_TRUE(t.lost);
     EXPECT_EQ(t.transport->Write(block.data(), 1), 0u);
+}
+
+// Whether the kernel still lists a connection to the local TCP port (the client's end of it:
+// a reset takes it out).
+bool ConnectionTo(std::uint16_t port) {
+    QFile tcp(QStringLiteral("/proc/net/tcp"));
+    const QString remote = QStringLiteral(" 0100007F:%1 ").arg(port, 4, 16, QLatin1Char('0')).toUpper();
+    return tcp.open(QIODevice::ReadOnly) && QString::fromLatin1(tcp.readAll()).contains(remote);
+}
+
+// The server says something and resets the connection, and both wait unread (no event loop
+// runs here) when the next write fails on the reset: what the server said still reaches the
+// sink, before the loss (the answer to the last command, or why the server hung up).
+TEST(NetworkTransport, AWriteThatMeetsAResetFirstDeliversWhatTheServerSaidBefore) {
+    sockaddr_in a{};
+    const int listener = ListenOnLoopback(1, a);
+    ASSERT_GE(listener, 0);
+    std::promise<void> opened;
+    std::thread server([&listener, opened = opened.get_future()] {
+        const int peer = ::accept(listener, nullptr, nullptr);
+        opened.wait();
+        ::send(peer, "Port already in use\r\n", 21, MSG_NOSIGNAL);
+        // Reset only once the words are in the client's socket.
+        int unacknowledged = 1;
+        while (::ioctl(peer, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        EndConnection(peer, true);
+    });
+    TransportAt t;
+    const OpenFailure result = t.OpenAt(NetworkPortName{false, QStringLiteral("127.0.0.1"), ntohs(a.sin_port)});
+    opened.set_value();
+    server.join();
+    ::close(listener);
+    ASSERT_EQ(result, OpenFailure::None);
+    ASSERT_TRUE(WaitUntil([&] { return !ConnectionTo(ntohs(a.sin_port)); }, 5000));
+    EXPECT_EQ(t.transport->Write(reinterpret_cast<const unsigned char*>("getsn\r"), 6), 0u);
+    EXPECT_TRUE(t.lost);
+    EXPECT_EQ(t.received, "Port already in use\r\n");
 }
 
 // A server that streams telnet subnegotiation starts (IAC SB ...) without pause: the client
