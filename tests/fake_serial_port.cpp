@@ -44,7 +44,6 @@ int FakeSerialPort::Create(const char* portName, int speedCode, std::uint16_t po
     line_.lastSpeed = speedCode;
     line_.lastNumber = portNumber;
     line_.lastFormat = formatCode;
-    line_.lastConnectTimeout = connectTimeout_;
     portNumber_ = portNumber;
     if (line_.failCreate || line_.failingPorts.count(portNumber) != 0) {
         return 0;

@@ -22,7 +22,6 @@ struct FakeLine {
     int lastSpeed = -1;
     int lastFormat = -1;
     int lastNumber = -1;
-    int lastConnectTimeout = -1;  // the port's connect timeout when Create ran; -1 when never set
     bool failCreate = false;
     std::set<int> failingPorts;  // port numbers whose Create fails
     OpenFailure failure = OpenFailure::NotFound;  // what a failed Create reports
@@ -54,7 +53,6 @@ public:
     int GetSize() override;
     void GetByte(unsigned char* out) override;
     OpenFailure LastOpenFailure() const override { return line_.failure; }
-    void SetConnectTimeout(int milliseconds) override { connectTimeout_ = milliseconds; }
 
     void Deliver(std::string_view bytes);
 
@@ -62,7 +60,6 @@ private:
     FakeLine& line_;
     int portNumber_ = 0;
     ReceiveCallback callback_ = nullptr;
-    int connectTimeout_ = -1;
     std::string waiting_;
     std::size_t head_ = 0;
 };

@@ -39,23 +39,6 @@ TEST_F(OpenPort, CreatesThePortWithItsNameAndConstants) {
     EXPECT_TRUE(line.writes.empty());
 }
 
-// The connect timeout reaches each port before its Create: the default, one set, and one
-// below 1 ms (as 1 ms).
-TEST_F(OpenPort, HandsTheConnectTimeoutToEachPortBeforeItOpens) {
-    const struct {
-        int set;  // 0: not set
-        int expected;
-    } cases[] = {{0, kDefaultConnectTimeoutMs}, {250, 250}, {-5, 1}, {0, 1}};
-    for (const auto& c : cases) {
-        if (c.set != 0) {
-            link.SetConnectTimeout(c.set);
-        }
-        ASSERT_NE(link.OpenPort(7), 0);
-        EXPECT_EQ(line.lastConnectTimeout, c.expected) << c.set;
-        link.ClosePort();
-    }
-}
-
 TEST_F(OpenPort, SecondOpenFailsAndKeepsTheFirst) {
     ASSERT_NE(link.OpenPort(1), 0);
     EXPECT_EQ(link.OpenPort(2), 0);
