@@ -17,11 +17,10 @@ enum class ConfigApplyResult {
     InvalidBandwidth,
 };
 
-// Sends, in order: setsn, setmoduleid (the ID's low byte as a signed number), setmodelch,
-// settrigchannel (low bytes), setusepacket, setuseonoff, setsoftstart, setusetrig, setusepwm,
-// setdebug, savesn, 500 ms, saveid, 500 ms; then checks every DAC row; then setbandwidth with
-// row 0, setbandwidthex for rows 0..15 (row 0's pair for all when bandwidthAll is set),
-// 500 ms, setoffset (low 16 bits), 500 ms, setmodelsave, 500 ms.
+// Sends the configuration write (ConfigWriteSequence, config_sequence.h) step by step with a
+// 500 ms wait after each step but the first: setsn .. setdebug, savesn, 500 ms, saveid, 500 ms;
+// then checks every DAC row; then setbandwidth and the 16 setbandwidthex, 500 ms, setoffset,
+// 500 ms, setmodelsave, 500 ms.
 // The model name is not sent: its command puts nothing on the line. A command that the link
 // refuses (no port open, a serial number too long for a command) is skipped silently, as
 // SendCommand does.

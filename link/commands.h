@@ -85,6 +85,10 @@ constexpr std::uint8_t PACKET_END = 0xFD;
 struct OneValueArg {        // unsigned for most commands
     std::uint8_t value = 0;
 };
+// The low byte of value as a one-value block: 256 gives 0, -1 gives 255.
+constexpr OneValueArg Byte(int value) {
+    return {static_cast<std::uint8_t>(value & 0xFF)};
+}
 struct SignedValueArg {     // CMD_SETMODULEID, CMD_SETBUZZER
     std::int8_t value = 0;
 };

@@ -111,6 +111,7 @@ int DeviceLink::OpenPort(int portNumber, const std::atomic<bool>* stop) {
         serialPort = std::move(port);
     }
     raw->SetOpenStop(stop);
+    raw->SetConnectTimeout(connectTimeoutMs_);
     const int result = raw->Create(name, kSpeedCode, static_cast<std::uint16_t>(portNumber),
                                    kFormatCode, &DeviceLink::OnSerialReceive);
     if (result != 0) {

@@ -57,6 +57,11 @@ public:
     // With a port open: sends the all-off command, pauses 1000 ms (both only with
     // SwitchAllOff), closes the port. Always: zeroes the state, replySeen and the log.
     void ClosePort();
+    // How long each later OpenPort of a network port may spend connecting (the host's name and
+    // the TCP connection; ISerialPort::SetConnectTimeout), kDefaultConnectTimeoutMs until set.
+    // Window thread.
+    void SetConnectTimeout(int milliseconds) { connectTimeoutMs_ = milliseconds < 1 ? 1 : milliseconds; }
+    int ConnectTimeout() const { return connectTimeoutMs_; }
     // Window thread; takes effect at the next ClosePort or destruction.
     void SetCloseAction(CloseAction action) { closeAction_ = action; }
 
@@ -141,5 +146,6 @@ private:
     CloseAction closeAction_ = CloseAction::SwitchAllOff;
     Pacing pacing_ = Pacing::AfterEach;
     std::chrono::steady_clock::time_point lastSent_{};  // BeforeNext: the last write's time
+    int connectTimeoutMs_ = kDefaultConnectTimeoutMs;
     TrafficObserver observer_;
 };

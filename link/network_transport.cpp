@@ -39,6 +39,8 @@ constexpr std::size_t kAnswerBacklogLimit = 64 * 1024;
 constexpr std::size_t kHeldLimit = 4096;
 // A notice is quoted up to this many characters.
 constexpr int kNoticeLength = 100;
+// At most this much is read from a connection found lost (what its server sent last).
+constexpr std::size_t kRestLimit = 256 * 1024;
 
 // The few calls that differ between BSD sockets and Winsock. A socket is kept as a qintptr
 // (what QSocketNotifier takes), -1 when there is none.
@@ -142,15 +144,29 @@ void SetOption(qintptr s, int level, int name, int value) {
     ::setsockopt(N(s), level, name, reinterpret_cast<const char*>(&value), sizeof value);
 }
 
+// Keep-alive probing of an idle connection: the first probe after kKeepIdleS seconds without
+// traffic, then one every kKeepIntervalS, and the connection is given up after kKeepCount
+// unanswered ones: a dead server is noticed within about 8 s.
+constexpr int kKeepIdleS = 5;
+constexpr int kKeepIntervalS = 1;
+constexpr int kKeepCount = 3;
+
 // Commands are a few bytes each: send them at once. Probe an idle connection, so that a
-// server that vanished without a word (power, cable) is noticed.
+// server that vanished without a word (power, cable) is noticed. Where the system lacks an
+// option, its own default stands (on macOS the idle time is TCP_KEEPALIVE).
 void TuneSocket(qintptr s) {
     SetOption(s, IPPROTO_TCP, TCP_NODELAY, 1);
     SetOption(s, SOL_SOCKET, SO_KEEPALIVE, 1);
-#ifdef Q_OS_LINUX
-    SetOption(s, IPPROTO_TCP, TCP_KEEPIDLE, 10);
-    SetOption(s, IPPROTO_TCP, TCP_KEEPINTVL, 5);
-    SetOption(s, IPPROTO_TCP, TCP_KEEPCNT, 4);
+#if defined(TCP_KEEPIDLE)
+    SetOption(s, IPPROTO_TCP, TCP_KEEPIDLE, kKeepIdleS);
+#elif defined(TCP_KEEPALIVE)
+    SetOption(s, IPPROTO_TCP, TCP_KEEPALIVE, kKeepIdleS);
+#endif
+#ifdef TCP_KEEPINTVL
+    SetOption(s, IPPROTO_TCP, TCP_KEEPINTVL, kKeepIntervalS);
+#endif
+#ifdef TCP_KEEPCNT
+    SetOption(s, IPPROTO_TCP, TCP_KEEPCNT, kKeepCount);
 #endif
 }
 
@@ -242,15 +258,15 @@ Rfc2217Session::LineSettings RemoteLine(const LineSettings& s) {
 }  // namespace
 
 NetworkTransport::NetworkTransport(NetworkPortName target, const LineSettings& settings,
-                                   const std::atomic<bool>* stop)
-    : target_(std::move(target)), settings_(settings), stop_(stop) {}
+                                   const std::atomic<bool>* stop, int connectTimeoutMs)
+    : target_(std::move(target)), settings_(settings), stop_(stop), connectTimeoutMs_(std::max(connectTimeoutMs, 1)) {}
 
 NetworkTransport::~NetworkTransport() {
     Close();
 }
 
 OpenFailure NetworkTransport::Connect() {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(connectTimeoutMs_);
     if (!StartSockets()) {
         return OpenFailure::Other;
     }
@@ -270,6 +286,7 @@ OpenFailure NetworkTransport::Connect() {
             continue;
         }
         int error = 0;
+        const Clock::time_point started = Clock::now();
         if (::connect(N(socket_), a->ai_addr, static_cast<socklen_t>(a->ai_addrlen)) != 0) {
             error = LastError();
         }
@@ -288,6 +305,9 @@ OpenFailure NetworkTransport::Connect() {
             }
         }
         if (error == 0) {
+            roundTripMs_ = static_cast<int>(std::min<long long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count(),
+                kNegotiateTimeoutMs));
             return OpenFailure::None;
         }
         failure = error == kRefused      ? OpenFailure::Refused
@@ -303,8 +323,10 @@ template <typename Done>
 bool NetworkTransport::WaitFor(Done done, int timeoutMs) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     // The deadline holds even while bytes keep coming: a server that streams without pause
-    // must not hold Open or Close for as long as it streams.
-    while (connected_ && !done() && Clock::now() < deadline && !Stopped()) {
+    // must not hold Open or Close for as long as it streams. What waits already when it has
+    // passed (this thread woke late) is still looked at, once.
+    for (bool last = false; connected_ && !done() && !last && !Stopped();) {
+        last = Clock::now() >= deadline;
         const short events = static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT));
         const short got = PollUntil(socket_, events, deadline, opening_ ? stop_ : nullptr);
         if (got == 0) {
@@ -354,7 +376,14 @@ OpenFailure NetworkTransport::Open(QObject* context, const Sink& sink) {
             }
         }
     } else {
-        WaitFor([] { return false; }, kSettleMs);
+        // The server's close answers our last handshake packet: it comes a round trip after
+        // the connection was made, at the earliest.
+        WaitFor([] { return false; }, kSettleMs + roundTripMs_);
+    }
+    // A server that spoke before anything was asked is refusing, its words ahead of its
+    // close, or greets with a banner: its close is waited for, not the clock.
+    if (connected_ && holding_ && !Notice(held_).isEmpty() && !Stopped()) {
+        WaitFor([this] { return !holding_ || Notice(held_).isEmpty(); }, kNoticeCloseMs);
     }
     const bool stopped = Stopped();
     opening_ = false;
@@ -481,6 +510,23 @@ void NetworkTransport::OnReadable() {
     }
 }
 
+void NetworkTransport::TakeRest() {
+    char bytes[16 * 1024];
+    for (std::size_t taken = 0; taken < kRestLimit;) {
+        const auto n = ::recv(N(socket_), bytes, static_cast<IoSize>(sizeof bytes), 0);
+        if (n < 0 && LastError() == kInterrupted) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        taken += static_cast<std::size_t>(n);
+        if (!closing_) {
+            Deliver(reinterpret_cast<const std::uint8_t*>(bytes), static_cast<std::size_t>(n));
+        }
+    }
+}
+
 void NetworkTransport::Deliver(const std::uint8_t* bytes, std::size_t n) {
     if (!target_.rfc2217) {
         Pass(bytes, n);
@@ -498,11 +544,13 @@ void NetworkTransport::Deliver(const std::uint8_t* bytes, std::size_t n) {
         session_.SetLine(RemoteLine(settings_), out_);
         lineSent_ = true;
     }
-    if (pending_.size() < kAnswerBacklogLimit) {
-        Send(out_.data(), out_.size());
-    }
+    // The data first: sending the answers may find the connection lost and read on
+    // (TakeRest), into these same buffers.
     if (!data_.empty()) {
         Pass(data_.data(), data_.size());
+    }
+    if (pending_.size() < kAnswerBacklogLimit) {
+        Send(out_.data(), out_.size());
     }
 }
 
@@ -522,6 +570,10 @@ void NetworkTransport::Lost() {
         return;
     }
     connected_ = false;
+    // A write that failed on the server's reset, or a write timeout, may come before the
+    // bytes the server sent last were read: they are still queued, a reset notwithstanding,
+    // and may be its reason for hanging up or the answer to the last command.
+    TakeRest();
     // Stop watching: a socket left after an error could report readiness for ever. The
     // socket itself goes at Close.
     readable_->setEnabled(false);

@@ -54,7 +54,9 @@ public:
 
 // The transport for a resolved port name: a network one for tcp:// and rfc2217:// names, a
 // serial one for anything else. Null with *failure set when the name cannot be used. stop,
-// when given, cuts a network open short (see ISerialPort::SetOpenStop).
+// when given, cuts a network open short (see ISerialPort::SetOpenStop); connectTimeoutMs
+// bounds a network connect (ISerialPort::SetConnectTimeout).
 // (Defined in serial_port.cpp, beside the serial failure classification it hands on.)
 std::unique_ptr<PortTransport> MakePortTransport(const QString& path, const LineSettings& settings,
-                                                 const std::atomic<bool>* stop, OpenFailure* failure);
+                                                 const std::atomic<bool>* stop, int connectTimeoutMs,
+                                                 OpenFailure* failure);

@@ -15,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -90,19 +91,20 @@ OpenFailure ClassifyOpenFailure(const QString&, QSerialPort::SerialPortError err
 }  // namespace
 
 std::unique_ptr<PortTransport> MakePortTransport(const QString& path, const LineSettings& settings,
-                                                 const std::atomic<bool>* stop, OpenFailure* failure) {
+                                                 const std::atomic<bool>* stop, int connectTimeoutMs,
+                                                 OpenFailure* failure) {
     if (IsNetworkPortName(path)) {
         NetworkPortName target;
         if (!ParseNetworkPortName(path, target)) {
             *failure = OpenFailure::BadAddress;
             return nullptr;
         }
-        return std::make_unique<NetworkTransport>(target, settings, stop);
+        return std::make_unique<NetworkTransport>(target, settings, stop, connectTimeoutMs);
     }
     return std::make_unique<SerialTransport>(path, settings, &ClassifyOpenFailure);
 }
 
-QString DescribeOpenFailure(OpenFailure failure, int portNumber, const QString& serverMessage) {
+QString DescribeOpenFailure(OpenFailure failure, int portNumber, const QString& serverMessage, int connectTimeoutMs) {
     const QString name = QStringLiteral("COM%1").arg(portNumber);
     const QString path = ResolvePortName(name.toLatin1().constData());
     const QString device = path.isEmpty() ? name : path;
@@ -164,7 +166,9 @@ QString DescribeOpenFailure(OpenFailure failure, int portNumber, const QString& 
     case OpenFailure::Unreachable:
         return QStringLiteral("%1: no route to the host from this computer; check the address and this computer's network").arg(device);
     case OpenFailure::NoAnswer:
-        return QStringLiteral("%1: no answer within 3 s; check that the device server is on and reachable from this computer (network, firewall)").arg(device);
+        return QStringLiteral("%1: no answer within %2; check that the device server is on and reachable from this computer (network, firewall)")
+            .arg(device, connectTimeoutMs % 1000 == 0 ? QStringLiteral("%1 s").arg(connectTimeoutMs / 1000)
+                                                      : QStringLiteral("%1 ms").arg(connectTimeoutMs));
     case OpenFailure::ConnectionLost:
         if (!serverMessage.isEmpty()) {
             return QStringLiteral("%1: connection lost; the device server closed it at once, saying \"%2\"").arg(device, serverMessage);
@@ -201,6 +205,7 @@ struct CPortwire::Impl {
     OpenFailure failure = OpenFailure::None;  // written before `started`, then window thread
     QString openMessage;                      // the same
     const std::atomic<bool>* openStop = nullptr;  // window thread, before Create
+    int connectTimeoutMs = kDefaultConnectTimeoutMs;  // the same
 
     struct Job {
         enum Kind { Write, Close };
@@ -371,7 +376,7 @@ int CPortwire::Create(const char* portName, int speedCode, std::uint16_t portNum
         d->failure = OpenFailure::NotFound;
         return 0;
     }
-    d->transport = MakePortTransport(path, settings, d->openStop, &d->failure);
+    d->transport = MakePortTransport(path, settings, d->openStop, d->connectTimeoutMs, &d->failure);
     if (!d->transport) {
         return 0;
     }
@@ -439,6 +444,10 @@ QString CPortwire::LastOpenMessage() const {
 
 void CPortwire::SetOpenStop(const std::atomic<bool>* stop) {
     d->openStop = stop;
+}
+
+void CPortwire::SetConnectTimeout(int milliseconds) {
+    d->connectTimeoutMs = std::max(milliseconds, 1);
 }
 
 bool CPortwire::IsOpen() const {

@@ -22,6 +22,10 @@ class QThread;
 class QObject;
 class QSerialPort;
 
+// How long opening a network port may spend connecting unless ISerialPort::SetConnectTimeout
+// says otherwise.
+constexpr int kDefaultConnectTimeoutMs = 3000;
+
 // Called on the receive thread whenever received bytes wait; the argument is the port number
 // given to Create.
 using ReceiveCallback = void (*)(int);
@@ -67,6 +71,13 @@ public:
     // Before Create, window thread: while Create connects to a network port, *stop set from
     // any thread ends it within 50 ms with Interrupted. *stop must outlive Create.
     virtual void SetOpenStop(const std::atomic<bool>* stop) { (void)stop; }
+    // Before Create, window thread: how long Create may spend connecting to a network port,
+    // that is looking up the host's name and making the TCP connection (to each of its
+    // addresses in turn), together; then the open fails with NoAnswer. It does not bound
+    // what follows the connection (the RFC 2217 negotiation, the watch for a server that
+    // closes at once). kDefaultConnectTimeoutMs until set; a value below 1 counts as 1.
+    // Serial devices ignore it.
+    virtual void SetConnectTimeout(int milliseconds) { (void)milliseconds; }
     // After a Create that returned non-zero: true while the connection lasts, false once the
     // device or the network connection went away (then reading has stopped and writes go
     // nowhere; the object is only fit for destruction). Any thread.
@@ -76,8 +87,10 @@ public:
 // One sentence for the operator on why port portNumber did not open, naming the device path
 // (or network address) and what to do (for NoPermission the group that owns the device);
 // serverMessage (LastOpenMessage) is quoted as the reason of ConnectionLost. ConnectionLost
-// also serves a connection that ended while open. Window thread.
-QString DescribeOpenFailure(OpenFailure failure, int portNumber, const QString& serverMessage = {});
+// also serves a connection that ended while open. NoAnswer names connectTimeoutMs, the
+// connect timeout the open had. Window thread.
+QString DescribeOpenFailure(OpenFailure failure, int portNumber, const QString& serverMessage = {},
+                            int connectTimeoutMs = kDefaultConnectTimeoutMs);
 
 // Makes the serial object for one connection; DeviceLink calls it at each OpenPort.
 using SerialPortFactory = std::function<std::unique_ptr<ISerialPort>()>;
@@ -106,10 +119,12 @@ public:
 
     // Window thread. Starts the receive thread and opens the port on it; blocks until the
     // open succeeded or failed. portName is "COM<n>"; the device path or network address
-    // comes from port_list. A network port blocks up to the connect timeout (3 s) and then,
-    // raw, 30 ms in which a server that closes at once fails the open or, for RFC 2217, up
-    // to 1 s twice more while a silent server is waited for; the remote line is set to this
-    // call's settings. The stop flag (SetOpenStop) cuts these waits short.
+    // comes from port_list. A network port blocks up to the connect timeout and then,
+    // raw, 100 ms plus the connect's round trip in which a server that closes at once fails
+    // the open or, for RFC 2217, up to 1 s twice more while a silent server is waited for;
+    // a server that has said something by then is given up to 0.5 s more to close. The
+    // remote line is set to this call's settings. The stop flag (SetOpenStop) cuts these
+    // waits short.
     int Create(const char* portName, int speedCode, std::uint16_t portNumber,
                std::uint8_t formatCode, ReceiveCallback callback) override;
     // Any thread. Blocks until the bytes are written to the OS (or the port is gone: returns 0;
@@ -124,6 +139,7 @@ public:
     OpenFailure LastOpenFailure() const override;
     QString LastOpenMessage() const override;
     void SetOpenStop(const std::atomic<bool>* stop) override;
+    void SetConnectTimeout(int milliseconds) override;
 
     // True while the port is open; false before Create, after a failed Create and once the
     // device disappeared (hang-up, adapter pulled) or the network connection was lost.

@@ -12,7 +12,9 @@
 namespace {
 
 constexpr int kWriteTimeoutMs = 2000;
-constexpr int kHangupCheckMs = 100;
+// A hang-up that raises no error (see CheckHangup) is looked for this often: the API reopens
+// a lost connection, and it should not take longer to notice than to reopen.
+constexpr int kHangupCheckMs = 40;
 
 }  // namespace
 

@@ -21,7 +21,6 @@ constexpr int kTestPeriodMs = 30;
 inline BrightnessArg Brightness(int channel, long long value) {
     return {static_cast<std::uint8_t>(channel), static_cast<std::uint16_t>(value & 0xFFFF)};
 }
-inline OneValueArg Byte(int value) { return {static_cast<std::uint8_t>(value & 0xFF)}; }
 
 // The memory number of a memory spin ("bright" or "trigger" memory) as the one byte its
 // command carries. The spin's text holds any number; one that does not fit a byte would wrap

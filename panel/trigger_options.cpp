@@ -7,6 +7,7 @@
 #include "control_panel.h"
 #include "panel_internal.h"
 #include "pause.h"
+#include "trigger_setting.h"
 #include "updown_spin.h"
 
 using namespace panel_detail;
@@ -84,14 +85,8 @@ TriggerFault CheckTriggerRow(const TriggerRow& row) {
 }
 
 TriggerSetting TriggerSettingOf(const TriggerRow& row, int rowIndex) {
-    TriggerSetting s;
-    s.triggerNo = static_cast<std::uint8_t>(rowIndex);
-    s.enable = row.enable;
-    s.edge = row.edge;
-    s.delay = static_cast<std::uint16_t>(row.delay);
-    s.onTime = static_cast<std::uint16_t>(row.onTime);
-    s.offTime = static_cast<std::uint16_t>(row.onTime * 10);
-    return s;
+    return MakeTriggerSetting(static_cast<std::uint8_t>(rowIndex), row.enable, row.edge,
+                              static_cast<std::uint16_t>(row.delay), static_cast<std::uint16_t>(row.onTime));
 }
 
 QString TriggerMaxFrequency(const TriggerSetting& s) {
@@ -157,7 +152,7 @@ void CControlPanelDlg::OnTriggerChange() {
     for (int r = 0; r < kTriggerRows; ++r) {
         const TriggerRow row = ReadTriggerRow(*this, r);
         // Written before the check, and in full: an invalid on time shows its whole product.
-        m_editTrigOffTime[r]->setText(QCFormat("%d", {10ULL * row.onTime}));
+        m_editTrigOffTime[r]->setText(QCFormat("%d", {TriggerOffTime(row.onTime)}));
         const QString fault = FaultText(r, row, kChangeFaultTexts);
         if (!fault.isEmpty()) {
             if (m_platform.messageBox) {

@@ -8,6 +8,7 @@
 #include "decimal_comma_locale.h"
 #include "device_link.h"
 #include "fake_serial_port.h"
+#include "trigger_setting.h"
 
 namespace {
 
@@ -19,6 +20,8 @@ const BrightnessArg b_0_1024{0, 1024}, b_2_512{2, 512}, b_15_65535{15, 65535};
 const MaskArg m0{0}, mAll{0xFFFFFFFFu}, m5{0x5};
 const Value16Arg off17{17}, off65535{65535};
 const TriggerSetting trig{1, 1, 0, 99, 49, 490};
+// The off time follows the on time (ten times it, in 16 bits).
+const TriggerSetting trigLongest = MakeTriggerSetting(3, 0, 1, 0, 3999), trigWrapped = MakeTriggerSetting(0, 1, 0, 4000, 6554);
 const BandwidthArg bw{3, 0.5f, 1.2f};
 const BandwidthArg bwNeg{0, -0.25f, 100.0f};
 const TextArg sn{"SN-0042"}, raw{"getswitch\r"}, rawNoCr{"echo 0"}, rawEmpty{""};
@@ -72,6 +75,8 @@ const EncodeCase kCases[] = {
     {CMD_SETERRIGNORE, &v1, "seterrignore 1\r"},
     {CMD_GETERRSTATUS, nullptr, "geterrstatus\r"},
     {CMD_SETTRIGGER, &trig, "settrigger 1 1 0 99 49 490\r"},
+    {CMD_SETTRIGGER, &trigLongest, "settrigger 3 0 1 0 3999 39990\r"},
+    {CMD_SETTRIGGER, &trigWrapped, "settrigger 0 1 0 4000 6554 4\r"},
     {CMD_GETTRIGGER, &v3, "gettrigger 3\r"},
     {CMD_SAVETRIGGER, &v1, "savetrigger 1\r"},
     {CMD_LOADTRIGGER, &v0, "loadtrigger 0\r"},

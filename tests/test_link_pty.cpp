@@ -108,7 +108,8 @@ TEST(LinkOverPty, HangupLeavesTheLinkHealthy) {
     ASSERT_TRUE(WaitUntil([&] { return link.LogLineCount() == 1; }, 5000));
 
     pty->Hangup();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The link says so by itself (the Controller API reopens on it).
+    EXPECT_TRUE(WaitUntil([&] { return !link.IsConnected(); }, 5000));
     const MaskArg mask{1};
     for (int i = 0; i < 5; ++i) {
         link.SendCommand(CMD_SETONEX, &mask);  // goes nowhere, must not block or crash

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "config_sequence.h"
 #include "configuration_internal.h"
 #include "controller_impl.h"
 #include "controller_queries.h"
@@ -16,6 +17,7 @@
 #include "qt_runtime.h"
 #include "port_list.h"
 #include "text.h"
+#include "trigger_setting.h"
 #include "wire.h"
 
 namespace lumitrax {
@@ -152,8 +154,6 @@ State StateOf(const DeviceState& s) {
     return st;
 }
 
-OneValueArg Byte(int v) { return {static_cast<std::uint8_t>(v & 0xFF)}; }
-
 struct Step {
     std::string name;
     std::vector<Outgoing> commands;
@@ -161,27 +161,27 @@ struct Step {
 };
 
 // Every command of a configuration write, built (and so checked against the link's limits)
-// before the first is sent.
+// before the first is sent; the link's sequence, with a wait after each flash write.
 std::vector<Step> ApplySteps(const ModuleConfig& c) {
     std::vector<Step> steps;
-    steps.push_back({"identity and switches",
-                     {MakeText(CMD_SETSN, detail::EncodeFromUtf8(c.serial.toStdString())),
-                      Make(CMD_SETMODULEID, SignedValueArg{static_cast<std::int8_t>(static_cast<std::uint8_t>(c.id & 0xFF))}),
-                      Make(CMD_SETMODELCH, Byte(c.channels)), Make(CMD_SETTRIGCHANNEL, Byte(c.trigChannels)),
-                      Make(CMD_SETUSEPACKET, Byte(c.usePacket)), Make(CMD_SETUSEONOFF, Byte(c.useOnOff)),
-                      Make(CMD_SETSOFTSTART, Byte(c.useSoft)), Make(CMD_SETUSETRIG, Byte(c.useTrig)),
-                      Make(CMD_SETUSEPWM, Byte(c.usePwm)), Make(CMD_SETDEBUG, Byte(c.useDebug))},
-                     0});
-    steps.push_back({"save serial number", {Make(CMD_SAVESN)}, kFlashWaitMs});
-    steps.push_back({"save module ID", {Make(CMD_SAVEID)}, kFlashWaitMs});
-    Step dac{"DAC table", {Make(CMD_SETBANDWIDTH, BandwidthArg{0, c.bandwidthLow[0], c.bandwidthHigh[0]})}, 0};
-    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannels); ++i) {
-        dac.commands.push_back(Make(CMD_SETBANDWIDTHEX, BandwidthArg{static_cast<std::uint8_t>(i), c.bandwidthLow[i],
-                                                                     c.bandwidthHigh[i]}));
+    for (const ConfigStep& from : ConfigWriteSequence(c)) {
+        Step step{from.name, {}, from.savesToFlash ? kFlashWaitMs : 0};
+        for (const ConfigCommand& command : from.commands) {
+            step.commands.push_back(std::visit(
+                [id = command.id](const auto& args) {
+                    using Args = std::decay_t<decltype(args)>;
+                    if constexpr (std::is_same_v<Args, NoArgs>) {
+                        return Make(id);
+                    } else if constexpr (std::is_same_v<Args, QByteArray>) {
+                        return MakeText(id, args.toStdString());
+                    } else {
+                        return Make(id, args);
+                    }
+                },
+                command.args));
+        }
+        steps.push_back(std::move(step));
     }
-    steps.push_back(std::move(dac));
-    steps.push_back({"offset", {Make(CMD_SETOFFSET, Value16Arg{static_cast<std::uint16_t>(c.offset & 0xFFFF)})}, 0});
-    steps.push_back({"save model", {Make(CMD_SETMODELSAVE)}, kFlashWaitMs});
     return steps;
 }
 
@@ -351,14 +351,10 @@ std::uint16_t Controller::switchAll(bool on) {
 
 void Controller::setTrigger(const TriggerRow& row) {
     checkTriggerRow(row);
-    TriggerSetting s;
-    s.triggerNo = static_cast<std::uint8_t>(row.row - 1);
-    s.enable = row.enable ? 1 : 0;
-    s.edge = row.edge == Edge::Positive ? 0 : 1;
-    s.delay = static_cast<std::uint16_t>(row.delayUs - 1);
-    s.onTime = static_cast<std::uint16_t>(row.onUs - 1);
-    s.offTime = static_cast<std::uint16_t>(s.onTime * 10);
-    const Outgoing c = Make(CMD_SETTRIGGER, s);
+    const Outgoing c = Make(CMD_SETTRIGGER, MakeTriggerSetting(static_cast<std::uint8_t>(row.row - 1), row.enable ? 1 : 0,
+                                                               row.edge == Edge::Positive ? 0 : 1,
+                                                               static_cast<std::uint16_t>(row.delayUs - 1),
+                                                               static_cast<std::uint16_t>(row.onUs - 1)));
     d->Run([&] { d->Ask({c}); });
 }
 

@@ -147,10 +147,10 @@ Outgoing MakeCommand(int id, const void* block, std::size_t blockSize, const std
 }
 
 Wire::Wire(const std::string& target, const std::atomic<bool>* stop, int connectTimeoutMs) : target_(target) {
-    (void)connectTimeoutMs;  // the link's connect timeout is fixed at 3 s until it can be set
     EnsureQtRuntime();
     link_.SetCloseAction(DeviceLink::CloseAction::KeepOutputs);
     link_.SetPacing(DeviceLink::Pacing::BeforeNext);
+    link_.SetConnectTimeout(connectTimeoutMs);
     link_.SetTrafficObserver([this](bool sent, const char* text, bool whole) {
         if (!sent) {
             Received(text, whole);
