@@ -55,7 +55,7 @@ std::optional<Fault> RangeFault(const std::string& field, long long value, long 
 
 const char* EdgeName(Edge edge) noexcept { return edge == Edge::Positive ? "positive" : "negative"; }
 
-std::string FaultText(const Fault& fault) { return fault.what + "; allowed: " + fault.allowed; }
+std::string FaultText(const Fault& fault) { return fault.what + "; " + fault.label + ": " + fault.allowed; }
 
 }  // namespace detail
 
@@ -177,7 +177,7 @@ void ReadTrigger(const toml::table& t, Recipe& recipe, std::map<int, Place>& row
         }
     } else {
         complete = false;
-        problems.Add(t.source(), "a [[trigger]] has no row", "required: row = 1..4");
+        problems.Add(PlaceOf(t.source()), Fault{"a [[trigger]] has no row", "row = 1..4", "required"});
     }
     for (auto&& [key, node] : t) {
         const std::string k(key.str());
@@ -213,8 +213,9 @@ void ReadTrigger(const toml::table& t, Recipe& recipe, std::map<int, Place>& row
     for (const char* required : {"delay_us", "on_us"}) {
         if (t.get(required) == nullptr) {
             complete = false;
-            problems.Add(t.source(), field(required) + " is missing",
-                         std::string("required: ") + required + " = 1..4000 (microseconds)");
+            problems.Add(PlaceOf(t.source()),
+                         Fault{field(required) + " is missing", std::string(required) + " = 1..4000 (microseconds)",
+                               "required"});
         }
     }
     if (rowPlace) {
@@ -342,8 +343,8 @@ Recipe Parse(const std::string& text, const std::string& source, Located* locate
         }
     }
     if (!named) {
-        problems.Add(Place{}, Fault{"the recipe has no name", "required: name = \"...\" of letters, digits, '.', '_' "
-                                                              "and '-', 1..64 characters"});
+        problems.Add(Place{}, Fault{"the recipe has no name",
+                                    "name = \"...\" of letters, digits, '.', '_' and '-', 1..64 characters", "required"});
     }
     problems.ThrowIfAny();
     recipe.sha256 = QCryptographicHash::hash(QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size())),

@@ -13,6 +13,7 @@ namespace lumitrax::detail {
 struct Fault {
     std::string what;
     std::string allowed;
+    const char* label = "allowed";  // "required" for a value that is missing
 };
 
 constexpr int kMaxRecipeName = 64;
@@ -25,7 +26,7 @@ std::optional<Fault> RangeFault(const std::string& field, long long value, long 
 
 const char* EdgeName(Edge edge) noexcept;  // "positive", "negative"
 
-// "what; allowed: allowed".
+// "what; allowed: ..." (or "required: ...").
 std::string FaultText(const Fault& fault);
 
 }  // namespace lumitrax::detail

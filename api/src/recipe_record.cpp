@@ -11,8 +11,6 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "text.h"
-
 namespace lumitrax::detail {
 
 namespace {
@@ -109,7 +107,6 @@ void AppendRecord(const std::string& path, const std::string& line, const std::s
         throw Error(ErrorKind::File, outcome + ", but its record was not written: " + path + ": " + doing + ": " +
                                          std::strerror(error));
     };
-    RefuseNul(path, ErrorKind::File, "record file name");
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         fail("cannot be opened", errno);

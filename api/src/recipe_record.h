@@ -21,7 +21,7 @@ struct RecipeRecord {
 // The record as one line of JSON, with its line feed.
 std::string RecordLine(const RecipeRecord& record);
 
-// Appends line to path (created with mode 0644 when missing) with O_APPEND under an exclusive
+// Appends line to path (a name without NUL bytes) (created with mode 0644 when missing) with O_APPEND under an exclusive
 // flock, and fsyncs it before returning, so that two processes never interleave their lines and
 // a record that was reported written is on the disk. Throws Error(File) starting with
 // outcome (what became of the light) and saying why.
