@@ -6,12 +6,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -418,8 +418,8 @@ TEST(RecipeRecord, EachApplyAppendsOneLineOfJson) {
     const std::vector<std::string> lines = Lines(dir / "log.jsonl");
     ASSERT_EQ(lines.size(), 2U);
     const QJsonObject ok = ParseLine(lines[0]);
-    EXPECT_TRUE(std::regex_match(ok["time"].toString().toStdString(),
-                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
+    EXPECT_TRUE(QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$)").match(ok["time"].toString()).hasMatch())
+        << ok["time"].toString().toStdString();
     EXPECT_EQ(ok["port"].toString().toStdString(), sim.devicePath());
     EXPECT_EQ(ok["serial"].toString(), "LX24A00017");
     EXPECT_EQ(ok["model"].toString(), "LX-1608");
