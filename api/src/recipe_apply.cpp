@@ -396,7 +396,11 @@ std::string Outcome(const RecipeReport& r) {
     if (r.stepsWritten.empty()) {
         return "the light was not set (" + r.error + ")";
     }
-    return "the apply failed after some steps were written (" + r.error + ")";
+    std::string steps;
+    for (const std::string& step : r.stepsWritten) {
+        steps += (steps.empty() ? "" : ", ") + step;
+    }
+    return "the apply failed after writing " + steps + " (" + r.error + ")";
 }
 
 }  // namespace
