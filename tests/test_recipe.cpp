@@ -294,6 +294,25 @@ TEST(RecipeApply, WritesWhatTheRecipeSaysAndReadsItBack) {
     EXPECT_EQ(lx.verifyRecipe(captured).result, RecipeResult::Verified);
 }
 
+// A controller that takes packets gets all 16 values in one, channels past the list at 0.
+TEST(RecipeApply, WhereTheControllerTakesPacketsTheBrightnessIsOnePacket) {
+    TempDir dir;
+    SimProcess sim({"--channels", "16", "--transcript", dir / "t"});
+    ASSERT_FALSE(sim.devicePath().empty());
+    lumitrax::Controller lx(sim.devicePath());
+    lx.setTimeout(200);
+    lx.raw("setusepacket 1");
+    const lumitrax::RecipeReport report = lx.applyRecipe(lumitrax::readRecipeText("name = \"p\"\nbrightness = [1, 258, 1024]\n"));
+    EXPECT_EQ(report.result, RecipeResult::Verified) << report.error;
+    std::string packet = "fe fe 1b 00 20 00 01 01 02 04 00";
+    for (int i = 3; i < 16; ++i) {
+        packet += " 00 00";
+    }
+    packet += " fd";
+    EXPECT_EQ(Lines(dir / "t"), (std::vector<std::string>{"setusepacket 1", "getmodelch", "getusepacket", packet,
+                                                           "setonex 00000000", "getbrightindex", "$ 255", "getonex"}));
+}
+
 // A second call finds what changed behind the recipe's back, field by field, and writes nothing.
 TEST(RecipeApply, VerifyNamesEveryFieldThatChanged) {
     TempDir dir;
