@@ -3,14 +3,22 @@
 // and opening are not counted. Run it against `lumitrax-sim` and `lumitrax-sim --echo 0`: a call
 // whose commands an echo could acknowledge ends, with a controller that does not echo, with one
 // more query (one pacing more than the floor shown).
+// The recipe cases apply a recipe for every channel of the model with four trigger rows (run
+// against `lumitrax-sim --channels 16`): getusepacket, the brightness (one packet, or one command
+// per channel), the on mask, four rows, and the read-back (getbrightindex, "$ 255", getonex,
+// gettrigindex, four gettrigger); with a record, six identity queries more. With a controller
+// that does not echo, each written step ends with one more query (six more).
 //   bench_api PORT [RUNS]
 #include <lumitrax/controller.h>
+#include <lumitrax/recipe.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 int main(int argc, char** argv) {
@@ -26,7 +34,31 @@ int main(int argc, char** argv) {
         int commands;
         std::function<void()> call;
     };
+    const int channels = c.channelCount();
+    lumitrax::Recipe recipe;
+    recipe.name = "bench";
+    for (int ch = 1; ch <= channels; ++ch) {
+        recipe.brightness.push_back(ch * 60);
+        if (ch % 2 == 1) {
+            recipe.on.push_back(ch);
+        }
+    }
+    for (int row = 1; row <= lumitrax::kTriggerRows; ++row) {
+        recipe.triggers.push_back({row, 100 * row, 10 * row, lumitrax::Edge::Positive, row % 2 == 0});
+    }
+    const int recipeCommands = 1 + (config.usePacket.value_or(false) ? 1 : channels) + 1 + 4 + 8;
+    const std::string record = "/tmp/bench_api_record." + std::to_string(getpid()) + ".jsonl";
+    const auto apply = [&](const std::string& path) {
+        const lumitrax::RecipeReport r = c.applyRecipe(recipe, path);
+        if (r.result != lumitrax::RecipeResult::Verified) {
+            std::fprintf(stderr, "applyRecipe: %s %s\n", lumitrax::recipeResultName(r.result), r.error.c_str());
+            std::exit(1);
+        }
+    };
     const Case cases[] = {
+        {"applyRecipe(all ch, 4 rows)", recipeCommands, [&] { apply({}); }},
+        {"applyRecipe(..., record)", recipeCommands + 6, [&] { apply(record); }},
+        {"verifyRecipe(all ch, 4 rows)", 8, [&] { c.verifyRecipe(recipe); }},
         {"identity()", 6, [&] { c.identity(); }},
         {"state()", 29, [&] { c.state(); }},
         {"setBrightness(3, 512)", 1, [&] { c.setBrightness(3, 512); }},
@@ -57,5 +89,6 @@ int main(int argc, char** argv) {
         std::printf("%-30s %9.1f %9.1f %7d %6.2fx\n", k.name, ms.front(), ms[ms.size() / 2], 10 * k.commands,
                     ms.front() / (10.0 * k.commands));
     }
+    std::remove(record.c_str());
     return 0;
 }

@@ -52,10 +52,10 @@ if(LUMITRAX_PACKAGING)
     COMMAND gzip -9nkf ${doc_dir}/changelog
     DEPENDS ${doc_dir}/changelog
     VERBATIM)
-  # The README (the tool, the C++ API, the Python module, ser2net) and the JSON schema of the
-  # tool's output, compressed as Debian does documents over 4 kB.
+  # The README (the tool, the C++ API, the Python module, ser2net), the JSON schema of the
+  # tool's output and the recipe format, compressed as Debian does documents over 4 kB.
   set(docs ${doc_dir}/changelog.gz)
-  foreach(doc IN ITEMS README.md docs/json.md)
+  foreach(doc IN ITEMS README.md docs/json.md docs/recipes.md)
     get_filename_component(name ${doc} NAME)
     configure_file(${PROJECT_SOURCE_DIR}/${doc} ${doc_dir}/${name} COPYONLY)
     add_custom_command(

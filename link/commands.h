@@ -117,7 +117,8 @@ struct TextArg {
 struct PacketArg {
     std::uint16_t values[kChannelCount] = {};
 };
-// CMD_SETTRIGGER takes a TriggerSetting (device_state.h).
+// CMD_SETTRIGGER takes a TriggerSetting (device_state.h), built by MakeTriggerSetting
+// (trigger_setting.h) for every trigger write, the panel's and the API's.
 
 // What the argument block of a command is.
 // BandwidthPair reads a BandwidthArg but prints only low and high.

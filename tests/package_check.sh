@@ -25,7 +25,7 @@ expected=(
     /usr/include/lumitrax/controller.h /usr/include/lumitrax/version.h
     "/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/liblumitrax.so.2"
     /usr/share/doc/lumitrax/copyright /usr/share/doc/lumitrax/changelog.gz
-    /usr/share/doc/lumitrax/README.md.gz /usr/share/doc/lumitrax/json.md.gz
+    /usr/share/doc/lumitrax/README.md.gz /usr/share/doc/lumitrax/json.md.gz /usr/share/doc/lumitrax/recipes.md.gz
 )
 for path in "${expected[@]}"; do
     grep -qx -- "$path" <<<"$listing" || fail "$path is not in the package"

@@ -342,7 +342,9 @@ Wire::Outcome Wire::Exchange(const std::vector<Outgoing>& commands, int timeoutM
                     answer = answer || Accepts(a, first, words);
                 }
                 if (answer) {
-                    if (p.seen == 0 && !raw && !p.command->echoLike && p.command->id != CMD_GETSWITCH) {
+                    // The packet is binary and never echoed: its answer says nothing of the echo.
+                    if (p.seen == 0 && !raw && !p.command->echoLike && p.command->id != CMD_GETSWITCH &&
+                        p.command->id != CMD_SETBRIGHTPACKET) {
                         echoes_ = previous == p.command->shown;
                     }
                     if (++p.seen == p.count) {

@@ -398,13 +398,17 @@ public:
     // named trigger rows; then reads it back and compares. A failure on the line (no answer,
     // refused, lost, cancelled) does not throw: the report says Failed, why, and the steps
     // written. With the recipe's [store], saves to the named memories after a verified apply,
-    // only where a memory does not already hold the recipe's values (flash wears).
+    // only where a memory does not already hold the recipe's values (flash wears). No query
+    // reads a memory without loading it: a memory that is not the current one is saved without
+    // a look (and stays not current); the current one is loaded and compared, and where it
+    // differs the light is written again before the save (docs/recipes.md).
     // recordPath, when not empty, gets one JSON line for the apply (docs/recipes.md), appended
     // under a file lock and on disk (fsync) before the call returns; a record that cannot be
     // written throws Error(File), whose message says the light was set all the same.
     RecipeReport applyRecipe(const Recipe& recipe, const std::string& recordPath = {});
     // Reads only: compares the controller's current light with recipe (Verified or Differs;
-    // Failed on a failure on the line).
+    // Failed on a failure on the line). A recipe applyRecipe would refuse throws
+    // Error(Argument) here too.
     RecipeReport verifyRecipe(const Recipe& recipe);
     // The controller's current light (current bright memory, trigger rows 1..4 of the current
     // trigger memory) as a recipe named name; brightness for channels 1..channelCount().

@@ -55,8 +55,8 @@ struct Recipe {
     std::string sha256;
 
     // The brightness of every channel (0 past the list) and the on mask (bit 0 = channel 1).
-    std::array<int, kChannels> channelBrightness() const;
-    std::uint16_t onMask() const;
+    LUMITRAX_API std::array<int, kChannels> channelBrightness() const;
+    LUMITRAX_API std::uint16_t onMask() const;
 };
 
 // Reads a recipe. fromText names the text as source in its messages. Throws Error(File).
