@@ -660,7 +660,7 @@ TEST(CliSim, RecipeCheckReadsFilesAndFoldersStrictly) {
     EXPECT_EQ(checked[0]["recipes"][0]["name"].toString(), "housing-a12-top");
     EXPECT_EQ(checked[0]["recipes"][0]["number"].toInt(), 12);
     EXPECT_FALSE(checked[1]["ok"].toBool());
-    EXPECT_EQ(json.Json()["error"]["kind"].toString(), "file");
+    EXPECT_EQ(json.Json()["error"].toObject()["kind"].toString(), "file");
 }
 
 TEST(CliSim, RecipeApplyVerifiesAndVerifyFindsAChannelSetBehindItsBack) {
@@ -691,7 +691,7 @@ TEST(CliSim, RecipeApplyVerifiesAndVerifyFindsAChannelSetBehindItsBack) {
     EXPECT_TRUE(differs.err.contains("differs from recipe housing-a12-top in 1 field(s)")) << differs.err.toStdString();
     const Outcome json = Lumitrax({"--json", "--port", p, "recipe", "verify", recipe});
     EXPECT_EQ(json.exitCode, 1);
-    EXPECT_EQ(json.Json()["error"]["kind"].toString(), "mismatch");
+    EXPECT_EQ(json.Json()["error"].toObject()["kind"].toString(), "mismatch");
     const QJsonObject report = json.Json()["ports"][0]["recipe"].toObject();
     EXPECT_EQ(report["result"].toString(), "differs");
     EXPECT_EQ(report["differences"].toArray(),
@@ -724,7 +724,7 @@ TEST(CliSim, RecipesThatCannotBeAppliedWriteNothing) {
         ASSERT_TRUE(WriteFile(file, c.content));
         const Outcome o = Lumitrax({"--json", "--port", Path(sim), "recipe", "apply", file});
         EXPECT_EQ(o.exitCode, 2) << o.err.toStdString();
-        EXPECT_EQ(o.Json()["error"]["kind"].toString(), c.kind) << o.out.toStdString();
+        EXPECT_EQ(o.Json()["error"].toObject()["kind"].toString(), c.kind) << o.out.toStdString();
     }
     sim.Stop();
     const QStringList sent = TranscriptLines(transcript);
