@@ -113,7 +113,20 @@ struct TextArg {
 struct PacketArg {
     std::uint16_t values[kChannelCount] = {};
 };
-// CMD_SETTRIGGER takes a TriggerSetting (device_state.h).
+// CMD_SETTRIGGER takes a TriggerSetting (device_state.h), which this builds for every trigger
+// write (the panel's and the API's): trigger 0-based, times as sent (the microseconds shown
+// minus one), and an off time of ten times the on time, in 16 bits.
+inline TriggerSetting MakeTriggerSetting(std::uint8_t trigger, std::uint8_t enable, std::uint8_t edge,
+                                         std::uint16_t delay, std::uint16_t onTime) {
+    TriggerSetting s;
+    s.triggerNo = trigger;
+    s.enable = enable;
+    s.edge = edge;
+    s.delay = delay;
+    s.onTime = onTime;
+    s.offTime = static_cast<std::uint16_t>(onTime * 10);
+    return s;
+}
 
 // What the argument block of a command is.
 // BandwidthPair reads a BandwidthArg but prints only low and high.

@@ -84,14 +84,8 @@ TriggerFault CheckTriggerRow(const TriggerRow& row) {
 }
 
 TriggerSetting TriggerSettingOf(const TriggerRow& row, int rowIndex) {
-    TriggerSetting s;
-    s.triggerNo = static_cast<std::uint8_t>(rowIndex);
-    s.enable = row.enable;
-    s.edge = row.edge;
-    s.delay = static_cast<std::uint16_t>(row.delay);
-    s.onTime = static_cast<std::uint16_t>(row.onTime);
-    s.offTime = static_cast<std::uint16_t>(row.onTime * 10);
-    return s;
+    return MakeTriggerSetting(static_cast<std::uint8_t>(rowIndex), row.enable, row.edge,
+                              static_cast<std::uint16_t>(row.delay), static_cast<std::uint16_t>(row.onTime));
 }
 
 QString TriggerMaxFrequency(const TriggerSetting& s) {

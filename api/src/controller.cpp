@@ -11,6 +11,7 @@
 #include "configuration_internal.h"
 #include "controller_impl.h"
 #include "controller_queries.h"
+#include "device_values.h"
 #include "lumitrax/version.h"
 #include "pause.h"
 #include "qt_runtime.h"
@@ -24,7 +25,35 @@ using detail::Make;
 using detail::MakeText;
 using detail::Outgoing;
 
+namespace detail {
+
+std::vector<Outgoing> IdentityCommands() {
+    return {Make(CMD_GETMODULEINFO), Make(CMD_GETBUILDINFO), Make(CMD_GETFWVERSIONINFO), Make(CMD_GETFPGAVERSIONINFO),
+            Make(CMD_GETSN), Make(CMD_GETMODULEID)};
+}
+
+Identity IdentityOf(const DeviceState& s) {
+    Identity id;
+    id.model = FieldText(s.moduleName);
+    id.serialNumber = FieldText(s.serialNumber);
+    id.moduleId = s.moduleId;
+    id.firmware = FieldText(s.firmwareVersion);
+    id.fpga = FieldText(s.fpgaVersion);
+    id.build = FieldText(s.buildInfo);
+    return id;
+}
+
+TriggerSetting TriggerSettingOf(const TriggerRow& row) {
+    return MakeTriggerSetting(static_cast<std::uint8_t>(row.row - 1), row.enable ? 1 : 0,
+                              row.edge == Edge::Positive ? 0 : 1, static_cast<std::uint16_t>(row.delayUs - 1),
+                              static_cast<std::uint16_t>(row.onUs - 1));
+}
+
+}  // namespace detail
+
 namespace {
+
+using detail::IdentityOf;
 
 // The controller writes its flash after these and gives no sign when it is done.
 constexpr int kFlashWaitMs = 500;
@@ -64,17 +93,6 @@ std::vector<Outgoing> ReadAllCommands() {
         c.push_back(Make(id));
     }
     return c;
-}
-
-Identity IdentityOf(const DeviceState& s) {
-    Identity id;
-    id.model = detail::FieldText(s.moduleName);
-    id.serialNumber = detail::FieldText(s.serialNumber);
-    id.moduleId = s.moduleId;
-    id.firmware = detail::FieldText(s.firmwareVersion);
-    id.fpga = detail::FieldText(s.fpgaVersion);
-    id.build = detail::FieldText(s.buildInfo);
-    return id;
 }
 
 std::array<ChannelState, kChannels> ChannelsOf(const DeviceState& s, int memory) {
@@ -282,8 +300,7 @@ void Controller::setTrafficHandler(std::function<void(Direction, const std::stri
 
 Identity Controller::identity() {
     return d->Run([this] {
-        return IdentityOf(d->Ask({Make(CMD_GETMODULEINFO), Make(CMD_GETBUILDINFO), Make(CMD_GETFWVERSIONINFO),
-                                  Make(CMD_GETFPGAVERSIONINFO), Make(CMD_GETSN), Make(CMD_GETMODULEID)}));
+        return IdentityOf(d->Ask(detail::IdentityCommands()));
     });
 }
 
@@ -351,14 +368,7 @@ std::uint16_t Controller::switchAll(bool on) {
 
 void Controller::setTrigger(const TriggerRow& row) {
     checkTriggerRow(row);
-    TriggerSetting s;
-    s.triggerNo = static_cast<std::uint8_t>(row.row - 1);
-    s.enable = row.enable ? 1 : 0;
-    s.edge = row.edge == Edge::Positive ? 0 : 1;
-    s.delay = static_cast<std::uint16_t>(row.delayUs - 1);
-    s.onTime = static_cast<std::uint16_t>(row.onUs - 1);
-    s.offTime = static_cast<std::uint16_t>(s.onTime * 10);
-    const Outgoing c = Make(CMD_SETTRIGGER, s);
+    const Outgoing c = Make(CMD_SETTRIGGER, detail::TriggerSettingOf(row));
     d->Run([&] { d->Ask({c}); });
 }
 

@@ -1,0 +1,505 @@
+// Controller::applyRecipe, verifyRecipe and captureRecipe: a recipe written with as few
+// commands as the controller takes, read back and compared field by field, kept in its
+// memories only where they do not hold it yet, and recorded.
+#include <algorithm>
+#include <chrono>
+
+#include "controller_impl.h"
+#include "device_values.h"
+#include "lumitrax/recipe.h"
+#include "recipe_check.h"
+#include "recipe_record.h"
+
+namespace lumitrax {
+
+using detail::Make;
+using detail::Outgoing;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool ValidMemory(int m) { return m >= 0 && m < kMemories; }
+
+OneValueArg Byte(int v) { return {static_cast<std::uint8_t>(v & 0xFF)}; }
+
+const char* OnText(bool on) { return on ? "on" : "off"; }
+const char* BoolText(bool b) { return b ? "true" : "false"; }
+const char* EdgeText(std::uint8_t edge) { return detail::EdgeName(edge == 0 ? Edge::Positive : Edge::Negative); }
+
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Refuses (Error(Argument)) a recipe that names a channel the model does not have.
+void CheckAgainstModel(const Recipe& recipe, int count, const std::string& target) {
+    const std::string has = target + " has " + std::to_string(count) + " channels";
+    const std::string range = "1.." + std::to_string(count);
+    std::string message;
+    const auto add = [&message](const std::string& text) { message += (message.empty() ? "" : "\n") + text; };
+    if (recipe.brightness.size() > static_cast<std::size_t>(count)) {
+        add("brightness gives " + std::to_string(recipe.brightness.size()) + " values, but " + has +
+            "; allowed: at most " + std::to_string(count) + " values");
+    }
+    for (const int ch : recipe.on) {
+        if (ch > count) {
+            add("on names channel " + std::to_string(ch) + ", but " + has + "; allowed: channels " + range);
+        }
+    }
+    if (!message.empty()) {
+        throw Error(ErrorKind::Argument, message);
+    }
+}
+
+// The controller's light as the read-back reports it.
+struct Found {
+    int brightMemory = 0;
+    int triggerMemory = 0;
+    DeviceState state;
+
+    int Brightness(int channel) const { return state.brightness[brightMemory][channel - 1]; }
+    bool On(int channel) const { return ((state.onMask[brightMemory] >> (channel - 1)) & 1u) != 0; }
+    const TriggerSetting& Row(int row) const { return state.trigger[triggerMemory][row - 1]; }
+};
+
+// The queries that read back what a recipe sets: the current bright memory's brightness and on
+// mask, and the recipe's trigger rows of the current trigger memory.
+std::vector<Outgoing> ReadBackCommands(const Recipe& recipe) {
+    std::vector<Outgoing> c{Make(CMD_GETBRIGHTINDEX), Make(CMD_GETBRIGHTNESS, OneValueArg{255}), Make(CMD_GETONEX)};
+    if (!recipe.triggers.empty()) {
+        c.push_back(Make(CMD_GETTRIGINDEX));
+        for (const RecipeTrigger& t : recipe.triggers) {
+            c.push_back(Make(CMD_GETTRIGGER, Byte(t.row - 1)));
+        }
+    }
+    return c;
+}
+
+Found FoundOf(const DeviceState& s, const std::string& target) {
+    if (!ValidMemory(s.brightIndex)) {
+        throw Error(ErrorKind::NoAnswer, target + ": the controller reported bright memory " +
+                                             std::to_string(s.brightIndex) + ", which does not exist");
+    }
+    return Found{s.brightIndex, s.trigIndex, s};
+}
+
+// Every field the recipe gives that the controller does not have: brightness and on state of
+// channels 1..count, then the recipe's trigger rows, field by field.
+std::vector<RecipeDifference> Compare(const Recipe& recipe, int count, const Found& f) {
+    std::vector<RecipeDifference> out;
+    const std::array<int, kChannels> wanted = recipe.channelBrightness();
+    for (int ch = 1; ch <= count; ++ch) {
+        if (wanted[static_cast<std::size_t>(ch - 1)] != f.Brightness(ch)) {
+            out.push_back({"brightness " + std::to_string(ch), std::to_string(wanted[static_cast<std::size_t>(ch - 1)]),
+                           std::to_string(f.Brightness(ch))});
+        }
+    }
+    const std::uint16_t mask = recipe.onMask();
+    for (int ch = 1; ch <= count; ++ch) {
+        const bool on = ((mask >> (ch - 1)) & 1u) != 0;
+        if (on != f.On(ch)) {
+            out.push_back({"on " + std::to_string(ch), OnText(on), OnText(f.On(ch))});
+        }
+    }
+    for (const RecipeTrigger& t : recipe.triggers) {
+        const TriggerSetting& r = f.Row(t.row);
+        const std::string name = "trigger " + std::to_string(t.row) + " ";
+        if (t.delayUs != r.delay + 1) {
+            out.push_back({name + "delay_us", std::to_string(t.delayUs), std::to_string(r.delay + 1)});
+        }
+        if (t.onUs != r.onTime + 1) {
+            out.push_back({name + "on_us", std::to_string(t.onUs), std::to_string(r.onTime + 1)});
+        }
+        if (t.edge && (*t.edge == Edge::Positive) != (r.edge == 0)) {
+            out.push_back({name + "edge", detail::EdgeName(*t.edge), EdgeText(r.edge)});
+        }
+        if (t.enable && *t.enable != (r.enable != 0)) {
+            out.push_back({name + "enable", BoolText(*t.enable), BoolText(r.enable != 0)});
+        }
+    }
+    return out;
+}
+
+bool SameRow(const TriggerSetting& a, const TriggerSetting& b) {
+    return a.enable == b.enable && a.edge == b.edge && a.delay == b.delay && a.onTime == b.onTime &&
+           a.offTime == b.offTime;
+}
+
+// One apply, under the call lock: the steps it writes, named as the report names them.
+class Applier {
+public:
+    Applier(Controller::Impl& d, const Recipe& recipe, RecipeReport& report) : d_(d), recipe_(recipe), report_(report) {
+        plan_ = {"brightness", "on mask"};
+        for (const RecipeTrigger& t : recipe.triggers) {
+            plan_.push_back("trigger " + std::to_string(t.row));
+        }
+        if (recipe.brightMemory) {
+            plan_.push_back(SaveBrightName());
+        }
+        if (recipe.triggerMemory) {
+            plan_.push_back(SaveTriggerName());
+        }
+    }
+
+    // Every step, for a call that failed before it wrote anything.
+    const std::vector<std::string>& Plan() const { return plan_; }
+
+    void Run(std::optional<Identity>* identity) {
+        try {
+            count_ = d_.ChannelCount();
+        } catch (const Error& e) {
+            if (e.kind() == ErrorKind::Argument) {
+                throw;
+            }
+            throw Error(e.kind(), e.what(), {}, plan_);
+        }
+        CheckAgainstModel(recipe_, count_, d_.target);
+
+        // What the writes depend on, and the identity for the record: all read before the first write.
+        std::vector<Outgoing> ask{Make(CMD_GETUSEPACKET)};
+        if (identity != nullptr) {
+            const std::vector<Outgoing> id = detail::IdentityCommands();
+            ask.insert(ask.end(), id.begin(), id.end());
+        }
+        const bool keepsFields = std::any_of(recipe_.triggers.begin(), recipe_.triggers.end(),
+                                             [](const RecipeTrigger& t) { return !t.edge || !t.enable; });
+        if (keepsFields) {
+            ask.push_back(Make(CMD_GETTRIGINDEX));
+            for (const RecipeTrigger& t : recipe_.triggers) {
+                if (!t.edge || !t.enable) {
+                    ask.push_back(Make(CMD_GETTRIGGER, Byte(t.row - 1)));
+                }
+            }
+        }
+        const DeviceState before = Read(ask);
+        if (identity != nullptr) {
+            *identity = detail::IdentityOf(before);
+        }
+
+        for (const RecipeTrigger& t : recipe_.triggers) {
+            const TriggerSetting& now = before.trigger[before.trigIndex < kMemories ? before.trigIndex : 0][t.row - 1];
+            TriggerRow row;
+            row.row = t.row;
+            row.delayUs = t.delayUs;
+            row.onUs = t.onUs;
+            row.edge = t.edge.value_or(now.edge == 0 ? Edge::Positive : Edge::Negative);
+            row.enable = t.enable.value_or(now.enable != 0);
+            rows_.push_back(detail::TriggerSettingOf(row));
+        }
+        brightnessCommands_ = BrightnessCommands(before.usePacket != 0);
+
+        Step("brightness", brightnessCommands_);
+        Step("on mask", {Make(CMD_SETONEX, MaskArg{recipe_.onMask()})});
+        for (const TriggerSetting& s : rows_) {
+            Step("trigger " + std::to_string(s.triggerNo + 1), {Make(CMD_SETTRIGGER, s)});
+        }
+
+        const Found f = FoundOf(Read(ReadBackCommands(recipe_)), d_.target);
+        report_.differences = Compare(recipe_, count_, f);
+        report_.result = report_.differences.empty() ? RecipeResult::Verified : RecipeResult::Differs;
+        if (report_.result != RecipeResult::Verified) {
+            return;
+        }
+        if (recipe_.brightMemory) {
+            StoreBright(*recipe_.brightMemory, f.brightMemory);
+        }
+        if (recipe_.triggerMemory) {
+            StoreTriggers(*recipe_.triggerMemory, f);
+        }
+    }
+
+private:
+    std::string SaveBrightName() const { return "save bright memory " + std::to_string(*recipe_.brightMemory); }
+    std::string SaveTriggerName() const { return "save trigger memory " + std::to_string(*recipe_.triggerMemory); }
+
+    // One packet where the controller takes packets; otherwise "# ch value" for the model's channels.
+    std::vector<Outgoing> BrightnessCommands(bool packet) const {
+        const std::array<int, kChannels> values = recipe_.channelBrightness();
+        if (packet) {
+            PacketArg p;
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                p.values[i] = static_cast<std::uint16_t>(values[i]);
+            }
+            return {Make(CMD_SETBRIGHTPACKET, p)};
+        }
+        std::vector<Outgoing> c;
+        for (int ch = 0; ch < count_; ++ch) {
+            c.push_back(Make(CMD_SETBRIGHTNESS, BrightnessArg{static_cast<std::uint8_t>(ch),
+                                                              static_cast<std::uint16_t>(values[static_cast<std::size_t>(ch)])}));
+        }
+        return c;
+    }
+
+    // The memory holds what was just verified unless a look says otherwise. No query reads a
+    // memory without loading it, and loading another memory than the current one would change
+    // which memory the controller works on: that one is saved. The current one is loaded (the
+    // controller's working values become the memory's) and compared; where it differs, the
+    // recipe's light is written again and then saved. Where it agrees, the load changed nothing
+    // that the recipe sets.
+    void StoreBright(int memory, int current) {
+        if (memory != current) {
+            Step(SaveBrightName(), {Make(CMD_SAVEBRIGHT, Byte(memory))});
+            report_.savedBrightMemory = true;
+            return;
+        }
+        const DeviceState s = Step("load bright memory " + std::to_string(memory) + " (to compare)",
+                                   {Make(CMD_LOADBRIGHT, Byte(memory)), Make(CMD_GETBRIGHTNESS, OneValueArg{255}),
+                                    Make(CMD_GETONEX)},
+                                   false);
+        const Found stored{memory, 0, s};
+        const std::array<int, kChannels> wanted = recipe_.channelBrightness();
+        const std::uint16_t mask = recipe_.onMask();
+        bool holds = true;
+        for (int ch = 1; ch <= count_; ++ch) {
+            holds = holds && stored.Brightness(ch) == wanted[static_cast<std::size_t>(ch - 1)] &&
+                    stored.On(ch) == (((mask >> (ch - 1)) & 1u) != 0);
+        }
+        if (holds) {
+            Skip(SaveBrightName());
+            return;
+        }
+        Step("brightness (again)", brightnessCommands_, false);
+        Step("on mask (again)", {Make(CMD_SETONEX, MaskArg{mask})}, false);
+        Step(SaveBrightName(), {Make(CMD_SAVEBRIGHT, Byte(memory))});
+        report_.savedBrightMemory = true;
+    }
+
+    // As StoreBright, for trigger rows 1..4: after the load, every row whose working values it
+    // changed gets them back, and the memory is saved unless it held the recipe's rows already.
+    void StoreTriggers(int memory, const Found& f) {
+        if (memory != f.triggerMemory) {
+            Step(SaveTriggerName(), {Make(CMD_SAVETRIGGER, Byte(memory))});
+            report_.savedTriggerMemory = true;
+            return;
+        }
+        std::vector<Outgoing> rows;
+        for (std::uint8_t k = 0; k < kTriggerRows; ++k) {
+            rows.push_back(Make(CMD_GETTRIGGER, OneValueArg{k}));
+        }
+        std::vector<Outgoing> load{Make(CMD_LOADTRIGGER, Byte(memory))};
+        load.insert(load.end(), rows.begin(), rows.end());
+        rows.insert(rows.begin(), Make(CMD_GETTRIGINDEX));
+        const DeviceState working = Read(rows);
+        const DeviceState stored = Step("load trigger memory " + std::to_string(memory) + " (to compare)", load, false);
+        std::vector<Outgoing> restore;
+        bool holds = true;
+        for (int k = 0; k < kTriggerRows; ++k) {
+            const TriggerSetting& was = working.trigger[memory][k];
+            if (SameRow(was, stored.trigger[memory][k])) {
+                continue;
+            }
+            TriggerSetting back = was;
+            back.triggerNo = static_cast<std::uint8_t>(k);
+            restore.push_back(Make(CMD_SETTRIGGER, back));
+            holds = holds && std::none_of(recipe_.triggers.begin(), recipe_.triggers.end(),
+                                          [k](const RecipeTrigger& t) { return t.row == k + 1; });
+        }
+        if (!restore.empty()) {
+            Step("trigger rows (again)", restore, false);
+        }
+        if (holds) {
+            Skip(SaveTriggerName());
+            return;
+        }
+        Step(SaveTriggerName(), {Make(CMD_SAVETRIGGER, Byte(memory))});
+        report_.savedTriggerMemory = true;
+    }
+
+    // A planned step that is not needed.
+    void Skip(const std::string& name) { plan_.erase(std::remove(plan_.begin(), plan_.end(), name), plan_.end()); }
+
+    // The planned steps not yet written.
+    std::vector<std::string> Rest() const { return {plan_.begin() + static_cast<std::ptrdiff_t>(next_), plan_.end()}; }
+
+    // Queries only: a failure names the steps written so far.
+    DeviceState Read(const std::vector<Outgoing>& commands) {
+        try {
+            return d_.Ask(commands);
+        } catch (const Error& e) {
+            if (e.kind() == ErrorKind::Argument) {
+                throw;
+            }
+            throw Error(e.kind(), e.what(), report_.stepsWritten, Rest());
+        }
+    }
+
+    // Writes one step (planned: one of Plan(), in order) and waits for its answers; a failure
+    // or cancel() names what went out, as applyConfiguration does.
+    DeviceState Step(const std::string& name, const std::vector<Outgoing>& commands, bool planned = true) {
+        std::vector<std::string>& written = report_.stepsWritten;
+        if (planned) {
+            next_ = static_cast<std::size_t>(std::find(plan_.begin(), plan_.end(), name) - plan_.begin());
+        }
+        const auto after = [&] {
+            std::vector<std::string> rest = Rest();
+            if (planned && !rest.empty()) {
+                rest.erase(rest.begin());
+            }
+            return rest;
+        };
+        if (d_.cancelled.load()) {
+            std::vector<std::string> notWritten = after();
+            notWritten.insert(notWritten.begin(), name);
+            throw Error(ErrorKind::Interrupted, d_.target + ": interrupted", written, notWritten);
+        }
+        std::size_t sent = 0;
+        detail::Wire::Outcome outcome;
+        try {
+            outcome = d_.wire->Exchange(commands, d_.timeoutMs.load(), &d_.cancelled, &sent);
+        } catch (const Error& e) {
+            std::vector<std::string> notWritten = after();
+            if (sent == commands.size()) {
+                written.push_back(name + " (sent, not confirmed)");
+            } else {
+                if (sent > 0) {
+                    written.push_back(name + " (" + std::to_string(sent) + " of " + std::to_string(commands.size()) +
+                                      " commands, not confirmed)");
+                }
+                notWritten.insert(notWritten.begin(), sent > 0 ? name + " (the rest)" : name);
+            }
+            throw Error(e.kind(), e.what(), written, notWritten);
+        }
+        if (outcome.sent < commands.size()) {
+            std::vector<std::string> notWritten = after();
+            if (outcome.sent > 0) {
+                written.push_back(name + " (" + std::to_string(outcome.sent) + " of " +
+                                  std::to_string(commands.size()) + " commands)");
+            }
+            notWritten.insert(notWritten.begin(), outcome.sent > 0 ? name + " (the rest)" : name);
+            throw Error(ErrorKind::Interrupted, d_.target + ": interrupted", written, notWritten);
+        }
+        written.push_back(name);
+        if (planned) {
+            ++next_;
+        }
+        return d_.wire->Snapshot();
+    }
+
+    Controller::Impl& d_;
+    const Recipe& recipe_;
+    RecipeReport& report_;
+    std::vector<std::string> plan_;
+    std::size_t next_ = 0;  // the first planned step not written
+    int count_ = 0;
+    std::vector<TriggerSetting> rows_;
+    std::vector<Outgoing> brightnessCommands_;
+};
+
+// What became of the light, for a record that could not be written.
+std::string Outcome(const RecipeReport& r) {
+    switch (r.result) {
+    case RecipeResult::Verified: return "the light was set and verified";
+    case RecipeResult::Differs:
+        return "the light was set but differs from the recipe in " + std::to_string(r.differences.size()) + " field(s)";
+    case RecipeResult::Failed: break;
+    }
+    if (r.stepsWritten.empty()) {
+        return "the light was not set (" + r.error + ")";
+    }
+    return "the apply failed after some steps were written (" + r.error + ")";
+}
+
+}  // namespace
+
+RecipeReport Controller::applyRecipe(const Recipe& recipe, const std::string& recordPath) {
+    checkRecipe(recipe);
+    if (recordPath.find('\0') != std::string::npos) {
+        throw Error(ErrorKind::Argument, "the record file name holds a NUL byte");
+    }
+    const auto startedAt = std::chrono::system_clock::now();
+    const Clock::time_point start = Clock::now();
+    RecipeReport report;
+    std::optional<Identity> identity;
+    Applier applier(*d, recipe, report);
+    try {
+        d->Run([&] { applier.Run(recordPath.empty() ? nullptr : &identity); });
+    } catch (const Error& e) {
+        if (e.kind() == ErrorKind::Argument) {
+            throw;
+        }
+        report.result = RecipeResult::Failed;
+        report.error = e.what();
+        report.differences.clear();
+        report.savedBrightMemory = false;
+        report.savedTriggerMemory = false;
+        // Before the first step (not connected, a read that failed): nothing was written.
+        const bool anyStepNamed = !e.stepsWritten().empty() || !e.stepsNotWritten().empty();
+        report.stepsWritten = anyStepNamed ? e.stepsWritten() : std::vector<std::string>{};
+        report.stepsNotWritten = anyStepNamed ? e.stepsNotWritten() : applier.Plan();
+    }
+    report.durationMs = MsSince(start);
+    if (!recordPath.empty()) {
+        const detail::RecipeRecord record{startedAt, d->target, identity, &recipe, &report};
+        detail::AppendRecord(recordPath, detail::RecordLine(record), Outcome(report));
+    }
+    return report;
+}
+
+RecipeReport Controller::verifyRecipe(const Recipe& recipe) {
+    checkRecipe(recipe);
+    const Clock::time_point start = Clock::now();
+    RecipeReport report;
+    try {
+        d->Run([&] {
+            const int count = d->ChannelCount();
+            CheckAgainstModel(recipe, count, d->target);
+            report.differences = Compare(recipe, count, FoundOf(d->Ask(ReadBackCommands(recipe)), d->target));
+            report.result = report.differences.empty() ? RecipeResult::Verified : RecipeResult::Differs;
+        });
+    } catch (const Error& e) {
+        if (e.kind() == ErrorKind::Argument) {
+            throw;
+        }
+        report.result = RecipeResult::Failed;
+        report.error = e.what();
+    }
+    report.durationMs = MsSince(start);
+    return report;
+}
+
+Recipe Controller::captureRecipe(const std::string& name) {
+    if (const auto fault = detail::NameFault(name)) {
+        throw Error(ErrorKind::Argument, detail::FaultText(*fault));
+    }
+    return d->Run([&] {
+        const int count = d->ChannelCount();
+        std::vector<Outgoing> ask{Make(CMD_GETBRIGHTINDEX), Make(CMD_GETBRIGHTNESS, OneValueArg{255}), Make(CMD_GETONEX),
+                                  Make(CMD_GETTRIGINDEX)};
+        for (std::uint8_t k = 0; k < kTriggerRows; ++k) {
+            ask.push_back(Make(CMD_GETTRIGGER, OneValueArg{k}));
+        }
+        const Found f = FoundOf(d->Ask(ask), d->target);
+        const auto impossible = [&](const std::string& what) {
+            return Error(ErrorKind::NoAnswer, d->target + ": the controller reported " + what +
+                                                  ", which a recipe cannot hold");
+        };
+        Recipe r;
+        r.name = name;
+        for (int ch = 1; ch <= count; ++ch) {
+            if (f.Brightness(ch) > kMaxBrightness) {
+                throw impossible("brightness " + std::to_string(f.Brightness(ch)) + " on channel " + std::to_string(ch));
+            }
+            r.brightness.push_back(f.Brightness(ch));
+            if (f.On(ch)) {
+                r.on.push_back(ch);
+            }
+        }
+        for (int row = 1; row <= kTriggerRows; ++row) {
+            const TriggerSetting& s = f.Row(row);
+            if (s.delay + 1 > kMaxTriggerUs || s.onTime + 1 > kMaxTriggerUs) {
+                throw impossible("trigger " + std::to_string(row) + " times " + std::to_string(s.delay + 1) + "/" +
+                                 std::to_string(s.onTime + 1) + " us");
+            }
+            RecipeTrigger t;
+            t.row = row;
+            t.delayUs = s.delay + 1;
+            t.onUs = s.onTime + 1;
+            t.edge = s.edge == 0 ? Edge::Positive : Edge::Negative;
+            t.enable = s.enable != 0;
+            r.triggers.push_back(t);
+        }
+        return r;
+    });
+}
+
+}  // namespace lumitrax
