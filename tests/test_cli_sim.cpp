@@ -616,7 +616,7 @@ const QByteArray kTopRecipe = "name = \"housing-a12-top\"\nnumber = 12\nbrightne
 TEST(CliSim, RecipeCheckReadsFilesAndFoldersStrictly) {
     QTemporaryDir dir;
     ASSERT_TRUE(WriteFile(dir.filePath("top.toml"), kTopRecipe));
-    // The bad value stands on line 3, from column 14.
+    // The bad value stands on line 3, from column 15.
     ASSERT_TRUE(WriteFile(dir.filePath("bad.toml"), "name = \"bad\"\nnumber = 3\nbrightness = [1100]\n"));
     ASSERT_TRUE(QDir(dir.path()).mkpath("set"));
     ASSERT_TRUE(WriteFile(dir.filePath("set/a.toml"), "name = \"twin\"\nnumber = 1\n"));
@@ -633,10 +633,10 @@ TEST(CliSim, RecipeCheckReadsFilesAndFoldersStrictly) {
     } cases[] = {
         {{"top.toml"}, 0, "housing-a12-top  number 12  ok\n", ""},
         {{"good"}, 0, "left  number 1  ok\nright  ok\n", ""},
-        {{"bad.toml"}, 2, "", R"(bad\.toml:3:14: .*1100)"},
+        {{"bad.toml"}, 2, "", R"(bad\.toml:3:15: .*1100)"},
         {{"set"}, 2, "", R"(a\.toml.*b\.toml|b\.toml.*a\.toml)"},
         // A bad one does not hide the good ones after it.
-        {{"bad.toml", "top.toml"}, 2, "housing-a12-top  number 12  ok\n", R"(bad\.toml:3:14)"},
+        {{"bad.toml", "top.toml"}, 2, "housing-a12-top  number 12  ok\n", R"(bad\.toml:3:15)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.paths.join(' ').toStdString());
