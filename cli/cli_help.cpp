@@ -93,17 +93,44 @@ constexpr CommandHelp kHelp[] = {
      "Returns the controller to its factory settings: its bright and trigger memories, DAC table\n"
      "and configuration are lost. Without --yes nothing is sent (exit 2). Takes about 2 s.\n"
      "Example: lumitrax --port /dev/ttyUSB0 factory-reset --yes\n"},
+    {"recipe check", "recipe check FILE|FOLDER...",
+     "Reads each recipe file (TOML, docs/recipes.md) strictly, and every *.toml file of a folder,\n"
+     "whose recipes must differ in name and number. Opens no port. Prints one line per recipe\n"
+     "('housing-a12-top  number 12  ok') and each error as FILE:LINE:COLUMN: what is wrong.\n"
+     "Exit 2 when any is bad.\n"
+     "Example: lumitrax recipe check recipes/\n"},
+    {"recipe apply", "--port PATH [--port PATH]... recipe apply FILE [--record FILE]",
+     "Sets each controller's light to the recipe: checks it against the model's channel count\n"
+     "(a channel above it writes nothing, exit 2), writes it, reads it back and compares. Prints\n"
+     "'verified', or 'differs' and each difference ('  brightness 3: wanted 512, found 600'), and\n"
+     "'saved bright memory M' where the recipe's [store] was saved. Exit 1 when it differs or the\n"
+     "controller failed (the steps written are named). --record appends one JSON line per\n"
+     "controller to FILE (time, controller, recipe name and SHA-256, result); a record that cannot\n"
+     "be written is exit 2, the light having been set.\n"
+     "Example: lumitrax --port /dev/ttyUSB0 recipe apply housing-a12-top.toml --record applied.jsonl\n"},
+    {"recipe verify", "--port PATH [--port PATH]... recipe verify FILE",
+     "Compares each controller's light with the recipe and prints 'verified', or 'differs' and\n"
+     "each difference. Sends only queries. Exit 1 when it differs.\n"
+     "Example: lumitrax --port /dev/ttyUSB0 recipe verify housing-a12-top.toml\n"},
+    {"recipe capture", "--port PATH recipe capture --name NAME [FILE|-]",
+     "Writes the controller's current light (current bright memory, trigger rows 1..4) as a recipe\n"
+     "named NAME to FILE (replaced whole), or to standard output.\n"
+     "Example: lumitrax --port /dev/ttyUSB0 recipe capture --name housing-a12-top top.toml\n"},
 };
 
 }  // namespace
 
 QString CommandUsage(const QString& command) {
+    // A command, or the first word of commands of two words ("recipe"): each of their pages.
+    QString text;
     for (const CommandHelp& h : kHelp) {
-        if (command == QLatin1String(h.name)) {
-            return QStringLiteral("Usage: lumitrax %1\n\n%2").arg(QLatin1String(h.usage), QLatin1String(h.text));
+        const QLatin1String name(h.name);
+        if (command == name || (name.startsWith(command + QLatin1Char(' ')))) {
+            text += (text.isEmpty() ? QString() : QStringLiteral("\n")) +
+                    QStringLiteral("Usage: lumitrax %1\n\n%2").arg(QLatin1String(h.usage), QLatin1String(h.text));
         }
     }
-    return {};
+    return text;
 }
 
 QString CliUsage() {
@@ -119,8 +146,8 @@ QString CliUsage() {
         "\n"
         "Options:\n"
         "  --port PATH    serial device, COM<n> as ports lists it, tcp://HOST:PORT or\n"
-        "                 rfc2217://HOST:PORT; info, apply-config, verify-config and search take\n"
-        "                 several\n"
+        "                 rfc2217://HOST:PORT; info, apply-config, verify-config, recipe apply,\n"
+        "                 recipe verify and search take several\n"
         "  --json         print one JSON document (monitor: one JSON object per line)\n"
         "  --timeout MS   wait for answers, 1..600000 (default 1000); raw waits exactly this long\n"
         "  -v, --verbose  print the wire traffic on standard error\n"

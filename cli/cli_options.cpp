@@ -1,5 +1,7 @@
 #include "cli_options.h"
 
+#include <lumitrax/recipe.h>
+
 #include <map>
 
 namespace {
@@ -31,19 +33,39 @@ constexpr CommandEntry kCommands[] = {
     {"status", CliCommand::Status},
     {"outputs", CliCommand::Outputs},
     {"factory-reset", CliCommand::FactoryReset},
+    {"recipe check", CliCommand::RecipeCheck},
+    {"recipe apply", CliCommand::RecipeApply},
+    {"recipe verify", CliCommand::RecipeVerify},
+    {"recipe capture", CliCommand::RecipeCapture},
 };
 
+// The commands of two words: "recipe apply". A command's name is its first word, and its
+// second when the first is one of these.
+bool TakesSecondWord(const QString& first) { return first == QLatin1String("recipe"); }
+
+// The command's name in words (one word, or two for recipe's), as kCommands spells it.
+QString CommandName(const QStringList& words) {
+    if (words.size() > 1 && TakesSecondWord(words.first())) {
+        return words[0] + QLatin1Char(' ') + words[1];
+    }
+    return words.value(0);
+}
+
 // How many --port values a command takes.
-enum class PortRule { Any, OneOrMore, ExactlyOne };
+enum class PortRule { Any, None, OneOrMore, ExactlyOne };
 
 PortRule PortRuleOf(CliCommand c) {
     switch (c) {
     case CliCommand::Ports:
     case CliCommand::Search:
         return PortRule::Any;
+    case CliCommand::RecipeCheck:
+        return PortRule::None;
     case CliCommand::Info:
     case CliCommand::ApplyConfig:
     case CliCommand::VerifyConfig:
+    case CliCommand::RecipeApply:
+    case CliCommand::RecipeVerify:
         return PortRule::OneOrMore;
     default:
         return PortRule::ExactlyOne;
@@ -158,7 +180,8 @@ bool Parser::Run(const QStringList& arguments) {
                                            QStringLiteral("--reconnect")};
         static const QStringList kValued = {QStringLiteral("--port"), QStringLiteral("--timeout"),
                                             QStringLiteral("--delay"), QStringLiteral("--on"),
-                                            QStringLiteral("--edge"), QStringLiteral("--enable")};
+                                            QStringLiteral("--edge"), QStringLiteral("--enable"),
+                                            QStringLiteral("--record"), QStringLiteral("--name")};
         if (kFlags.contains(name)) {
             if (hasValue) {
                 return Fail(QStringLiteral("option %1 takes no value").arg(name));
@@ -200,19 +223,25 @@ bool Parser::Run(const QStringList& arguments) {
         return Fail(QStringLiteral("-v and -q exclude each other"));
     }
     if (!words.isEmpty() && words.first() == QLatin1String("help")) {
-        return Help(words.mid(1, 1));
+        return Help(words.mid(1, 2));
     }
     if (helpAsked_) {
-        return Help(words.mid(0, 1));
+        return Help(words.mid(0, 2));
     }
     return Words(words);
 }
 
-bool Parser::Help(const QStringList& command) {
+bool Parser::Help(const QStringList& words) {
     out_.action = CliParse::Help;
-    out_.message = command.isEmpty() ? CliUsage() : CommandUsage(command.first());
+    // "help recipe" is every recipe command's page; "help recipe apply" is one of them.
+    QString name = CommandName(words);
+    out_.message = words.isEmpty() ? CliUsage() : CommandUsage(name);
+    if (out_.message.isEmpty() && name != words.value(0)) {
+        name = words.first();
+        out_.message = CommandUsage(name);
+    }
     if (out_.message.isEmpty()) {
-        return Fail(QStringLiteral("unknown command '%1'").arg(command.first()));
+        return Fail(QStringLiteral("unknown command '%1'").arg(name));
     }
     return true;
 }
@@ -221,7 +250,10 @@ bool Parser::Words(const QStringList& words) {
     if (words.isEmpty()) {
         return Fail(QStringLiteral("no command given"));
     }
-    r_.name = words.first();
+    if (words.size() == 1 && TakesSecondWord(words.first())) {
+        return Fail(QStringLiteral("%1 takes check, apply, verify or capture").arg(words.first()));
+    }
+    r_.name = CommandName(words);
     bool known = false;
     for (const CommandEntry& e : kCommands) {
         if (r_.name == QLatin1String(e.name)) {
@@ -234,6 +266,11 @@ bool Parser::Words(const QStringList& words) {
     }
     switch (PortRuleOf(r_.command)) {
     case PortRule::Any:
+        break;
+    case PortRule::None:
+        if (!r_.ports.isEmpty()) {
+            return Fail(QStringLiteral("%1 reads files only and takes no --port").arg(r_.name));
+        }
         break;
     case PortRule::OneOrMore:
         if (r_.ports.isEmpty()) {
@@ -250,7 +287,7 @@ bool Parser::Words(const QStringList& words) {
         return false;
     }
 
-    const QStringList args = words.mid(1);
+    const QStringList args = words.mid(static_cast<qsizetype>(r_.name.count(QLatin1Char(' ')) + 1));
     switch (r_.command) {
     case CliCommand::Ports:
     case CliCommand::Search:
@@ -329,6 +366,41 @@ bool Parser::Words(const QStringList& words) {
         }
         r_.file = args[0];
         return !r_.file.isEmpty() || Fail(QStringLiteral("the file name is empty"));
+    case CliCommand::RecipeCheck:
+        if (args.isEmpty()) {
+            return Fail(QStringLiteral("recipe check takes recipe files or folders"));
+        }
+        for (const QString& a : args) {
+            if (a.isEmpty()) {
+                return Fail(QStringLiteral("the file name is empty"));
+            }
+        }
+        r_.paths = args;
+        return true;
+    case CliCommand::RecipeApply:
+    case CliCommand::RecipeVerify:
+        if (!Count(args, 1, QStringLiteral("one recipe file"))) {
+            return false;
+        }
+        r_.file = args[0];
+        return !r_.file.isEmpty() || Fail(QStringLiteral("the file name is empty"));
+    case CliCommand::RecipeCapture:
+        if (args.size() > 1) {
+            return Fail(QStringLiteral("recipe capture takes one file to write, or '-' or nothing for standard output"));
+        }
+        r_.file = args.value(0);
+        if (r_.file == QLatin1String("-")) {
+            r_.file.clear();
+        }
+        if (r_.recipeName.isEmpty()) {
+            return Fail(QStringLiteral("recipe capture needs --name NAME, the name the recipe gets"));
+        }
+        // The name is checked as the recipe file's name is, before the port opens.
+        return Check([this] {
+            lumitrax::Recipe named;
+            named.name = r_.recipeName.toStdString();
+            lumitrax::checkRecipe(named);
+        });
     case CliCommand::Raw: {
         if (args.isEmpty()) {
             return Fail(QStringLiteral("raw takes the command text"));
@@ -348,6 +420,8 @@ bool Parser::CommandOptions() {
                                                                        r_.command == CliCommand::VerifyConfig
                           : name == QLatin1String("--yes")       ? r_.command == CliCommand::FactoryReset
                           : name == QLatin1String("--reconnect") ? r_.command == CliCommand::Monitor
+                          : name == QLatin1String("--record")    ? r_.command == CliCommand::RecipeApply
+                          : name == QLatin1String("--name")      ? r_.command == CliCommand::RecipeCapture
                                                                  : trigger;
         if (!fits) {
             return Fail(QStringLiteral("option %1 does not apply to %2").arg(name, r_.name));
@@ -357,6 +431,18 @@ bool Parser::CommandOptions() {
         r_.verify = commandOptions_.count(QStringLiteral("--verify")) != 0;
         r_.lenient = commandOptions_.count(QStringLiteral("--lenient")) != 0;
         r_.reconnect = commandOptions_.count(QStringLiteral("--reconnect")) != 0;
+        if (const auto record = commandOptions_.find(QStringLiteral("--record")); record != commandOptions_.end()) {
+            if (record->second.isEmpty()) {
+                return Fail(QStringLiteral("--record needs a file"));
+            }
+            r_.recordFile = record->second;
+        }
+        if (const auto name = commandOptions_.find(QStringLiteral("--name")); name != commandOptions_.end()) {
+            r_.recipeName = name->second;
+            if (r_.recipeName.isEmpty()) {
+                return Fail(QStringLiteral("--name needs a recipe name"));
+            }
+        }
         return true;
     }
     for (const char* needed : {"--delay", "--on", "--edge", "--enable"}) {

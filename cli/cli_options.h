@@ -4,9 +4,10 @@
 //   lumitrax [--port PATH]... [--json] [--timeout MS] [-v|-q] COMMAND [ARGS]
 //   lumitrax help [COMMAND] | COMMAND --help | --help | --version
 //
+// "recipe" is a command of two words: recipe check|apply|verify|capture.
 // The global options may stand anywhere before a lone "--"; a command's own options
 // (trigger's --delay/--on/--edge/--enable, apply-config's --verify, --lenient, factory-reset's
-// --yes, monitor's --reconnect) come with it.
+// --yes, monitor's --reconnect, recipe apply's --record, recipe capture's --name) come with it.
 // Every value is checked here with the Controller API's own checks, so that a command that
 // starts has nothing left to refuse from its arguments. Pure; any thread.
 
@@ -21,7 +22,7 @@
 enum class CliCommand {
     Ports, Search, Info, Set, On, Off, Packet, Trigger, OneShot, SaveBright, LoadBright,
     SaveTrigger, LoadTrigger, ApplyConfig, ReadConfig, VerifyConfig, Raw, Monitor,
-    Status, Outputs, FactoryReset,
+    Status, Outputs, FactoryReset, RecipeCheck, RecipeApply, RecipeVerify, RecipeCapture,
 };
 
 // Exit statuses of the tool.
@@ -35,7 +36,7 @@ constexpr int kMaxTimeoutMs = 600000;
 
 struct CliRequest {
     CliCommand command = CliCommand::Ports;
-    QString name;             // the command as typed, e.g. "apply-config"
+    QString name;             // the command as typed, e.g. "apply-config", "recipe apply"
     QStringList ports;        // --port values in order
     bool json = false;
     bool verbose = false;     // -v: the wire traffic on standard error
@@ -48,7 +49,11 @@ struct CliRequest {
     std::array<int, lumitrax::kChannels> packet{};
     lumitrax::TriggerRow trigger;
     int memory = 0;             // save-bright, load-bright, save-trigger, load-trigger
-    QString file;               // apply-config, read-config ("-": standard output), verify-config
+    QString file;               // apply-config, read-config ("-": standard output), verify-config;
+                                // recipe apply, verify, capture (empty or "-": standard output)
+    QStringList paths;          // recipe check: files and folders, in order
+    QString recordFile;         // recipe apply --record: the audit record to append to
+    QString recipeName;         // recipe capture --name
     bool verify = false;        // apply-config --verify
     bool lenient = false;       // apply-config, verify-config --lenient
     QString rawText;            // raw: the words joined by single blanks, without the CR

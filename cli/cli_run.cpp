@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+#include "cli_recipe.h"
 #include "cli_report.h"
 
 namespace {
@@ -119,7 +120,52 @@ void Compare(Controller& c, const lumitrax::Configuration& file, PortReport& r) 
     }
 }
 
-void RunOnPort(const CliRequest& q, Controller& c, const std::optional<lumitrax::Configuration>& file, PortReport& r) {
+// What a command read before the first port opened: apply-config's and verify-config's
+// configuration, recipe apply's and verify's recipe.
+struct ReadFirst {
+    std::optional<lumitrax::Configuration> configuration;
+    std::optional<lumitrax::Recipe> recipe;
+};
+
+// recipe apply and verify: the report, and a difference or a failure as the port's error
+// (a failure cut short by an interrupt as an interrupted one).
+void ReportRecipe(const lumitrax::RecipeReport& report, const lumitrax::Recipe& recipe, bool interrupted,
+                  PortReport& r) {
+    r.json[QStringLiteral("recipe")] = RecipeReportJson(report);
+    r.lines = RecipeReportLines(report, recipe);
+    QString kind;
+    switch (report.result) {
+    case lumitrax::RecipeResult::Verified:
+        return;
+    case lumitrax::RecipeResult::Differs:
+        kind = QStringLiteral("mismatch");
+        r.error = QStringLiteral("%1: the controller differs from recipe %2 in %3 field(s)")
+                      .arg(r.port, Q(recipe.name))
+                      .arg(report.differences.size());
+        break;
+    case lumitrax::RecipeResult::Failed: {
+        kind = interrupted ? QStringLiteral("interrupted") : QStringLiteral("failed");
+        const QString why = Q(report.error);
+        r.error = why.startsWith(r.port + QLatin1Char(':')) ? why : r.port + QStringLiteral(": ") + why;
+        QStringList written;
+        QStringList notWritten;
+        for (const auto& s : report.stepsWritten) written.append(Q(s));
+        for (const auto& s : report.stepsNotWritten) notWritten.append(Q(s));
+        if (!written.isEmpty() || !notWritten.isEmpty()) {
+            r.error += QStringLiteral("\n%1: written: %2\n%1: not written: %3")
+                           .arg(r.port, written.isEmpty() ? QStringLiteral("nothing") : written.join(QStringLiteral(", ")),
+                                notWritten.isEmpty() ? QStringLiteral("nothing") : notWritten.join(QStringLiteral(", ")));
+        }
+        break;
+    }
+    }
+    r.exitCode = kExitNoAnswer;
+    r.json[QStringLiteral("error")] = QJsonObject{{"kind", kind}, {"message", r.error}};
+}
+
+void RunOnPort(const CliRequest& q, Controller& c, const ReadFirst& read, const CliInterrupt& interrupt,
+               PortReport& r) {
+    const std::optional<lumitrax::Configuration>& file = read.configuration;
     switch (q.command) {
     case CliCommand::Info: {
         const lumitrax::State s = c.state();
@@ -207,9 +253,30 @@ void RunOnPort(const CliRequest& q, Controller& c, const std::optional<lumitrax:
     }
     case CliCommand::Outputs: c.setOutputs(q.out0, q.out1); break;
     case CliCommand::FactoryReset: c.factoryReset(); break;
+    case CliCommand::RecipeApply:
+    case CliCommand::RecipeVerify: {
+        const lumitrax::RecipeReport report = q.command == CliCommand::RecipeApply
+                                                  ? c.applyRecipe(*read.recipe, q.recordFile.toStdString())
+                                                  : c.verifyRecipe(*read.recipe);
+        ReportRecipe(report, *read.recipe, interrupt.signal.load() != 0, r);
+        break;
+    }
+    case CliCommand::RecipeCapture: {
+        const lumitrax::Recipe captured = c.captureRecipe(q.recipeName.toStdString());
+        const std::string text = lumitrax::formatRecipe(captured);
+        r.json[QStringLiteral("captured")] = RecipeJson(captured);
+        if (q.file.isEmpty()) {
+            r.raw = QByteArray::fromStdString(text);
+            break;
+        }
+        WriteRecipeFile(q.file, text);
+        r.json[QStringLiteral("file")] = q.file;
+        break;
+    }
     case CliCommand::Ports:
     case CliCommand::Search:
     case CliCommand::Monitor:
+    case CliCommand::RecipeCheck:
         break;
     }
 }
@@ -358,11 +425,21 @@ void CliInterrupt::Interrupt(int signalNumber) {
 
 CliResult RunCliCommand(const CliRequest& q, CliInterrupt& interrupt, const std::function<void(const QString&)>& traffic) {
     CliResult out;
-    if (q.command == CliCommand::Ports || q.command == CliCommand::Search) {
+    if (q.command == CliCommand::Ports || q.command == CliCommand::Search || q.command == CliCommand::RecipeCheck) {
         interrupt.endsAtOnce.store(true);
-        out = q.command == CliCommand::Ports ? Ports() : Search(q);
+        out = q.command == CliCommand::Ports ? Ports() : q.command == CliCommand::Search ? Search(q) : CheckRecipes(q);
     } else {
-        std::optional<lumitrax::Configuration> file;
+        ReadFirst read;
+        std::optional<lumitrax::Configuration>& file = read.configuration;
+        if (q.command == CliCommand::RecipeApply || q.command == CliCommand::RecipeVerify) {
+            try {
+                read.recipe = lumitrax::readRecipeFile(q.file.toStdString());
+            } catch (const Error& e) {
+                out.exitCode = kExitUsage;
+                out.errors.append(Q(e.what()));
+                out.json[QStringLiteral("error")] = ErrorJson(e);
+            }
+        }
         if (q.command == CliCommand::ApplyConfig || q.command == CliCommand::VerifyConfig) {
             std::vector<lumitrax::ConfigProblem> warnings;
             try {
@@ -402,7 +479,7 @@ CliResult RunCliCommand(const CliRequest& q, CliInterrupt& interrupt, const std:
                 const std::unique_ptr<Controller> c = Open(q, port, interrupt.stop, traffic);
                 opened = true;
                 Active active(interrupt, *c);
-                RunOnPort(q, *c, file, r);
+                RunOnPort(q, *c, read, interrupt, r);
             } catch (const Error& e) {
                 r.Fail(e, interrupt.signal.load(), opened);
                 if (!e.stepsWritten().empty() || !e.stepsNotWritten().empty()) {

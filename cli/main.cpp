@@ -189,7 +189,8 @@ int Run(int argc, char** argv) {
     } else if (!request.quiet || request.command == CliCommand::Ports || request.command == CliCommand::Search ||
                request.command == CliCommand::Info || request.command == CliCommand::Raw ||
                request.command == CliCommand::Status ||
-               request.command == CliCommand::VerifyConfig ||
+               request.command == CliCommand::VerifyConfig || request.command == CliCommand::RecipeCheck ||
+               request.command == CliCommand::RecipeVerify ||
                request.command == CliCommand::LoadBright || request.command == CliCommand::LoadTrigger) {
         // -q silences summaries, not the answer a command was run for.
         for (const QString& line : result.lines) {

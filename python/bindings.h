@@ -8,6 +8,8 @@ namespace lumitrax::python {
 
 // The result and value classes (results.cpp).
 void BindResults(py::module_& m);
+// Recipe, RecipeTrigger, RecipeDifference, RecipeReport, check_recipe_folder (recipe_binding.cpp).
+void BindRecipes(py::module_& m);
 // Monitor and Controller (controller_binding.cpp).
 void BindController(py::module_& m);
 

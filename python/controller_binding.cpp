@@ -14,6 +14,7 @@
 #include <lumitrax/configuration.h>
 #include <lumitrax/controller.h>
 #include <lumitrax/error.h>
+#include <lumitrax/recipe.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -238,6 +239,33 @@ progress(step), when given, is called after each step; an exception it raises en
              py::call_guard<py::gil_scoped_release>(), "configuration"_a,
              R"(The fields of configuration that the controller does not have, as Difference in file order,
 each compared as apply_configuration() would send it.)")
+        .def(
+            "apply_recipe",
+            [](PyController& self, const lumitrax::Recipe& recipe, const py::object& record) {
+                const std::string recordPath = record.is_none() ? std::string() : PathArg(record);
+                const auto c = self.Get();
+                py::gil_scoped_release release;
+                return Interruptible(*c, [&] { return c->applyRecipe(recipe, recordPath); });
+            },
+            "recipe"_a, "record"_a = py::none(),
+            R"(Sets the controller's light to a Recipe and returns a RecipeReport. The recipe is checked
+first against the model's channel count (ValueError, nothing sent), then written with as few
+commands as the controller takes, read back and compared: result "verified" or "differs". A
+failure on the line (no answer, refused, lost, cancelled) raises nothing: result "failed", with
+error and the steps written. With the recipe's bright_memory / trigger_memory, a verified light
+is saved there where the memory does not hold it already. record (str or os.PathLike), when
+given, gets one JSON line for the apply, appended under a file lock and on disk before the call
+returns; FileError when it cannot be written, the light having been set all the same.)")
+        .def("verify_recipe",
+             Waiting(+[](lumitrax::Controller& c, const lumitrax::Recipe& recipe) { return c.verifyRecipe(recipe); }),
+             py::call_guard<py::gil_scoped_release>(), "recipe"_a,
+             R"(Compares the controller's current light with a Recipe, sending only queries; a RecipeReport
+whose result is "verified", "differs" (with the differences) or "failed".)")
+        .def("capture_recipe",
+             Waiting(+[](lumitrax::Controller& c, const std::string& name) { return c.captureRecipe(name); }),
+             py::call_guard<py::gil_scoped_release>(), "name"_a,
+             R"(The controller's current light (current bright memory, trigger rows 1..4 of the current
+trigger memory) as a Recipe named name; ValueError for a name a recipe cannot have.)")
         .def("raw", Waiting(+[](lumitrax::Controller& c, const std::string& text) { return c.raw(text); }),
              py::call_guard<py::gil_scoped_release>(), "text"_a,
              R"(Sends one line of text (at most MAX_RAW_LENGTH bytes) and returns the lines received within

@@ -115,6 +115,7 @@ PYBIND11_MODULE(lumitrax, m) {
     py::module_::import("atexit").attr("register")(py::cpp_function(&CancelCallbacksAtExit));
 
     BindResults(m);
+    BindRecipes(m);
 
     // ---- module functions ----
     m.def("list_ports", &lumitrax::listPorts, "The ports of the system in its enumeration order, as PortInfo.");

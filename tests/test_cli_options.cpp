@@ -128,12 +128,70 @@ TEST(CliOptions, RefusesBadUsageWithAMessageThatNamesTheProblem) {
         {{"--port", "/dev/x", "outputs", "1", "2"}, "OUT1 '2' is not 0 or 1"},
         {{"--port", "/dev/x", "outputs", "on", "0"}, "OUT0 'on' is not 0 or 1"},
         {{"--port", "/dev/x", "factory-reset"}, "factory settings"},
+        {{"--port", "/dev/x", "recipe"}, "recipe takes check, apply, verify or capture"},
+        {{"--port", "/dev/x", "recipe", "load", "r.toml"}, "unknown command 'recipe load'"},
+        {{"--port", "/dev/x", "recipe", "check", "r.toml"}, "recipe check reads files only and takes no --port"},
+        {{"recipe", "check"}, "recipe check takes recipe files or folders"},
+        {{"recipe", "apply", "r.toml"}, "recipe apply needs --port PATH (one or more)"},
+        {{"--port", "/dev/x", "recipe", "apply"}, "recipe apply takes one recipe file"},
+        {{"--port", "/dev/x", "recipe", "verify", "a.toml", "b.toml"}, "recipe verify takes one recipe file"},
+        {{"--port", "/dev/x", "recipe", "verify", "r.toml", "--record", "log"}, "option --record does not apply to recipe verify"},
+        {{"--port", "/dev/x", "recipe", "apply", "r.toml", "--record="}, "--record needs a file"},
+        {{"--port", "/dev/x", "--port", "/dev/y", "recipe", "capture", "--name", "n"}, "needs exactly one --port"},
+        {{"--port", "/dev/x", "recipe", "capture"}, "recipe capture needs --name NAME"},
+        {{"--port", "/dev/x", "recipe", "capture", "--name", "n", "a", "b"}, "recipe capture takes one file"},
+        {{"--port", "/dev/x", "recipe", "apply", "r.toml", "--name", "n"}, "option --name does not apply to recipe apply"},
     };
     for (const auto& c : cases) {
         const CliParse p = Parse(c.args);
         SCOPED_TRACE(c.args.join(' ').toStdString());
         EXPECT_EQ(p.action, CliParse::Fail);
         EXPECT_TRUE(p.message.contains(QLatin1String(c.message))) << p.message.toStdString();
+    }
+}
+
+// recipe is a command of two words; its help is every recipe command's page or one of them.
+TEST(CliOptions, RecipeCommandsTakeTheirFilesAndOptions) {
+    const CliParse check = Parse({"recipe", "check", "a.toml", "recipes/"});
+    ASSERT_EQ(check.action, CliParse::Run) << check.message.toStdString();
+    EXPECT_EQ(check.request.command, CliCommand::RecipeCheck);
+    EXPECT_EQ(check.request.name, "recipe check");
+    EXPECT_EQ(check.request.paths, (QStringList{"a.toml", "recipes/"}));
+
+    const CliParse apply = Parse({"--port", "/dev/a", "recipe", "apply", "--record", "log.jsonl", "r.toml", "--port=/dev/b"});
+    ASSERT_EQ(apply.action, CliParse::Run) << apply.message.toStdString();
+    EXPECT_EQ(apply.request.command, CliCommand::RecipeApply);
+    EXPECT_EQ(apply.request.file, "r.toml");
+    EXPECT_EQ(apply.request.recordFile, "log.jsonl");
+    EXPECT_EQ(apply.request.ports, (QStringList{"/dev/a", "/dev/b"}));
+
+    const CliParse verify = Parse({"--port", "/dev/a", "recipe", "verify", "r.toml"});
+    ASSERT_EQ(verify.action, CliParse::Run) << verify.message.toStdString();
+    EXPECT_EQ(verify.request.command, CliCommand::RecipeVerify);
+    EXPECT_TRUE(verify.request.recordFile.isEmpty());
+
+    // capture writes to a file, or with "-" or nothing to standard output (file left empty).
+    const struct {
+        QStringList args;
+        const char* file;
+    } captures[] = {{{"out.toml"}, "out.toml"}, {{"-"}, ""}, {{}, ""}};
+    for (const auto& c : captures) {
+        const CliParse capture = Parse(QStringList{"--port", "/dev/a", "recipe", "capture", "--name", "top-1.b_c"} + c.args);
+        ASSERT_EQ(capture.action, CliParse::Run) << capture.message.toStdString();
+        EXPECT_EQ(capture.request.command, CliCommand::RecipeCapture);
+        EXPECT_EQ(capture.request.recipeName, "top-1.b_c");
+        EXPECT_EQ(capture.request.file, QLatin1String(c.file));
+    }
+    // The name is checked as a recipe file's is, before any port opens.
+    const CliParse badName = Parse({"--port", "/dev/a", "recipe", "capture", "--name", "top 1"});
+    EXPECT_EQ(badName.action, CliParse::Fail);
+    EXPECT_FALSE(badName.message.isEmpty());
+
+    EXPECT_EQ(Parse({"help", "recipe", "apply"}).message, CommandUsage("recipe apply"));
+    EXPECT_EQ(Parse({"recipe", "apply", "--help"}).message, CommandUsage("recipe apply"));
+    const QString all = Parse({"help", "recipe"}).message;
+    for (const char* command : {"recipe check", "recipe apply", "recipe verify", "recipe capture"}) {
+        EXPECT_TRUE(all.contains(CommandUsage(QLatin1String(command)))) << command;
     }
 }
 

@@ -2,7 +2,9 @@
 // process of its own as a script would run it; what one command changed is seen by the next.
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QDateTime>
+#include <QDir>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -602,6 +605,192 @@ TEST(CliSim, MonitorPrintsTimeStampedLinesUntilInterrupted) {
     const QByteArray last = jsonLines.last();
     EXPECT_EQ(QJsonDocument::fromJson(last).object().value("error").toObject().value("kind").toString(), "port")
         << last.toStdString();
+}
+
+// ---- recipes ----
+
+// Channel 3 at 512, channels 1 and 3 on; the simulator's model has 8 channels.
+const QByteArray kTopRecipe = "name = \"housing-a12-top\"\nnumber = 12\nbrightness = [100, 0, 512, 0, 0, 0, 0, 800]\n"
+                              "on = [1, 3]\n";
+
+TEST(CliSim, RecipeCheckReadsFilesAndFoldersStrictly) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(WriteFile(dir.filePath("top.toml"), kTopRecipe));
+    // The bad value stands on line 3, from column 15.
+    ASSERT_TRUE(WriteFile(dir.filePath("bad.toml"), "name = \"bad\"\nnumber = 3\nbrightness = [1100]\n"));
+    ASSERT_TRUE(QDir(dir.path()).mkpath("set"));
+    ASSERT_TRUE(WriteFile(dir.filePath("set/a.toml"), "name = \"twin\"\nnumber = 1\n"));
+    ASSERT_TRUE(WriteFile(dir.filePath("set/b.toml"), "name = \"twin\"\nnumber = 2\n"));
+    ASSERT_TRUE(QDir(dir.path()).mkpath("good"));
+    ASSERT_TRUE(WriteFile(dir.filePath("good/a.toml"), "name = \"left\"\nnumber = 1\n"));
+    ASSERT_TRUE(WriteFile(dir.filePath("good/b.toml"), "name = \"right\"\n"));
+    ASSERT_TRUE(WriteFile(dir.filePath("good/notes.txt"), "not a recipe"));
+    const struct {
+        QStringList paths;
+        int exitCode;
+        QString out;
+        const char* err;  // a pattern stderr matches; empty: stderr is empty
+    } cases[] = {
+        {{"top.toml"}, 0, "housing-a12-top  number 12  ok\n", ""},
+        {{"good"}, 0, "left  number 1  ok\nright  ok\n", ""},
+        {{"bad.toml"}, 2, "", R"(bad\.toml:3:15: .*1100)"},
+        {{"set"}, 2, "", R"(a\.toml.*b\.toml|b\.toml.*a\.toml)"},
+        // A bad one does not hide the good ones after it.
+        {{"bad.toml", "top.toml"}, 2, "housing-a12-top  number 12  ok\n", R"(bad\.toml:3:15)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.paths.join(' ').toStdString());
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start(QStringLiteral(LUMITRAX_CLI_PATH), QStringList{"recipe", "check"} + c.paths);
+        ASSERT_TRUE(p.waitForFinished(20000));
+        EXPECT_EQ(p.exitCode(), c.exitCode);
+        EXPECT_EQ(QString::fromUtf8(p.readAllStandardOutput()), c.out);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        if (c.err[0] == '\0') {
+            EXPECT_TRUE(err.isEmpty()) << err.toStdString();
+        } else {
+            EXPECT_TRUE(err.contains(QRegularExpression(QLatin1String(c.err)))) << err.toStdString();
+        }
+    }
+    const Outcome json = Lumitrax({"--json", "recipe", "check", dir.filePath("top.toml"), dir.filePath("set")});
+    EXPECT_EQ(json.exitCode, 2);
+    const QJsonArray checked = json.Json()["checked"].toArray();
+    ASSERT_EQ(checked.size(), 2) << json.out.toStdString();
+    EXPECT_EQ(checked[0]["recipes"][0]["name"].toString(), "housing-a12-top");
+    EXPECT_EQ(checked[0]["recipes"][0]["number"].toInt(), 12);
+    EXPECT_FALSE(checked[1]["ok"].toBool());
+    EXPECT_EQ(json.Json()["error"].toObject()["kind"].toString(), "file");
+}
+
+TEST(CliSim, RecipeApplyVerifiesAndVerifyFindsAChannelSetBehindItsBack) {
+    QTemporaryDir dir;
+    const QString recipe = dir.filePath("top.toml");
+    ASSERT_TRUE(WriteFile(recipe, kTopRecipe));
+    SimProcess sim({});
+    ASSERT_FALSE(sim.devicePath().empty());
+    const QString p = Path(sim);
+
+    const Outcome apply = Lumitrax({"--port", p, "recipe", "apply", recipe});
+    EXPECT_EQ(apply.exitCode, 0) << apply.err.toStdString();
+    EXPECT_EQ(apply.out, "verified\n");
+    const Outcome verify = Lumitrax({"--port", p, "recipe", "verify", recipe});
+    EXPECT_EQ(verify.exitCode, 0) << verify.err.toStdString();
+    EXPECT_EQ(verify.out, "verified\n");
+    // The light really is the recipe's, as info reads it.
+    const QJsonArray channels = Lumitrax({"--json", "--port", p, "info"}).Json()["ports"][0]["state"]["channels"].toArray();
+    ASSERT_EQ(channels.size(), 16);
+    EXPECT_EQ(channels[2]["brightness"].toInt(), 512);
+    EXPECT_EQ(channels[7]["brightness"].toInt(), 800);
+    EXPECT_TRUE(channels[0]["on"].toBool() && channels[2]["on"].toBool() && !channels[7]["on"].toBool());
+
+    ASSERT_EQ(Lumitrax({"--port", p, "set", "3", "600"}).exitCode, 0);
+    const Outcome differs = Lumitrax({"--port", p, "recipe", "verify", recipe});
+    EXPECT_EQ(differs.exitCode, 1);
+    EXPECT_EQ(differs.out, "differs\n  brightness 3: wanted 512, found 600\n");
+    EXPECT_TRUE(differs.err.contains("differs from recipe housing-a12-top in 1 field(s)")) << differs.err.toStdString();
+    const Outcome json = Lumitrax({"--json", "--port", p, "recipe", "verify", recipe});
+    EXPECT_EQ(json.exitCode, 1);
+    EXPECT_EQ(json.Json()["error"].toObject()["kind"].toString(), "mismatch");
+    const QJsonObject report = json.Json()["ports"][0]["recipe"].toObject();
+    EXPECT_EQ(report["result"].toString(), "differs");
+    EXPECT_EQ(report["differences"].toArray(),
+              (QJsonArray{QJsonObject{{"field", "brightness 3"}, {"wanted", "512"}, {"found", "600"}}}));
+    EXPECT_TRUE(report["duration_ms"].isDouble());
+
+    // Applied again, it is the recipe's once more.
+    const Outcome again = Lumitrax({"--json", "--port", p, "recipe", "apply", recipe});
+    EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
+    EXPECT_EQ(again.Json()["ports"][0]["recipe"]["result"].toString(), "verified");
+    EXPECT_FALSE(again.Json()["ports"][0]["recipe"]["steps_written"].toArray().isEmpty());
+}
+
+// A recipe that cannot be read, or names a channel the model lacks, writes nothing: exit 2.
+TEST(CliSim, RecipesThatCannotBeAppliedWriteNothing) {
+    QTemporaryDir dir;
+    const QString transcript = dir.filePath("transcript");
+    SimProcess sim({"--transcript", transcript.toStdString()});
+    ASSERT_FALSE(sim.devicePath().empty());
+    const struct {
+        QByteArray content;
+        const char* kind;
+    } cases[] = {
+        {"name = \"x\"\ncolour = 3\n", "file"},
+        {"name = \"wide\"\non = [1, 12]\n", "argument"},  // the simulator's model has 8 channels
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content.toStdString());
+        const QString file = dir.filePath("r.toml");
+        ASSERT_TRUE(WriteFile(file, c.content));
+        const Outcome o = Lumitrax({"--json", "--port", Path(sim), "recipe", "apply", file});
+        EXPECT_EQ(o.exitCode, 2) << o.err.toStdString();
+        EXPECT_EQ(o.Json()["error"].toObject()["kind"].toString(), c.kind) << o.out.toStdString();
+    }
+    sim.Stop();
+    const QStringList sent = TranscriptLines(transcript);
+    EXPECT_TRUE(std::all_of(sent.begin(), sent.end(), [](const QString& l) { return l.startsWith("get"); }))
+        << sent.join('\n').toStdString();
+}
+
+TEST(CliSim, RecipeApplyRecordsEachApplyAsAJsonLineWithTheFilesHash) {
+    QTemporaryDir dir;
+    const QString recipe = dir.filePath("top.toml");
+    ASSERT_TRUE(WriteFile(recipe, kTopRecipe));
+    const QString sha256 = QString::fromLatin1(QCryptographicHash::hash(kTopRecipe, QCryptographicHash::Sha256).toHex());
+    SimProcess sim({});
+    ASSERT_FALSE(sim.devicePath().empty());
+    const QString record = dir.filePath("applied.jsonl");
+    for (int i = 0; i < 2; ++i) {
+        const Outcome o = Lumitrax({"--port", Path(sim), "recipe", "apply", recipe, "--record", record});
+        ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+    }
+    QFile f(record);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    for (const QByteArray& line : lines) {
+        QJsonParseError error{};
+        const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        EXPECT_TRUE(line.contains(sha256.toLatin1())) << line.toStdString();
+        EXPECT_TRUE(line.contains("housing-a12-top")) << line.toStdString();
+    }
+
+    // A record that cannot be written: the light is set all the same, and the tool says so.
+    const Outcome unwritable =
+        Lumitrax({"--port", Path(sim), "recipe", "apply", recipe, "--record", dir.filePath("missing/applied.jsonl")});
+    EXPECT_EQ(unwritable.exitCode, 2);
+    EXPECT_TRUE(unwritable.err.contains("missing/applied.jsonl")) << unwritable.err.toStdString();
+}
+
+TEST(CliSim, RecipeCaptureWritesARecipeThatChecksAndVerifies) {
+    SimProcess sim({});
+    ASSERT_FALSE(sim.devicePath().empty());
+    const QString p = Path(sim);
+    for (const QStringList& command : {QStringList{"set", "2", "345"}, QStringList{"off", "all"}, QStringList{"on", "2", "7"}}) {
+        ASSERT_EQ(Lumitrax(QStringList{"--port", p} + command).exitCode, 0);
+    }
+    QTemporaryDir dir;
+    const QString captured = dir.filePath("captured.toml");
+    const Outcome capture = Lumitrax({"--port", p, "recipe", "capture", "--name", "bench-7", captured});
+    ASSERT_EQ(capture.exitCode, 0) << capture.err.toStdString();
+    EXPECT_TRUE(capture.out.isEmpty()) << capture.out.toStdString();
+    const Outcome check = Lumitrax({"recipe", "check", captured});
+    EXPECT_EQ(check.exitCode, 0) << check.err.toStdString();
+    EXPECT_EQ(check.out, "bench-7  ok\n");
+    const Outcome verify = Lumitrax({"--port", p, "recipe", "verify", captured});
+    EXPECT_EQ(verify.exitCode, 0) << verify.out.toStdString() << verify.err.toStdString();
+
+    // To standard output, the same text; with --json the fields.
+    const Outcome printed = Lumitrax({"--port", p, "recipe", "capture", "--name", "bench-7", "-"});
+    QFile f(captured);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(printed.out.toUtf8(), f.readAll());
+    const QJsonObject json = Lumitrax({"--json", "--port", p, "recipe", "capture", "--name", "bench-7"}).Json();
+    const QJsonObject fields = json["ports"][0]["captured"].toObject();
+    EXPECT_EQ(fields["name"].toString(), "bench-7");
+    EXPECT_EQ(fields["brightness"][1].toInt(), 345);
+    EXPECT_EQ(fields["on"].toArray(), (QJsonArray{2, 7}));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 """The Python module against lumitrax-sim (path in LUMITRAX_SIM), checked at the wire through
 the simulator's transcript where the module's promise is about what is sent."""
 
+import hashlib
 import os
 import pathlib
 import queue
@@ -387,3 +388,79 @@ def test_configuration_round_trip(sim, tmp_path):
     # DAC values read back as the decimals written, not as their float32 neighbours.
     row = lumitrax.parse_configuration("dac_bandwidth 0 0.2 1.5\n").dac[0]
     assert (row.low, row.high) == (0.2, 1.5)
+
+
+# Channel 3 at 512, channels 1 and 3 on; the simulator's model has 8 channels.
+TOP_RECIPE = 'name = "housing-a12-top"\nnumber = 12\nbrightness = [100, 0, 512]\non = [1, 3]\n'
+
+
+@pytest.mark.parametrize("text, attributes", [
+    (TOP_RECIPE, dict(name="housing-a12-top", number=12, brightness=[100, 0, 512], on=[1, 3], triggers=[],
+                      bright_memory=None, trigger_memory=None)),
+    ('name = "strobe"\n[[trigger]]\nrow = 2\ndelay_us = 100\non_us = 50\nedge = "negative"\n'
+     '[store]\nbright_memory = 3\ntrigger_memory = 4\n',
+     dict(name="strobe", number=None, brightness=[], on=[],
+          triggers=[lumitrax.RecipeTrigger(2, delay_us=100, on_us=50, edge=lumitrax.Edge.Negative)],
+          bright_memory=3, trigger_memory=4)),
+])
+def test_recipes_load_with_their_fields_and_hash_and_write_back(tmp_path, text, attributes):
+    path = tmp_path / "r.toml"
+    path.write_bytes(text.encode())
+    loaded = lumitrax.Recipe.load(path)
+    assert {name: getattr(loaded, name) for name in attributes} == attributes
+    assert loaded.sha256 == hashlib.sha256(text.encode()).hexdigest()
+    assert lumitrax.Recipe.from_text(str(loaded)) == loaded
+    assert loaded.to_toml() == str(loaded)
+
+
+@pytest.mark.parametrize("text, where", [
+    ('name = "x"\nbrightness = [1100]\n', ":2:"),
+    ('name = "x"\ncolour = 3\n', ":2:"),
+    ('name = "two words"\n', ":1:"),
+    ('name = "x"\n[[trigger]]\nrow = 5\ndelay_us = 1\non_us = 1\n', ":3:"),
+])
+def test_bad_recipes_raise_file_error_naming_the_line(tmp_path, text, where):
+    path = tmp_path / "bad.toml"
+    path.write_text(text)
+    with pytest.raises(lumitrax.FileError, match="bad.toml" + where):
+        lumitrax.Recipe.load(path)
+
+
+def test_a_recipe_folder_is_a_set(tmp_path):
+    (tmp_path / "a.toml").write_text('name = "left"\nnumber = 1\n')
+    (tmp_path / "b.toml").write_text('name = "right"\nnumber = 2\n')
+    assert [r.name for r in lumitrax.check_recipe_folder(tmp_path)] == ["left", "right"]
+    (tmp_path / "c.toml").write_text('name = "left"\nnumber = 3\n')
+    with pytest.raises(lumitrax.FileError, match="left"):
+        lumitrax.check_recipe_folder(str(tmp_path))
+
+
+def test_recipe_applies_verifies_and_finds_a_channel_set_behind_its_back(sim, tmp_path):
+    recipe = lumitrax.Recipe.from_text(TOP_RECIPE)
+    record = tmp_path / "applied.jsonl"
+    with lumitrax.Controller(sim.path) as c:
+        applied = c.apply_recipe(recipe, record=record)
+        assert (applied.result, applied.differences, applied.error) == ("verified", [], "")
+        assert applied.steps_written and applied.steps_not_written == []
+        assert c.verify_recipe(recipe).result == "verified"
+        assert [ch.brightness for ch in c.state().channels[:3]] == [100, 0, 512]
+        c.set_brightness(3, 600)
+        differs = c.verify_recipe(recipe)
+        assert differs.result == "differs"
+        assert differs.differences == [lumitrax.RecipeDifference("brightness 3", "512", "600")]
+        assert "600" in repr(differs)
+        captured = c.capture_recipe("bench-7")
+    assert (captured.name, captured.brightness[:3], captured.on) == ("bench-7", [100, 0, 600], [1, 3])
+    assert len(record.read_text().splitlines()) == 1
+
+
+@pytest.mark.parametrize("call, error", [
+    (lambda c: c.apply_recipe(lumitrax.Recipe("wide", on=[12])), ValueError),  # 8 channels
+    (lambda c: c.apply_recipe(lumitrax.Recipe("bright", brightness=[2000])), ValueError),
+    (lambda c: c.capture_recipe("two words"), ValueError),
+])
+def test_recipes_that_cannot_be_applied_send_nothing(sim, call, error):
+    with lumitrax.Controller(sim.path) as c:
+        with pytest.raises(error):
+            call(c)
+    assert all(line.startswith("get") for line in sim.received())
