@@ -153,7 +153,9 @@ int Run(int argc, char** argv) {
         break;
     }
 
-    static CliInterrupt interrupt;
+    // Never destroyed: the signal thread outlives main and may be inside Interrupt() while the
+    // process exits.
+    static CliInterrupt& interrupt = *new CliInterrupt;
     WatchSignals(interrupt, request);
 
     if (request.command == CliCommand::Monitor) {
