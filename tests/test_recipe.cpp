@@ -374,12 +374,22 @@ TEST(RecipeApply, StoreSavesOnlyWhereAMemoryDiffers) {
     EXPECT_EQ(saves().size(), 2U);
     EXPECT_EQ(lx.verifyRecipe(r).result, RecipeResult::Verified);
 
-    // Memory 3 cannot be read without switching to it: it is saved, and stays not current.
+    // Memories 3 are not the current ones: looking at them switches to them, and the apply
+    // switches back, so the controller still works on memories 0 with the recipe's light.
     r.brightMemory = 3;
-    r.triggerMemory.reset();
-    EXPECT_TRUE(lx.applyRecipe(r).savedBrightMemory);
-    EXPECT_EQ(saves().back(), "savebright 3");
-    EXPECT_EQ(lx.currentBrightness().memory, 0);
+    r.triggerMemory = 3;
+    for (const bool firstTime : {true, false}) {
+        const lumitrax::RecipeReport report = lx.applyRecipe(r);
+        EXPECT_EQ(report.result, RecipeResult::Verified) << report.error;
+        EXPECT_EQ(report.savedBrightMemory, firstTime);
+        EXPECT_EQ(report.savedTriggerMemory, firstTime);
+        EXPECT_EQ(lx.currentBrightness().memory, 0);
+        EXPECT_EQ(lx.verifyRecipe(r).result, RecipeResult::Verified);
+        const auto state = lx.state();
+        EXPECT_EQ(state.triggerMemory, 0);
+        EXPECT_EQ(state.triggers[3].delayUs, 77);
+    }
+    EXPECT_EQ(saves(), (std::vector<std::string>{"savebright 0", "savetrigger 0", "savebright 3", "savetrigger 3"}));
     const auto memory3 = lx.loadBrightMemory(3);
     EXPECT_EQ(memory3[2].brightness, 300);
     EXPECT_FALSE(memory3[1].on);

@@ -230,19 +230,15 @@ private:
         return c;
     }
 
-    // The memory holds what was just verified unless a look says otherwise. No query reads a
-    // memory without loading it, and loading another memory than the current one would change
-    // which memory the controller works on: that one is saved. The current one is loaded (the
-    // controller's working values become the memory's) and compared; where it differs, the
-    // recipe's light is written again and then saved. Where it agrees, the load changed nothing
-    // that the recipe sets.
+    // Flash wears, so a memory is saved only when a look shows it does not hold the recipe yet.
+    // No query reads a memory without loading it, and a load makes the loaded memory the one the
+    // controller works on. So the memory is loaded and compared; where it differs, the recipe's
+    // light is written again and saved. Where another memory was the current one, that one is
+    // loaded back and the recipe's light written over it again: the controller ends as a plain
+    // apply leaves it, working on the memory it worked on, with the recipe's light.
     void StoreBright(int memory, int current) {
-        if (memory != current) {
-            Step(SaveBrightName(), {Make(CMD_SAVEBRIGHT, Byte(memory))});
-            report_.savedBrightMemory = true;
-            return;
-        }
-        const DeviceState s = Step("load bright memory " + std::to_string(memory) + " (to compare)",
+        const std::string name = std::to_string(memory);
+        const DeviceState s = Step("load bright memory " + name + " (to compare)",
                                    {Make(CMD_LOADBRIGHT, Byte(memory)), Make(CMD_GETBRIGHTNESS, OneValueArg{255}),
                                     Make(CMD_GETONEX)},
                                    false);
@@ -254,55 +250,77 @@ private:
             holds = holds && stored.Brightness(ch) == wanted[static_cast<std::size_t>(ch - 1)] &&
                     stored.On(ch) == (((mask >> (ch - 1)) & 1u) != 0);
         }
+        const auto writeAgain = [&] {
+            Step("brightness (again)", brightnessCommands_, false);
+            Step("on mask (again)", {Make(CMD_SETONEX, MaskArg{mask})}, false);
+        };
         if (holds) {
             Skip(SaveBrightName());
-            return;
+        } else {
+            writeAgain();
+            Step(SaveBrightName(), {Make(CMD_SAVEBRIGHT, Byte(memory))});
+            report_.savedBrightMemory = true;
         }
-        Step("brightness (again)", brightnessCommands_, false);
-        Step("on mask (again)", {Make(CMD_SETONEX, MaskArg{mask})}, false);
-        Step(SaveBrightName(), {Make(CMD_SAVEBRIGHT, Byte(memory))});
-        report_.savedBrightMemory = true;
+        if (memory != current) {
+            Step("load bright memory " + std::to_string(current) + " (back)", {Make(CMD_LOADBRIGHT, Byte(current))},
+                 false);
+            writeAgain();
+        }
     }
 
-    // As StoreBright, for trigger rows 1..4: after the load, every row whose working values it
-    // changed gets them back, and the memory is saved unless it held the recipe's rows already.
+    // As StoreBright, for trigger rows 1..4: the memory is saved unless it held the recipe's
+    // rows already, and afterwards every row the loads changed gets its working values back.
     void StoreTriggers(int memory, const Found& f) {
-        if (memory != f.triggerMemory) {
-            Step(SaveTriggerName(), {Make(CMD_SAVETRIGGER, Byte(memory))});
-            report_.savedTriggerMemory = true;
-            return;
-        }
+        const int current = f.triggerMemory;
         std::vector<Outgoing> rows;
         for (std::uint8_t k = 0; k < kTriggerRows; ++k) {
             rows.push_back(Make(CMD_GETTRIGGER, OneValueArg{k}));
         }
-        std::vector<Outgoing> load{Make(CMD_LOADTRIGGER, Byte(memory))};
-        load.insert(load.end(), rows.begin(), rows.end());
-        rows.insert(rows.begin(), Make(CMD_GETTRIGINDEX));
-        const DeviceState working = Read(rows);
-        const DeviceState stored = Step("load trigger memory " + std::to_string(memory) + " (to compare)", load, false);
-        std::vector<Outgoing> restore;
-        bool holds = true;
-        for (int k = 0; k < kTriggerRows; ++k) {
-            const TriggerSetting& was = working.trigger[memory][k];
-            if (SameRow(was, stored.trigger[memory][k])) {
-                continue;
+        const auto loadAndRead = [&](int m) {
+            std::vector<Outgoing> c{Make(CMD_LOADTRIGGER, Byte(m))};
+            c.insert(c.end(), rows.begin(), rows.end());
+            return c;
+        };
+        std::vector<Outgoing> ask{Make(CMD_GETTRIGINDEX)};
+        ask.insert(ask.end(), rows.begin(), rows.end());
+        const DeviceState working = Read(ask);
+        // Every row whose values in `now` (memory m's rows) differ from the working ones.
+        const auto differing = [&](const DeviceState& now, int m) {
+            std::vector<Outgoing> restore;
+            for (int k = 0; k < kTriggerRows; ++k) {
+                const TriggerSetting& was = working.trigger[current][k];
+                if (!SameRow(was, now.trigger[m][k])) {
+                    TriggerSetting back = was;
+                    back.triggerNo = static_cast<std::uint8_t>(k);
+                    restore.push_back(Make(CMD_SETTRIGGER, back));
+                }
             }
-            TriggerSetting back = was;
-            back.triggerNo = static_cast<std::uint8_t>(k);
-            restore.push_back(Make(CMD_SETTRIGGER, back));
-            holds = holds && std::none_of(recipe_.triggers.begin(), recipe_.triggers.end(),
-                                          [k](const RecipeTrigger& t) { return t.row == k + 1; });
+            return restore;
+        };
+        const DeviceState stored =
+            Step("load trigger memory " + std::to_string(memory) + " (to compare)", loadAndRead(memory), false);
+        bool holds = true;
+        for (const RecipeTrigger& t : recipe_.triggers) {
+            holds = holds && SameRow(working.trigger[current][t.row - 1], stored.trigger[memory][t.row - 1]);
         }
-        if (!restore.empty()) {
+        std::vector<Outgoing> restore = differing(stored, memory);
+        if (!restore.empty() && (!holds || memory == current)) {
             Step("trigger rows (again)", restore, false);
         }
         if (holds) {
             Skip(SaveTriggerName());
-            return;
+        } else {
+            Step(SaveTriggerName(), {Make(CMD_SAVETRIGGER, Byte(memory))});
+            report_.savedTriggerMemory = true;
         }
-        Step(SaveTriggerName(), {Make(CMD_SAVETRIGGER, Byte(memory))});
-        report_.savedTriggerMemory = true;
+        if (memory != current) {
+            const DeviceState back = Step("load trigger memory " + std::to_string(current) + " (back)",
+                                          loadAndRead(current), false);
+            restore = differing(back, current);
+            if (!restore.empty()) {
+                Step("trigger rows (again)", restore, false);
+            }
+        }
     }
 
     // A planned step that is not needed.
