@@ -108,9 +108,10 @@ constexpr CommandHelp kHelp[] = {
      "controller to FILE (time, controller, recipe name and SHA-256, result); a record that cannot\n"
      "be written is exit 2, the light having been set.\n"
      "Example: lumitrax --port /dev/ttyUSB0 recipe apply housing-a12-top.toml --record applied.jsonl\n"},
-    {"recipe verify", "--port PATH [--port PATH]... recipe verify FILE",
+    {"recipe verify", "--port PATH [--port PATH]... recipe verify FILE [--record FILE]",
      "Compares each controller's light with the recipe and prints 'verified', or 'differs' and\n"
-     "each difference. Sends only queries. Exit 1 when it differs.\n"
+     "each difference. Sends only queries. Exit 1 when it differs. --record appends one JSON line\n"
+     "per controller to FILE, as recipe apply does (its \"action\" \"verify\").\n"
      "Example: lumitrax --port /dev/ttyUSB0 recipe verify housing-a12-top.toml\n"},
     {"recipe capture", "--port PATH recipe capture --name NAME [FILE|-]",
      "Writes the controller's current light (current bright memory, trigger rows 1..4) as a recipe\n"

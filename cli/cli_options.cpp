@@ -420,7 +420,8 @@ bool Parser::CommandOptions() {
                                                                        r_.command == CliCommand::VerifyConfig
                           : name == QLatin1String("--yes")       ? r_.command == CliCommand::FactoryReset
                           : name == QLatin1String("--reconnect") ? r_.command == CliCommand::Monitor
-                          : name == QLatin1String("--record")    ? r_.command == CliCommand::RecipeApply
+                          : name == QLatin1String("--record")    ? r_.command == CliCommand::RecipeApply ||
+                                                                       r_.command == CliCommand::RecipeVerify
                           : name == QLatin1String("--name")      ? r_.command == CliCommand::RecipeCapture
                                                                  : trigger;
         if (!fits) {

@@ -257,7 +257,7 @@ void RunOnPort(const CliRequest& q, Controller& c, const ReadFirst& read, const 
     case CliCommand::RecipeVerify: {
         const lumitrax::RecipeReport report = q.command == CliCommand::RecipeApply
                                                   ? c.applyRecipe(*read.recipe, q.recordFile.toStdString())
-                                                  : c.verifyRecipe(*read.recipe);
+                                                  : c.verifyRecipe(*read.recipe, q.recordFile.toStdString());
         ReportRecipe(report, *read.recipe, interrupt.signal.load() != 0, r);
         break;
     }

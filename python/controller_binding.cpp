@@ -256,11 +256,18 @@ error and the steps written. With the recipe's bright_memory / trigger_memory, a
 is saved there where the memory does not hold it already. record (str or os.PathLike), when
 given, gets one JSON line for the apply, appended under a file lock and on disk before the call
 returns; FileError when it cannot be written, the light having been set all the same.)")
-        .def("verify_recipe",
-             Waiting(+[](lumitrax::Controller& c, const lumitrax::Recipe& recipe) { return c.verifyRecipe(recipe); }),
-             py::call_guard<py::gil_scoped_release>(), "recipe"_a,
-             R"(Compares the controller's current light with a Recipe, sending only queries; a RecipeReport
-whose result is "verified", "differs" (with the differences) or "failed".)")
+        .def(
+            "verify_recipe",
+            [](PyController& self, const lumitrax::Recipe& recipe, const py::object& record) {
+                const std::string recordPath = record.is_none() ? std::string() : PathArg(record);
+                const auto c = self.Get();
+                py::gil_scoped_release release;
+                return Interruptible(*c, [&] { return c->verifyRecipe(recipe, recordPath); });
+            },
+            "recipe"_a, "record"_a = py::none(),
+            R"(Compares the controller's current light with a Recipe, sending only queries; a RecipeReport
+whose result is "verified", "differs" (with the differences) or "failed". record, when given,
+gets one JSON line for the check (its "action" "verify"), as apply_recipe writes one.)")
         .def("capture_recipe",
              Waiting(+[](lumitrax::Controller& c, const std::string& name) { return c.captureRecipe(name); }),
              py::call_guard<py::gil_scoped_release>(), "name"_a,

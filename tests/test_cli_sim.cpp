@@ -671,7 +671,8 @@ TEST(CliSim, RecipeApplyVerifiesAndVerifyFindsAChannelSetBehindItsBack) {
     ASSERT_FALSE(sim.devicePath().empty());
     const QString p = Path(sim);
 
-    const Outcome apply = Lumitrax({"--port", p, "recipe", "apply", recipe});
+    const QString record = dir.filePath("record.jsonl");
+    const Outcome apply = Lumitrax({"--port", p, "recipe", "apply", recipe, "--record", record});
     EXPECT_EQ(apply.exitCode, 0) << apply.err.toStdString();
     EXPECT_EQ(apply.out, "verified\n");
     const Outcome verify = Lumitrax({"--port", p, "recipe", "verify", recipe});
@@ -685,7 +686,7 @@ TEST(CliSim, RecipeApplyVerifiesAndVerifyFindsAChannelSetBehindItsBack) {
     EXPECT_TRUE(channels[0]["on"].toBool() && channels[2]["on"].toBool() && !channels[7]["on"].toBool());
 
     ASSERT_EQ(Lumitrax({"--port", p, "set", "3", "600"}).exitCode, 0);
-    const Outcome differs = Lumitrax({"--port", p, "recipe", "verify", recipe});
+    const Outcome differs = Lumitrax({"--port", p, "recipe", "verify", recipe, "--record", record});
     EXPECT_EQ(differs.exitCode, 1);
     EXPECT_EQ(differs.out, "differs\n  brightness 3: wanted 512, found 600\n");
     EXPECT_TRUE(differs.err.contains("differs from recipe housing-a12-top in 1 field(s)")) << differs.err.toStdString();
@@ -697,6 +698,26 @@ TEST(CliSim, RecipeApplyVerifiesAndVerifyFindsAChannelSetBehindItsBack) {
     EXPECT_EQ(report["differences"].toArray(),
               (QJsonArray{QJsonObject{{"field", "brightness 3"}, {"wanted", "512"}, {"found", "600"}}}));
     EXPECT_TRUE(report["duration_ms"].isDouble());
+
+    // The record: the apply, then the check that found channel 3, each with the file's SHA-256.
+    QFile recordFile(record);
+    ASSERT_TRUE(recordFile.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = recordFile.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 3);  // two lines, each ended by a line feed
+    QFile recipeFile(recipe);
+    ASSERT_TRUE(recipeFile.open(QIODevice::ReadOnly));
+    const QString sha256 = QString::fromLatin1(QCryptographicHash::hash(recipeFile.readAll(), QCryptographicHash::Sha256).toHex());
+    const QJsonObject applied = QJsonDocument::fromJson(lines[0]).object();
+    const QJsonObject checked = QJsonDocument::fromJson(lines[1]).object();
+    EXPECT_EQ(applied["action"].toString(), "apply");
+    EXPECT_EQ(applied["result"].toString(), "verified");
+    EXPECT_EQ(checked["action"].toString(), "verify");
+    EXPECT_EQ(checked["result"].toString(), "differs");
+    EXPECT_EQ(checked["differences"].toArray(), report["differences"].toArray());
+    EXPECT_EQ(checked["serial"].toString(), applied["serial"].toString());
+    EXPECT_FALSE(applied["serial"].toString().isEmpty());
+    EXPECT_EQ(applied["sha256"].toString(), sha256);
+    EXPECT_EQ(checked["sha256"].toString(), sha256);
 
     // Applied again, it is the recipe's once more.
     const Outcome again = Lumitrax({"--json", "--port", p, "recipe", "apply", recipe});

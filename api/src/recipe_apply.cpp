@@ -457,15 +457,31 @@ RecipeReport Controller::applyRecipe(const Recipe& recipe, const std::string& re
     return report;
 }
 
-RecipeReport Controller::verifyRecipe(const Recipe& recipe) {
+RecipeReport Controller::verifyRecipe(const Recipe& recipe) { return verifyRecipe(recipe, {}); }
+
+RecipeReport Controller::verifyRecipe(const Recipe& recipe, const std::string& recordPath) {
     checkRecipe(recipe);
+    if (recordPath.find('\0') != std::string::npos) {
+        throw Error(ErrorKind::Argument, "the record file name holds a NUL byte");
+    }
+    const auto startedAt = std::chrono::system_clock::now();
     const Clock::time_point start = Clock::now();
     RecipeReport report;
+    std::optional<Identity> identity;
     try {
         d->Run([&] {
             const int count = d->ChannelCount();
             CheckAgainstModel(recipe, count, d->target);
-            report.differences = Compare(recipe, count, FoundOf(d->Ask(ReadBackCommands(recipe)), d->target));
+            std::vector<Outgoing> ask = ReadBackCommands(recipe);
+            if (!recordPath.empty()) {
+                const std::vector<Outgoing> id = detail::IdentityCommands();
+                ask.insert(ask.end(), id.begin(), id.end());
+            }
+            const DeviceState s = d->Ask(ask);
+            if (!recordPath.empty()) {
+                identity = detail::IdentityOf(s);
+            }
+            report.differences = Compare(recipe, count, FoundOf(s, d->target));
             report.result = report.differences.empty() ? RecipeResult::Verified : RecipeResult::Differs;
         });
     } catch (const Error& e) {
@@ -476,6 +492,16 @@ RecipeReport Controller::verifyRecipe(const Recipe& recipe) {
         report.error = e.what();
     }
     report.durationMs = MsSince(start);
+    if (!recordPath.empty()) {
+        detail::RecipeRecord record{startedAt, d->target, identity, &recipe, &report};
+        record.action = "verify";
+        const std::string outcome = report.result == RecipeResult::Failed
+                                        ? "the check failed (" + report.error + ")"
+                                        : std::string("the controller ") +
+                                              (report.result == RecipeResult::Verified ? "matches" : "differs from") +
+                                              " the recipe";
+        detail::AppendRecord(recordPath, detail::RecordLine(record), outcome);
+    }
     return report;
 }
 

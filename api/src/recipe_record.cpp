@@ -79,6 +79,7 @@ std::string RecordLine(const RecipeRecord& r) {
         return r.identity ? std::optional<std::string>((*r.identity).*member) : std::nullopt;
     };
     std::string line = "{\"time\": " + Json(UtcTime(r.time));
+    line += ", \"action\": " + Json(r.action);
     line += ", \"host\": " + Json(HostName());
     line += ", \"port\": " + Json(r.port);
     line += ", \"serial\": " + JsonOrNull(field(&Identity::serialNumber));

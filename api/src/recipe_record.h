@@ -16,6 +16,7 @@ struct RecipeRecord {
     std::optional<Identity> identity;            // absent when it could not be read
     const Recipe* recipe = nullptr;
     const RecipeReport* report = nullptr;
+    const char* action = "apply";                // "apply" or "verify"
 };
 
 // The record as one line of JSON, with its line feed.

@@ -2,6 +2,7 @@
 the simulator's transcript where the module's promise is about what is sent."""
 
 import hashlib
+import json
 import os
 import pathlib
 import queue
@@ -445,13 +446,14 @@ def test_recipe_applies_verifies_and_finds_a_channel_set_behind_its_back(sim, tm
         assert c.verify_recipe(recipe).result == "verified"
         assert [ch.brightness for ch in c.state().channels[:3]] == [100, 0, 512]
         c.set_brightness(3, 600)
-        differs = c.verify_recipe(recipe)
+        differs = c.verify_recipe(recipe, record=str(record))
         assert differs.result == "differs"
         assert differs.differences == [lumitrax.RecipeDifference("brightness 3", "512", "600")]
         assert "600" in repr(differs)
         captured = c.capture_recipe("bench-7")
     assert (captured.name, captured.brightness[:3], captured.on) == ("bench-7", [100, 0, 600], [1, 3])
-    assert len(record.read_text().splitlines()) == 1
+    lines = [json.loads(line) for line in record.read_text().splitlines()]
+    assert [(r["action"], r["result"]) for r in lines] == [("apply", "verified"), ("verify", "differs")]
 
 
 @pytest.mark.parametrize("call, error", [

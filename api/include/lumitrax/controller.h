@@ -410,6 +410,9 @@ public:
     // Failed on a failure on the line). A recipe applyRecipe would refuse throws
     // Error(Argument) here too.
     RecipeReport verifyRecipe(const Recipe& recipe);
+    // The same, and recordPath, when not empty, gets one JSON line for the check as applyRecipe
+    // writes one (its "action" "verify"); a record that cannot be written throws Error(File).
+    RecipeReport verifyRecipe(const Recipe& recipe, const std::string& recordPath);
     // The controller's current light (current bright memory, trigger rows 1..4 of the current
     // trigger memory) as a recipe named name; brightness for channels 1..channelCount().
     Recipe captureRecipe(const std::string& name);
