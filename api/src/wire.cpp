@@ -175,7 +175,7 @@ Wire::Wire(const std::string& target, const std::atomic<bool>* stop, int connect
     }
     if (number <= 0 || link_.OpenPort(number, stop) == 0) {
         const OpenFailure failure = number <= 0 ? OpenFailure::NotFound : link_.LastOpenFailure();
-        const QString reason = number > 0          ? DescribeOpenFailure(failure, number, link_.LastOpenMessage())
+        const QString reason = number > 0          ? DescribeOpenFailure(failure, number, link_.LastOpenMessage(), connectTimeoutMs)
                                : IsComName(target) ? QStringLiteral("%1: no port has this number").arg(path)
                                                    : QStringLiteral("%1: no such port").arg(path);
         throw Error(failure == OpenFailure::Interrupted ? ErrorKind::Interrupted : ErrorKind::Port,
