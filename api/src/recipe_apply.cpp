@@ -423,18 +423,45 @@ std::string Outcome(const RecipeReport& r) {
 
 }  // namespace
 
-RecipeReport Controller::applyRecipe(const Recipe& recipe, const std::string& recordPath) {
-    checkRecipe(recipe);
-    if (recordPath.find('\0') != std::string::npos) {
-        throw Error(ErrorKind::Argument, "the record file name holds a NUL byte");
+namespace {
+
+// What applyRecipe and verifyRecipe share: the recipe and the record file's name checked before
+// anything is sent, the clocks started, and at the end the duration set and the record appended.
+struct Recording {
+    Recording(const Recipe& recipe, const std::string& recordPath) : path(recordPath) {
+        checkRecipe(recipe);
+        if (path.find('\0') != std::string::npos) {
+            throw Error(ErrorKind::Argument, "the record file name holds a NUL byte");
+        }
     }
-    const auto startedAt = std::chrono::system_clock::now();
+
+    // identity, when recording; nullptr otherwise.
+    std::optional<Identity>* IdentityWanted() { return path.empty() ? nullptr : &identity; }
+
+    void Finish(const std::string& target, const Recipe& recipe, RecipeReport& report, const char* action,
+                const std::string& outcome) {
+        report.durationMs = MsSince(start);
+        if (!path.empty()) {
+            detail::RecipeRecord record{startedAt, target, identity, &recipe, &report};
+            record.action = action;
+            detail::AppendRecord(path, detail::RecordLine(record), outcome);
+        }
+    }
+
+    const std::string& path;
+    const std::chrono::system_clock::time_point startedAt = std::chrono::system_clock::now();
     const Clock::time_point start = Clock::now();
-    RecipeReport report;
     std::optional<Identity> identity;
+};
+
+}  // namespace
+
+RecipeReport Controller::applyRecipe(const Recipe& recipe, const std::string& recordPath) {
+    Recording recording(recipe, recordPath);
+    RecipeReport report;
     Applier applier(*d, recipe, report);
     try {
-        d->Run([&] { applier.Run(recordPath.empty() ? nullptr : &identity); });
+        d->Run([&] { applier.Run(recording.IdentityWanted()); });
     } catch (const Error& e) {
         if (e.kind() == ErrorKind::Argument) {
             throw;
@@ -449,37 +476,28 @@ RecipeReport Controller::applyRecipe(const Recipe& recipe, const std::string& re
         report.stepsWritten = anyStepNamed ? e.stepsWritten() : std::vector<std::string>{};
         report.stepsNotWritten = anyStepNamed ? e.stepsNotWritten() : applier.Plan();
     }
-    report.durationMs = MsSince(start);
-    if (!recordPath.empty()) {
-        const detail::RecipeRecord record{startedAt, d->target, identity, &recipe, &report};
-        detail::AppendRecord(recordPath, detail::RecordLine(record), Outcome(report));
-    }
+    recording.Finish(d->target, recipe, report, "apply", Outcome(report));
     return report;
 }
 
 RecipeReport Controller::verifyRecipe(const Recipe& recipe) { return verifyRecipe(recipe, {}); }
 
 RecipeReport Controller::verifyRecipe(const Recipe& recipe, const std::string& recordPath) {
-    checkRecipe(recipe);
-    if (recordPath.find('\0') != std::string::npos) {
-        throw Error(ErrorKind::Argument, "the record file name holds a NUL byte");
-    }
-    const auto startedAt = std::chrono::system_clock::now();
-    const Clock::time_point start = Clock::now();
+    Recording recording(recipe, recordPath);
     RecipeReport report;
-    std::optional<Identity> identity;
     try {
         d->Run([&] {
             const int count = d->ChannelCount();
             CheckAgainstModel(recipe, count, d->target);
             std::vector<Outgoing> ask = ReadBackCommands(recipe);
-            if (!recordPath.empty()) {
+            std::optional<Identity>* identity = recording.IdentityWanted();
+            if (identity != nullptr) {
                 const std::vector<Outgoing> id = detail::IdentityCommands();
                 ask.insert(ask.end(), id.begin(), id.end());
             }
             const DeviceState s = d->Ask(ask);
-            if (!recordPath.empty()) {
-                identity = detail::IdentityOf(s);
+            if (identity != nullptr) {
+                *identity = detail::IdentityOf(s);
             }
             report.differences = Compare(recipe, count, FoundOf(s, d->target));
             report.result = report.differences.empty() ? RecipeResult::Verified : RecipeResult::Differs;
@@ -491,17 +509,12 @@ RecipeReport Controller::verifyRecipe(const Recipe& recipe, const std::string& r
         report.result = RecipeResult::Failed;
         report.error = e.what();
     }
-    report.durationMs = MsSince(start);
-    if (!recordPath.empty()) {
-        detail::RecipeRecord record{startedAt, d->target, identity, &recipe, &report};
-        record.action = "verify";
-        const std::string outcome = report.result == RecipeResult::Failed
-                                        ? "the check failed (" + report.error + ")"
-                                        : std::string("the controller ") +
-                                              (report.result == RecipeResult::Verified ? "matches" : "differs from") +
-                                              " the recipe";
-        detail::AppendRecord(recordPath, detail::RecordLine(record), outcome);
-    }
+    const std::string outcome =
+        report.result == RecipeResult::Failed
+            ? "the check failed (" + report.error + ")"
+            : std::string("the controller ") + (report.result == RecipeResult::Verified ? "matches" : "differs from") +
+                  " the recipe";
+    recording.Finish(d->target, recipe, report, "verify", outcome);
     return report;
 }
 
