@@ -22,6 +22,7 @@
 #include "pty_pair.h"
 #include "ser2net_process.h"
 #include "sim_process.h"
+#include "temp_files.h"
 
 namespace {
 
@@ -39,29 +40,6 @@ std::optional<ErrorKind> Thrown(const std::function<void()>& f) {
     }
     return std::nullopt;
 }
-
-// The lines of a file (the simulator's transcript of the commands it received).
-std::vector<std::string> Lines(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<std::string> out;
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
-}
-
-class TempDir {
-public:
-    TempDir() {
-        char name[] = "/tmp/lumitrax-api-XXXXXX";
-        path_ = mkdtemp(name);
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 // The connection states a Controller announced, in order.
 class StateLog {

@@ -23,6 +23,7 @@
 
 #include "recipe_record.h"
 #include "sim_process.h"
+#include "temp_files.h"
 
 namespace {
 
@@ -31,30 +32,7 @@ using lumitrax::ErrorKind;
 using lumitrax::Recipe;
 using lumitrax::RecipeResult;
 
-std::vector<std::string> Lines(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<std::string> out;
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
-}
-
 void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-class TempDir {
-public:
-    TempDir() {
-        char name[] = "/tmp/lumitrax-recipe-XXXXXX";
-        path_ = mkdtemp(name);
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // The message of the Error(kind) that f throws; empty when it throws none.
 std::string Message(ErrorKind kind, const std::function<void()>& f) {

@@ -28,6 +28,7 @@
 #include "pause.h"
 #include "port_list.h"
 #include "sim_process.h"
+#include "temp_files.h"
 
 namespace {
 
@@ -342,15 +343,6 @@ TEST(SimEndToEnd, HangupLeavesTheLinkHealthy) {
     }
 }
 
-std::vector<std::string> ReadLines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 TEST(SimEndToEnd, TranscriptShowsExactlyWhatWasSent) {
     QTemporaryDir dir;
     const std::string transcript = dir.filePath("transcript.txt").toStdString();
@@ -376,7 +368,7 @@ TEST(SimEndToEnd, TranscriptShowsExactlyWhatWasSent) {
         ASSERT_NE(OpenSim(link, sim), 0);
         Send(link, CMD_GETSN);
     }
-    EXPECT_TRUE(WaitFor([&] { return ReadLines(transcript).size() >= 12; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return Lines(transcript).size() >= 12; }, 5000));
     ASSERT_EQ(sim.Stop(), 0);
     const std::vector<std::string> expected = {
         "",
@@ -393,7 +385,7 @@ TEST(SimEndToEnd, TranscriptShowsExactlyWhatWasSent) {
         "getsn",
         "setonex 00000000",
     };
-    EXPECT_EQ(ReadLines(transcript), expected);
+    EXPECT_EQ(Lines(transcript), expected);
 }
 
 // The simulator's device opened as a bare line: bytes go out exactly as given, in the pieces
@@ -474,7 +466,7 @@ TEST(SimEndToEnd, UnfinishedCommandIsDroppedAfterAPause) {
         ASSERT_TRUE(line.Write(k.second));
         ASSERT_TRUE(line.Write("getoffset\r"));
         EXPECT_EQ(line.ReadUntil("getoffset 0\r\n", 5000), k.answer);
-        EXPECT_EQ(ReadLines(transcript), k.transcript);
+        EXPECT_EQ(Lines(transcript), k.transcript);
     }
 }
 
