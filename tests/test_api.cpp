@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -181,8 +182,8 @@ public:
             }
         });
     }
-    explicit PlayedController(std::string (*answer)(const std::string& command))
-        : PlayedController([answer](const std::string& c, PtyPair& line) {
+    explicit PlayedController(std::function<std::string(const std::string& command)> answer)
+        : PlayedController([answer = std::move(answer)](const std::string& c, PtyPair& line) {
               const std::string reply = answer(c);
               if (!reply.empty()) {
                   line.Write(reply);
@@ -242,9 +243,8 @@ TEST(ApiWire, OnlyACompleteAnswerCounts) {
 // A call that timed out leaves its answer on the way; it must not pass for the next call's,
 // which the controller refuses (after a moment) and a third call then finds in order.
 TEST(ApiWire, ALateAnswerDoesNotPassForTheNextCallsAnswer) {
-    PlayedController controller([](const std::string& c) {
-        static std::atomic<int> settings{0};
-        if (c.rfind("# ", 0) == 0 && settings++ == 0) {
+    PlayedController controller([settings = std::make_shared<std::atomic<int>>(0)](const std::string& c) {
+        if (c.rfind("# ", 0) == 0 && (*settings)++ == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(750));  // the timeout and a half
             return c + "\r\n";
         }
