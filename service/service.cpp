@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <ctime>
@@ -502,20 +503,21 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         if (method != "PUT") return wrong("PUT");
         const auto body = Body::Read(r, {"brightness", "on"}, err);
         if (!body) return {route, err};
-        std::optional<std::array<int, lumitrax::kChannels>> values;
+        std::vector<int> values;
         std::optional<std::uint16_t> mask;
+        int highest = 0;  // the highest channel the request names
         if (body->contains("brightness")) {
             const QJsonValue v = body->value("brightness");
-            if (!v.isArray() || v.toArray().size() != lumitrax::kChannels) {
-                return {route, Fail(400, "argument", "brightness must be a list of 16 values 0..1024")};
+            if (!v.isArray() || v.toArray().isEmpty() || v.toArray().size() > lumitrax::kChannels) {
+                return {route, Fail(400, "argument", "brightness must be a list of 1..16 values 0..1024, channel 1 first")};
             }
-            values.emplace();
-            for (int i = 0; i < lumitrax::kChannels; ++i) {
+            for (int i = 0; i < v.toArray().size(); ++i) {
                 const auto b = Int(v.toArray().at(i), "brightness " + std::to_string(i + 1), 0,
                                    lumitrax::kMaxBrightness, err);
                 if (!b) return {route, err};
-                (*values)[static_cast<std::size_t>(i)] = *b;
+                values.push_back(*b);
             }
+            highest = static_cast<int>(values.size());
         }
         if (body->contains("on")) {
             const QJsonValue v = body->value("on");
@@ -525,17 +527,23 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
                 const auto ch = Int(item, "on", 1, lumitrax::kChannels, err);
                 if (!ch) return {route, err};
                 *mask = static_cast<std::uint16_t>(*mask | (1u << (*ch - 1)));
+                highest = std::max(highest, *ch);
             }
         }
-        if (!values && !mask) return {route, Fail(400, "argument", "give brightness, on or both")};
+        if (values.empty() && !mask) return {route, Fail(400, "argument", "give brightness, on or both")};
         what = "channels";
-        if (values) what += " brightness";
+        if (!values.empty()) what += " brightness";
         if (mask) what += " on mask " + std::to_string(*mask);
-        act = [values, mask](Controller& c, Entry&) {
-            if (values) {
-                for (int i = 0; i < lumitrax::kChannels; ++i) {
-                    c.setBrightness(i + 1, (*values)[static_cast<std::size_t>(i)]);
-                }
+        act = [values, mask, highest](Controller& c, Entry&) {
+            // Several commands: the model's channel count is checked before the first of them.
+            const int count = c.channelCount();
+            if (highest > count) {
+                throw lumitrax::Error(ErrorKind::Argument, "channel " + std::to_string(highest) + " is not 1.." +
+                                                               std::to_string(count) + " (the model has " +
+                                                               std::to_string(count) + " channels)");
+            }
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                c.setBrightness(static_cast<int>(i) + 1, values[i]);
             }
             if (mask) c.setOnMask(*mask);
             return Ok(QJsonObject{{"done", true}});

@@ -1,5 +1,6 @@
 #include "service_config.h"
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <sstream>
@@ -84,7 +85,7 @@ void ReadController(const std::string& name, const toml::node& node, Config& con
                 c.timeoutMs = static_cast<int>(i->get());
             }
         } else {
-            problems.Add(v.source(), "unknown key controllers." + name + "." + key + " (allowed: target, timeout_ms)");
+            problems.Add(k.source(), "unknown key controllers." + name + "." + key + " (allowed: target, timeout_ms)");
         }
     }
     if (!hasTarget && !t->contains("target")) {
@@ -162,11 +163,19 @@ Config ParseConfig(const std::string& text, const std::string& source) {
                 problems.Add(v.source(), "controllers must be a table of [controllers.NAME] tables");
                 continue;
             }
-            for (const auto& [name, c] : *t) {
-                ReadController(std::string(name.str()), c, config, problems);
+            // toml++ keeps keys sorted; the controllers are listed as the file has them.
+            std::vector<std::pair<std::string, const toml::node*>> inFileOrder;
+            for (const auto& [name, c] : *t) inFileOrder.emplace_back(std::string(name.str()), &c);
+            std::stable_sort(inFileOrder.begin(), inFileOrder.end(), [](const auto& a, const auto& b) {
+                const auto& x = a.second->source().begin;
+                const auto& y = b.second->source().begin;
+                return x.line != y.line ? x.line < y.line : x.column < y.column;
+            });
+            for (const auto& [name, c] : inFileOrder) {
+                ReadController(name, *c, config, problems);
             }
         } else {
-            problems.Add(v.source(),
+            problems.Add(k.source(),
                          "unknown key " + key + " (allowed: listen, recipes, record, token_file, [controllers.NAME])");
         }
     }
