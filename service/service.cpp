@@ -221,6 +221,7 @@ Service::Service(Config config, std::string token, Log log)
 }
 
 Service::~Service() {
+    stopping_ = true;
     for (auto& e : entries_) {
         if (e->opener.joinable()) e->opener.join();
     }
@@ -249,7 +250,7 @@ void Service::Open(Entry& e) {
     options.requireOpen = false;  // an unplugged controller holds up nothing and is retried
     std::unique_ptr<Controller> c;
     try {
-        c = std::make_unique<Controller>(e.config.target, options);
+        c = std::make_unique<Controller>(e.config.target, options, stopping_);
     } catch (const lumitrax::Error& err) {
         std::lock_guard lock(e.mutex);
         e.openError = err.what();
@@ -313,7 +314,15 @@ bool Service::HostAllowed(const HttpRequest& r) const {
 
 HttpResponse Service::Handle(const HttpRequest& request) {
     const auto start = std::chrono::steady_clock::now();
-    Routed routed = Route(request);
+    Routed routed;
+    if (request.method == "HEAD") {
+        // The server sends a GET's headers without its body.
+        HttpRequest get = request;
+        get.method = "GET";
+        routed = Route(get);
+    } else {
+        routed = Route(request);
+    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     {
         std::lock_guard lock(metricsMutex_);

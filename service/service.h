@@ -90,6 +90,7 @@ private:
     std::string token_;
     Log log_;
     std::atomic<int> listenPort_{0};
+    std::atomic<bool> stopping_{false};  // cuts short an open still connecting to a network target
     EventBus events_;  // outlives the controllers, whose threads publish on it
     std::vector<std::unique_ptr<Entry>> entries_;
     std::mutex metricsMutex_;
