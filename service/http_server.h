@@ -19,7 +19,8 @@ struct ServerLimits {
     int threads = 16;           // connections served at once (an event stream holds one)
     int readTimeoutS = 5;
     int writeTimeoutS = 5;
-    int keepAliveTimeoutS = 5;  // idle time of a kept-alive connection
+    // Idle time of a kept-alive connection; also how long one can hold up a stop.
+    int keepAliveTimeoutS = 2;
 };
 
 class HttpServer {
