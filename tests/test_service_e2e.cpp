@@ -292,6 +292,27 @@ TEST(ServiceStart, MissingControllerLeavesTheOthersWorkingAndNotReady) {
     EXPECT_EQ(service.Stop(SIGTERM, 5000), 0) << service.ErrorOutput();
 }
 
+TEST(ServiceStart, ControllerThatDoesNotAnswerIs504AndStaysConnected) {
+    QTemporaryDir dir;
+    SimProcess sim({"--silent"});
+    ASSERT_FALSE(sim.devicePath().empty());
+    const std::string config = dir.filePath("d.toml").toStdString();
+    WriteFile(config, "listen = \"127.0.0.1:0\"\n[controllers.mute]\ntarget = \"" + sim.devicePath() +
+                          "\"\ntimeout_ms = 200\n");
+    ServiceProcess service({"--config", config});
+    ASSERT_FALSE(service.url().empty()) << service.ErrorOutput();
+    ASSERT_TRUE(Answers(service.url() + "/readyz", 200)) << service.ErrorOutput();
+    const CurlResult status = Curl({service.url() + "/api/v1/controllers/mute/status"});
+    EXPECT_EQ(status.status, 504) << status.body;
+    EXPECT_EQ(Object(status.body)["error"].toObject()["kind"].toString(), "no answer") << status.body;
+    const CurlResult put = Curl(Put(service.url() + "/api/v1/controllers/mute/outputs", R"({"out0": true, "out1": false})"));
+    EXPECT_EQ(put.status, 504) << put.body;
+    EXPECT_EQ(Curl({service.url() + "/readyz"}).status, 200);
+    // A controller that never answered has no identity to show.
+    const CurlResult list = Curl({service.url() + "/api/v1/controllers"});
+    EXPECT_FALSE(Object(list.body)["controllers"].toArray().at(0).toObject().contains("identity")) << list.body;
+}
+
 TEST(ServiceStart, TokenIsAskedForAndChecked) {
     QTemporaryDir dir;
     const std::string token = "s3cret-token-0123456789";
