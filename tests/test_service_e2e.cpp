@@ -313,6 +313,30 @@ TEST(ServiceStart, ControllerThatDoesNotAnswerIs504AndStaysConnected) {
     EXPECT_FALSE(Object(list.body)["controllers"].toArray().at(0).toObject().contains("identity")) << list.body;
 }
 
+TEST(ServiceStart, LostControllerShowsInEventsReadinessAndMetrics) {
+    QTemporaryDir dir;
+    // Hangs up after its identity has been read and a status or two asked.
+    SimProcess sim({"--hangup-after", "9"});
+    ASSERT_FALSE(sim.devicePath().empty());
+    const std::string config = dir.filePath("d.toml").toStdString();
+    WriteFile(config, "listen = \"127.0.0.1:0\"\n[controllers.top]\ntarget = \"" + sim.devicePath() + "\"\n");
+    ServiceProcess service({"--config", config});
+    ASSERT_FALSE(service.url().empty()) << service.ErrorOutput();
+    ASSERT_TRUE(Answers(service.url() + "/api/v1/controllers", 200, "\"identity\"")) << service.ErrorOutput();
+    CurlStream events(service.url() + "/api/v1/events");
+    ASSERT_TRUE(events.WaitFor("event: hello", 10s));
+    for (int i = 0; i < 10 && events.output().find("\"state\":\"reconnecting\"") == std::string::npos; ++i) {
+        Curl({service.url() + "/api/v1/controllers/top/status"});
+        events.WaitFor("event: connection", 200ms);
+    }
+    EXPECT_TRUE(events.WaitFor("\"state\":\"reconnecting\"", 10s)) << events.output();
+    EXPECT_TRUE(Answers(service.url() + "/readyz", 503, "top"));
+    const CurlResult metrics = Curl({service.url() + "/metrics"});
+    EXPECT_NE(metrics.body.find("lumitraxd_connected{controller=\"top\"} 0"), std::string::npos) << metrics.body;
+    const CurlResult put = Curl(Put(service.url() + "/api/v1/controllers/top/channels/1", R"({"on": true})"));
+    EXPECT_EQ(put.status, 503) << put.body;
+}
+
 TEST(ServiceStart, TokenIsAskedForAndChecked) {
     QTemporaryDir dir;
     const std::string token = "s3cret-token-0123456789";
