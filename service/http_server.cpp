@@ -79,6 +79,18 @@ HttpServer::HttpServer(Service& service, ServerLimits limits)
                 return true;
             });
     };
+    // A request with neither Content-Length nor Transfer-Encoding has no body (RFC 9112 6.3);
+    // the library would wait for one until the read timeout, so it is answered here, before
+    // the library reads.
+    s.set_pre_routing_handler([handler](const httplib::Request& req, httplib::Response& res) {
+        const bool mayHaveBody = req.method == "POST" || req.method == "PUT" || req.method == "PATCH" ||
+                                 req.method == "DELETE";
+        if (!mayHaveBody || req.has_header("Content-Length") || req.has_header("Transfer-Encoding")) {
+            return httplib::Server::HandlerResponse::Unhandled;
+        }
+        handler(req, res);
+        return httplib::Server::HandlerResponse::Handled;
+    });
     s.Get(".*", handler);
     s.Put(".*", handler);
     s.Post(".*", handler);

@@ -381,7 +381,14 @@ Service::Routed Service::Route(const HttpRequest& r) {
             Controller* c = e->Get();
             if (!c || !c->isConnected()) down.append(Q(e->config.name));
         }
-        HttpResponse resp = Ok(QJsonObject{{"ready", down.isEmpty()}, {"not_connected", down}});
+        QJsonObject o{{"ready", down.isEmpty()}, {"not_connected", down}};
+        if (!down.isEmpty()) {
+            QStringList names;
+            for (const QJsonValue& n : down) names.append(n.toString());
+            o["error"] = QJsonObject{{"kind", "port"},
+                                     {"message", QStringLiteral("not connected: ") + names.join(QStringLiteral(", "))}};
+        }
+        HttpResponse resp = Ok(o);
         resp.status = down.isEmpty() ? 200 : 503;
         return {"/readyz", resp};
     }
@@ -452,10 +459,16 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
     }
     const std::string& name = parts[3];
     const std::string rest = parts.size() > 4 ? parts[4] : std::string();
+    // The route's pattern names the metrics: never a part of the request's own text.
     std::string route = "/api/v1/controllers/{name}";
-    for (std::size_t i = 4; i < parts.size(); ++i) {
-        const bool variable = (rest == "channels" || rest == "triggers") ? i == 5 : (rest == "memories" && i == 6);
-        route += variable ? "/{n}" : "/" + parts[i];
+    if (parts.size() == 5 && (rest == "status" || rest == "channels" || rest == "outputs" || rest == "recipe")) {
+        route += "/" + rest;
+    } else if (parts.size() == 6 && (rest == "channels" || rest == "triggers")) {
+        route += "/" + rest + "/{n}";
+    } else if (parts.size() == 8 && rest == "memories") {
+        route += "/memories/{kind}/{n}/{op}";
+    } else if (parts.size() != 4) {
+        route = "(unknown)";
     }
     // The request's shape and every value are checked first; the controller is looked at after.
     HttpResponse err;

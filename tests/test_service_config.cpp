@@ -208,6 +208,21 @@ TEST_F(ServiceChecks, RefusalsComeInTheirOrder) {
     }
 }
 
+TEST_F(ServiceChecks, MetricsNameRoutesByPatternNotByTheRequestsText) {
+    Make("");
+    for (const std::string path : {"/api/v1/controllers/a/memories/zz1/3/save", "/api/v1/controllers/a/zz2",
+                                   "/api/v1/controllers/zz3/channels/4", "/api/v1/recipes/zz4", "/zz5"}) {
+        Handle("GET", path, {});
+    }
+    const std::string metrics = Handle("GET", "/metrics", {}).body;
+    EXPECT_EQ(metrics.find("zz"), std::string::npos) << metrics;
+    EXPECT_NE(metrics.find("route=\"/api/v1/controllers/{name}/memories/{kind}/{n}/{op}\",code=\"405\""),
+              std::string::npos)
+        << metrics;
+    EXPECT_NE(metrics.find("route=\"/api/v1/controllers/{name}/channels/{n}\",code=\"405\""), std::string::npos)
+        << metrics;
+}
+
 TEST_F(ServiceChecks, EventsRouteAsksForAStream) {
     Make("");
     const service::HttpResponse plain = Handle("GET", "/api/v1/events", {});

@@ -139,6 +139,38 @@ TEST_F(ServiceE2E, WholeBrightnessListAndOnListReachTheWire) {
     EXPECT_TRUE(FileGets(transcript_, "setonex 00000081"));
 }
 
+TEST_F(ServiceE2E, EachWriteRouteReachesTheWire) {
+    const auto post = [](const std::string& url) { return std::vector<std::string>{"-X", "POST", url}; };
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        const char* sent;      // the command line the simulator received
+        const char* answered;  // a part of the answer
+    };
+    const std::vector<Case> cases = {
+        {"trigger row", Put(Url("/api/v1/controllers/top/triggers/2"),
+                            R"({"enable": true, "edge": "negative", "delay_us": 100, "on_us": 50})"),
+         "settrigger 1 ", "\"done\":true"},
+        {"outputs", Put(Url("/api/v1/controllers/top/outputs"), R"({"out0": true, "out1": true})"), "setoutportall 3\n",
+         "\"done\":true"},
+        {"save bright memory", post(Url("/api/v1/controllers/top/memories/bright/2/save")), "savebright 2\n",
+         "\"memory\":2"},
+        {"load bright memory", post(Url("/api/v1/controllers/top/memories/bright/2/load")), "loadbright 2\n",
+         "\"channels\":[{"},
+        {"load trigger memory", post(Url("/api/v1/controllers/top/memories/trigger/0/load")), "loadtrigger 0\n",
+         "\"triggers\":[{"},
+    };
+    for (const Case& c : cases) {
+        const std::string before = ReadFile(transcript_);
+        const CurlResult r = Curl(c.args);
+        EXPECT_EQ(r.status, 200) << c.name << ": " << r.body;
+        EXPECT_NE(r.body.find(c.answered), std::string::npos) << c.name << ": " << r.body;
+        EXPECT_NE(ReadFile(transcript_).find(c.sent, before.size()), std::string::npos) << c.name;
+    }
+    const CurlResult status = Curl({Url("/api/v1/controllers/top/status")});
+    EXPECT_TRUE(Object(status.body)["io"].toObject()["out1"].toBool()) << status.body;
+}
+
 TEST_F(ServiceE2E, BadRequestsGetTheirStatusAndWriteNothing) {
     struct Case {
         const char* name;
