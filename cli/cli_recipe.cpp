@@ -12,22 +12,6 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-QJsonArray Strings(const std::vector<std::string>& items) {
-    QJsonArray out;
-    for (const std::string& s : items) {
-        out.append(Q(s));
-    }
-    return out;
-}
-
-QJsonArray Numbers(const std::vector<int>& items) {
-    QJsonArray out;
-    for (const int v : items) {
-        out.append(v);
-    }
-    return out;
-}
-
 }  // namespace
 
 QString RecipeCheckLine(const lumitrax::Recipe& recipe) {
@@ -71,40 +55,6 @@ CliResult CheckRecipes(const CliRequest& q) {
     }
     out.json[QStringLiteral("checked")] = checked;
     return out;
-}
-
-QJsonObject RecipeJson(const lumitrax::Recipe& r) {
-    QJsonObject o{{"name", Q(r.name)}, {"brightness", Numbers(r.brightness)}, {"on", Numbers(r.on)}};
-    if (r.number) o[QStringLiteral("number")] = *r.number;
-    QJsonArray triggers;
-    for (const lumitrax::RecipeTrigger& t : r.triggers) {
-        QJsonObject row{{"row", t.row}, {"delay_us", t.delayUs}, {"on_us", t.onUs}};
-        if (t.edge) row[QStringLiteral("edge")] = *t.edge == lumitrax::Edge::Positive ? "positive" : "negative";
-        if (t.enable) row[QStringLiteral("enable")] = *t.enable;
-        triggers.append(row);
-    }
-    o[QStringLiteral("triggers")] = triggers;
-    if (r.brightMemory) o[QStringLiteral("bright_memory")] = *r.brightMemory;
-    if (r.triggerMemory) o[QStringLiteral("trigger_memory")] = *r.triggerMemory;
-    if (!r.sha256.empty()) o[QStringLiteral("sha256")] = Q(r.sha256);
-    return o;
-}
-
-QJsonObject RecipeReportJson(const lumitrax::RecipeReport& report) {
-    QJsonArray differences;
-    for (const lumitrax::RecipeDifference& d : report.differences) {
-        differences.append(QJsonObject{{"field", Q(d.field)}, {"wanted", Q(d.wanted)}, {"found", Q(d.found)}});
-    }
-    return QJsonObject{
-        {"result", QString::fromLatin1(lumitrax::recipeResultName(report.result))},
-        {"differences", differences},
-        {"steps_written", Strings(report.stepsWritten)},
-        {"steps_not_written", Strings(report.stepsNotWritten)},
-        {"error", Q(report.error)},
-        {"saved_bright_memory", report.savedBrightMemory},
-        {"saved_trigger_memory", report.savedTriggerMemory},
-        {"duration_ms", report.durationMs},
-    };
 }
 
 QStringList RecipeReportLines(const lumitrax::RecipeReport& report, const lumitrax::Recipe& recipe) {

@@ -11,6 +11,7 @@
 
 #include <lumitrax/recipe.h>
 
+#include "cli_report.h"
 #include "cli_run.h"
 
 // recipe check: every path a recipe file, or a folder of them (every *.toml, names and
@@ -20,14 +21,7 @@ CliResult CheckRecipes(const CliRequest& request);
 // "housing-a12-top  number 12  ok" (no number part when the recipe has none).
 QString RecipeCheckLine(const lumitrax::Recipe& recipe);
 
-// The recipe under its file's own keys (name, number, brightness, on, trigger rows as
-// "triggers", bright_memory, trigger_memory) and sha256; a key the recipe lacks is left out.
-QJsonObject RecipeJson(const lumitrax::Recipe& recipe);
-
-// The report's fields in snake_case: result, differences [{field, wanted, found}],
-// steps_written, steps_not_written, error, saved_bright_memory, saved_trigger_memory,
-// duration_ms.
-QJsonObject RecipeReportJson(const lumitrax::RecipeReport& report);
+// RecipeJson and RecipeReportJson: cli_report.h.
 
 // "verified", or "differs" and "  brightness 3: wanted 512, found 600" per difference; then
 // "saved bright memory 3" / "saved trigger memory 3" for each memory saved. Nothing for a

@@ -1,5 +1,7 @@
 #include "cli_report.h"
 
+#include <lumitrax/recipe.h>
+
 namespace {
 
 constexpr int kLabelWidth = 17;
@@ -32,6 +34,22 @@ QJsonArray DacJson(const std::array<std::optional<lumitrax::DacRow>, lumitrax::k
         }
     }
     return dac;
+}
+
+QJsonArray Strings(const std::vector<std::string>& items) {
+    QJsonArray out;
+    for (const std::string& s : items) {
+        out.append(Text(s));
+    }
+    return out;
+}
+
+QJsonArray Numbers(const std::vector<int>& items) {
+    QJsonArray out;
+    for (const int v : items) {
+        out.append(v);
+    }
+    return out;
 }
 
 }  // namespace
@@ -191,3 +209,38 @@ QStringList StateLines(const lumitrax::State& s) {
     }
     return lines;
 }
+
+QJsonObject RecipeJson(const lumitrax::Recipe& r) {
+    QJsonObject o{{"name", Text(r.name)}, {"brightness", Numbers(r.brightness)}, {"on", Numbers(r.on)}};
+    if (r.number) o[QStringLiteral("number")] = *r.number;
+    QJsonArray triggers;
+    for (const lumitrax::RecipeTrigger& t : r.triggers) {
+        QJsonObject row{{"row", t.row}, {"delay_us", t.delayUs}, {"on_us", t.onUs}};
+        if (t.edge) row[QStringLiteral("edge")] = *t.edge == lumitrax::Edge::Positive ? "positive" : "negative";
+        if (t.enable) row[QStringLiteral("enable")] = *t.enable;
+        triggers.append(row);
+    }
+    o[QStringLiteral("triggers")] = triggers;
+    if (r.brightMemory) o[QStringLiteral("bright_memory")] = *r.brightMemory;
+    if (r.triggerMemory) o[QStringLiteral("trigger_memory")] = *r.triggerMemory;
+    if (!r.sha256.empty()) o[QStringLiteral("sha256")] = Text(r.sha256);
+    return o;
+}
+
+QJsonObject RecipeReportJson(const lumitrax::RecipeReport& report) {
+    QJsonArray differences;
+    for (const lumitrax::RecipeDifference& d : report.differences) {
+        differences.append(QJsonObject{{"field", Text(d.field)}, {"wanted", Text(d.wanted)}, {"found", Text(d.found)}});
+    }
+    return QJsonObject{
+        {"result", QString::fromLatin1(lumitrax::recipeResultName(report.result))},
+        {"differences", differences},
+        {"steps_written", Strings(report.stepsWritten)},
+        {"steps_not_written", Strings(report.stepsNotWritten)},
+        {"error", Text(report.error)},
+        {"saved_bright_memory", report.savedBrightMemory},
+        {"saved_trigger_memory", report.savedTriggerMemory},
+        {"duration_ms", report.durationMs},
+    };
+}
+

@@ -1,6 +1,6 @@
 #pragma once
-// The tool's report of what the Controller API returns: plain lines for a person and the JSON
-// schema (docs/json.md) shared by info, read-config and verify-config: the same field names for
+// The report of what the Controller API returns, shared by the tool and lumitraxd: plain lines
+// for a person and the JSON schema (docs/json.md) shared by info, read-config and verify-config: the same field names for
 // the same facts, channels and DAC rows counted from 1, booleans as JSON booleans.
 // Pure; any thread.
 
@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <lumitrax/controller.h>
+#include <lumitrax/recipe.h>
 
 constexpr int kJsonSchema = 1;
 
@@ -22,6 +23,14 @@ QJsonObject ErrorJson(const lumitrax::Error& error);
 // status: "connection", "error_status" and "io" (in0, in1, out0, out1), named as in StateJson.
 QJsonObject StatusJson(lumitrax::ConnectionState connection, const lumitrax::ErrorStatus& error,
                        const lumitrax::PortStatus& io);
+
+// The recipe under its file's own keys (name, number, brightness, on, trigger rows as
+// "triggers", bright_memory, trigger_memory) and sha256; a key the recipe lacks is left out.
+QJsonObject RecipeJson(const lumitrax::Recipe& recipe);
+// The report's fields in snake_case: result, differences [{field, wanted, found}],
+// steps_written, steps_not_written, error, saved_bright_memory, saved_trigger_memory,
+// duration_ms.
+QJsonObject RecipeReportJson(const lumitrax::RecipeReport& report);
 
 QStringList StateLines(const lumitrax::State& state);
 QStringList ChannelLines(const std::array<lumitrax::ChannelState, lumitrax::kChannels>& channels);

@@ -19,7 +19,7 @@ if(LUMITRAX_PACKAGING)
   # lumitrax's page also gets every command's "lumitrax help COMMAND".
   set(man_dir ${PROJECT_BINARY_DIR}/man)
   set(man_pages "")
-  foreach(program IN ITEMS lumitrax lumitrax-sim lumitrax-panel)
+  foreach(program IN ITEMS lumitrax lumitrax-sim lumitrax-panel lumitraxd)
     set(include ${PROJECT_SOURCE_DIR}/packaging/man/${program}.h2m)
     set(page ${man_dir}/${program}.1.gz)
     set(commands OFF)

@@ -1,0 +1,100 @@
+#pragma once
+// lumitraxd's core: the controllers of the configuration, each through one reconnecting
+// lumitrax::Controller, and the HTTP API over them as a plain function from a request to a
+// response (http_server.h puts it on a socket; docs/http.md lists the routes). Everything a
+// request is checked for (size, Host, token, Origin, content type, every value) is checked
+// here, before anything reaches a controller.
+//
+// Threads: Handle() may run on many threads at once. Calls for one controller are served one
+// at a time in arrival order (the Controller's own queue); different controllers in parallel.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <lumitrax/controller.h>
+
+#include "event_bus.h"
+#include "service_config.h"
+
+namespace service {
+
+constexpr std::size_t kMaxBodyBytes = 64 * 1024;
+
+struct HttpRequest {
+    std::string method;  // "GET", "PUT", ...
+    std::string path;    // without the query
+    std::map<std::string, std::string> query;
+    std::map<std::string, std::string> headers;  // names in lower case
+    std::string body;
+    std::string client;  // the peer's address
+};
+
+struct HttpResponse {
+    int status = 200;
+    std::string contentType = "application/json";
+    std::string body;
+    std::map<std::string, std::string> headers;
+    // /api/v1/events: the server streams the event bus after this response's headers.
+    bool eventStream = false;
+    bool traffic = false;  // the stream includes the wire's lines
+};
+
+class Service {
+public:
+    using Log = std::function<void(const std::string& line)>;
+
+    // token: empty when none is asked for. log gets one line per request and per event.
+    Service(Config config, std::string token, Log log);
+    // Closes every controller (the lights stay as they are).
+    ~Service();
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    // Opens every controller in the background: a missing one starts lost and keeps trying.
+    void Start();
+    // The port the server listens on, for the Host check (known once bound).
+    void SetListenPort(int port) { listenPort_ = port; }
+
+    HttpResponse Handle(const HttpRequest& request);
+
+    EventBus& Events() { return events_; }
+
+private:
+    struct Entry;
+    struct Routed;
+    struct Metric {
+        std::map<int, std::uint64_t> byStatus;
+        double seconds = 0;
+        std::uint64_t count = 0;
+    };
+
+    Routed Route(const HttpRequest& request);
+    Routed ControllerRoute(const HttpRequest& request, const std::vector<std::string>& parts);
+    bool HostAllowed(const HttpRequest& request) const;
+    void Open(Entry& entry);
+    void OnConnection(Entry& entry, lumitrax::ConnectionState state);
+    void Publish(const std::string& type, const std::string& json);
+    std::string Metrics();
+    Entry* Find(const std::string& name);
+
+    Config config_;
+    std::string token_;
+    Log log_;
+    std::atomic<int> listenPort_{0};
+    std::atomic<bool> stopping_{false};  // cuts short an open still connecting to a network target
+    EventBus events_;  // outlives the controllers, whose threads publish on it
+    std::vector<std::unique_ptr<Entry>> entries_;
+    std::mutex metricsMutex_;
+    std::map<std::string, Metric> metrics_;  // by route
+};
+
+}  // namespace service

@@ -1,0 +1,445 @@
+// lumitraxd end to end: the real service against lumitrax-sim on a pseudo-terminal, driven by
+// curl. What reaches the controller is read from the simulator's transcript.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <sys/stat.h>
+#include <thread>
+
+#include "service_process.h"
+#include "sim_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::vector<std::string> kJson = {"-H", "Content-Type: application/json"};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text, mode_t mode = 0600) {
+    std::ofstream(path) << text;
+    chmod(path.c_str(), mode);
+}
+
+QJsonObject Object(const std::string& body) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object();
+}
+
+std::vector<std::string> Put(const std::string& url, const std::string& body) {
+    // No "Expect: 100-continue" wait for a long body.
+    std::vector<std::string> a = {"-X", "PUT", "-H", "Expect:"};
+    a.insert(a.end(), kJson.begin(), kJson.end());
+    a.insert(a.end(), {"--data-binary", body, url});
+    return a;
+}
+
+// Waits until the file holds text (the simulator writes its transcript as commands arrive).
+bool FileGets(const std::string& path, const std::string& text, std::chrono::milliseconds timeout = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (ReadFile(path).find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+// Waits until GET url answers with status (a service opens its controllers in the background).
+bool Answers(const std::string& url, int status, const std::string& bodyPart = {},
+             std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const CurlResult r = Curl({url});
+        if (r.status == status && r.body.find(bodyPart) != std::string::npos) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+// One simulator and one service over it for the suite, with a recipe folder and a record.
+class ServiceE2E : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new QTemporaryDir;
+        transcript_ = Path("transcript.txt");
+        sim_ = new SimProcess({"--transcript", transcript_});
+        ASSERT_FALSE(sim_->devicePath().empty());
+        QDir(QString::fromStdString(Path(""))).mkdir("recipes");
+        WriteFile(Path("recipes/bright.toml"), "name = \"bright\"\nbrightness = [300, 301]\non = [1, 2]\n");
+        WriteFile(Path("lumitraxd.toml"), "listen = \"127.0.0.1:0\"\nrecipes = \"" + Path("recipes") +
+                                              "\"\nrecord = \"" + Path("record.jsonl") +
+                                              "\"\n[controllers.top]\ntarget = \"" + sim_->devicePath() + "\"\n");
+        service_ = new ServiceProcess({"--config", Path("lumitraxd.toml")});
+        ASSERT_FALSE(service_->url().empty()) << service_->ErrorOutput();
+        // Connected, and its identity read: the service's own queries are over.
+        ASSERT_TRUE(Answers(service_->url() + "/api/v1/controllers", 200, "\"identity\"")) << service_->ErrorOutput();
+    }
+    static void TearDownTestSuite() {
+        delete service_;
+        delete sim_;
+        delete dir_;
+    }
+    static std::string Path(const std::string& name) { return dir_->filePath(QString::fromStdString(name)).toStdString(); }
+    static std::string Url(const std::string& path) { return service_->url() + path; }
+
+    static QTemporaryDir* dir_;
+    static SimProcess* sim_;
+    static ServiceProcess* service_;
+    static std::string transcript_;
+};
+
+QTemporaryDir* ServiceE2E::dir_ = nullptr;
+SimProcess* ServiceE2E::sim_ = nullptr;
+ServiceProcess* ServiceE2E::service_ = nullptr;
+std::string ServiceE2E::transcript_;
+
+TEST_F(ServiceE2E, PutChannelReachesTheWireAndTheStateReadsItBack) {
+    const CurlResult r = Curl(Put(Url("/api/v1/controllers/top/channels/3"), R"({"brightness": 700, "on": true})"));
+    ASSERT_EQ(r.status, 200) << r.body;
+    EXPECT_TRUE(FileGets(transcript_, "# 2 700\n")) << ReadFile(transcript_);
+
+    const CurlResult off = Curl(Put(Url("/api/v1/controllers/top/channels/3"), R"({"on": false})"));
+    ASSERT_EQ(off.status, 200) << off.body;
+
+    const CurlResult state = Curl({Url("/api/v1/controllers/top")});
+    ASSERT_EQ(state.status, 200);
+    const QJsonObject ch3 = Object(state.body)["state"].toObject()["channels"].toArray().at(2).toObject();
+    EXPECT_EQ(ch3["channel"].toInt(), 3);
+    EXPECT_EQ(ch3["brightness"].toInt(), 700);
+    EXPECT_FALSE(ch3["on"].toBool());
+
+    const CurlResult status = Curl({Url("/api/v1/controllers/top/status")});
+    ASSERT_EQ(status.status, 200);
+    EXPECT_EQ(Object(status.body)["connection"].toString(), "connected");
+    EXPECT_TRUE(Object(status.body)["io"].toObject().contains("out0"));
+}
+
+TEST_F(ServiceE2E, WholeBrightnessListAndOnListReachTheWire) {
+    // The simulated model has 8 channels.
+    const CurlResult r = Curl(Put(Url("/api/v1/controllers/top/channels"),
+                                  R"({"brightness": [201, 202, 203, 204, 205, 206, 207, 208], "on": [1, 8]})"));
+    ASSERT_EQ(r.status, 200) << r.body;
+    EXPECT_TRUE(FileGets(transcript_, "# 7 208\n"));
+    EXPECT_TRUE(FileGets(transcript_, "setonex 00000081"));
+}
+
+TEST_F(ServiceE2E, EachWriteRouteReachesTheWire) {
+    const auto post = [](const std::string& url) { return std::vector<std::string>{"-X", "POST", url}; };
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        const char* sent;      // the command line the simulator received
+        const char* answered;  // a part of the answer
+    };
+    const std::vector<Case> cases = {
+        {"trigger row", Put(Url("/api/v1/controllers/top/triggers/2"),
+                            R"({"enable": true, "edge": "negative", "delay_us": 100, "on_us": 50})"),
+         "settrigger 1 ", "\"done\":true"},
+        {"outputs", Put(Url("/api/v1/controllers/top/outputs"), R"({"out0": true, "out1": true})"), "setoutportall 3\n",
+         "\"done\":true"},
+        {"save bright memory", post(Url("/api/v1/controllers/top/memories/bright/2/save")), "savebright 2\n",
+         "\"memory\":2"},
+        {"load bright memory", post(Url("/api/v1/controllers/top/memories/bright/2/load")), "loadbright 2\n",
+         "\"channels\":[{"},
+        {"load trigger memory", post(Url("/api/v1/controllers/top/memories/trigger/0/load")), "loadtrigger 0\n",
+         "\"triggers\":[{"},
+    };
+    for (const Case& c : cases) {
+        const std::string before = ReadFile(transcript_);
+        const CurlResult r = Curl(c.args);
+        EXPECT_EQ(r.status, 200) << c.name << ": " << r.body;
+        EXPECT_NE(r.body.find(c.answered), std::string::npos) << c.name << ": " << r.body;
+        EXPECT_NE(ReadFile(transcript_).find(c.sent, before.size()), std::string::npos) << c.name;
+    }
+    const CurlResult status = Curl({Url("/api/v1/controllers/top/status")});
+    EXPECT_TRUE(Object(status.body)["io"].toObject()["out1"].toBool()) << status.body;
+}
+
+TEST_F(ServiceE2E, BadRequestsGetTheirStatusAndWriteNothing) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+    };
+    const std::string channel = Url("/api/v1/controllers/top/channels/2");
+    const std::string huge = "{\"brightness\": 1, \"pad\": \"" + std::string(70000, 'x') + "\"}";
+    const std::vector<Case> cases = {
+        {"above range", Put(channel, R"({"brightness": 1025})"), 400},
+        {"below range", Put(channel, R"({"brightness": -1})"), 400},
+        {"fraction", Put(channel, R"({"brightness": 1.5})"), 400},
+        {"string for number", Put(channel, R"({"brightness": "512"})"), 400},
+        {"number for boolean", Put(channel, R"({"on": 1})"), 400},
+        {"unknown field", Put(channel, R"({"brightness": 5, "color": 1})"), 400},
+        {"nothing to do", Put(channel, R"({})"), 400},
+        {"not JSON", Put(channel, R"({"brightness": )"), 400},
+        {"JSON but not an object", Put(channel, R"([1, 2])"), 400},
+        {"wrong content type", {"-X", "PUT", "-H", "Content-Type: text/plain", "--data", R"({"brightness": 5})", channel}, 415},
+        {"huge body", Put(channel, huge), 413},
+        {"channel 17", Put(Url("/api/v1/controllers/top/channels/17"), R"({"brightness": 5})"), 400},
+        {"channel 0", Put(Url("/api/v1/controllers/top/channels/0"), R"({"brightness": 5})"), 400},
+        {"17 values", Put(Url("/api/v1/controllers/top/channels"), R"({"brightness": [1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17]})"), 400},
+        {"16 values for 8 channels", Put(Url("/api/v1/controllers/top/channels"), R"({"brightness": [1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16]})"), 400},
+        {"on channel 9 of 8", Put(Url("/api/v1/controllers/top/channels"), R"({"brightness": [1], "on": [9]})"), 400},
+        {"one bad value of 16", Put(Url("/api/v1/controllers/top/channels"),
+                                    R"({"brightness": [1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,2000]})"), 400},
+        {"on list channel 0", Put(Url("/api/v1/controllers/top/channels"), R"({"on": [0]})"), 400},
+        {"trigger delay 0", Put(Url("/api/v1/controllers/top/triggers/1"),
+                                R"({"enable": true, "edge": "positive", "delay_us": 0, "on_us": 5})"), 400},
+        {"trigger edge", Put(Url("/api/v1/controllers/top/triggers/1"),
+                             R"({"enable": true, "edge": "up", "delay_us": 1, "on_us": 5})"), 400},
+        {"trigger row 5", Put(Url("/api/v1/controllers/top/triggers/5"),
+                              R"({"enable": true, "edge": "positive", "delay_us": 1, "on_us": 5})"), 400},
+        {"outputs half", Put(Url("/api/v1/controllers/top/outputs"), R"({"out0": true})"), 400},
+        {"memory 10", {"-X", "POST", Url("/api/v1/controllers/top/memories/bright/10/save")}, 400},
+        {"GET on a write route", {Url("/api/v1/controllers/top/outputs")}, 405},
+    };
+    const std::string before = ReadFile(transcript_);
+    for (const Case& c : cases) {
+        const CurlResult r = Curl(c.args);
+        EXPECT_EQ(r.status, c.status) << c.name << ": " << r.body;
+        const QJsonObject error = Object(r.body)["error"].toObject();
+        EXPECT_FALSE(error["kind"].toString().isEmpty()) << c.name << ": " << r.body;
+        EXPECT_FALSE(error["message"].toString().isEmpty()) << c.name << ": " << r.body;
+    }
+    // A query that reaches the wire after them all: nothing of the bad requests came before it.
+    ASSERT_EQ(Curl({Url("/api/v1/controllers/top/status")}).status, 200);
+    ASSERT_TRUE(FileGets(transcript_, before + "geterrstatus\n")) << ReadFile(transcript_).substr(before.size());
+}
+
+TEST_F(ServiceE2E, UnknownNamesAre404) {
+    for (const std::string path : {"/api/v1/controllers/nope", "/api/v1/controllers/nope/status", "/api/v1/nothing",
+                                   "/nothing", "/api/v1/recipes/nope", "/api/v1/controllers/top/channels/3/x"}) {
+        const CurlResult r = Curl({Url(path)});
+        EXPECT_EQ(r.status, 404) << path << ": " << r.body;
+        EXPECT_EQ(Object(r.body)["error"].toObject()["kind"].toString(), "not found") << path;
+    }
+    const CurlResult put = Curl(Put(Url("/api/v1/controllers/nope/channels/1"), R"({"on": true})"));
+    EXPECT_EQ(put.status, 404) << put.body;
+    const CurlResult recipe = Curl({"-X", "POST", "-H", "Content-Type: application/json", "--data",
+                                    R"({"recipe": "nope"})", Url("/api/v1/controllers/top/recipe")});
+    EXPECT_EQ(recipe.status, 404) << recipe.body;
+}
+
+TEST_F(ServiceE2E, ForeignOriginsAndHostsAreRefused) {
+    const std::string url = Url("/api/v1/controllers/top/channels/4");
+    const std::string host = service_->url().substr(std::string("http://").size());
+    struct Case {
+        const char* name;
+        std::vector<std::string> headers;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"another origin", {"-H", "Origin: http://evil.example"}, 403},
+        {"same host, other port", {"-H", "Origin: http://127.0.0.1:1"}, 403},
+        {"null origin", {"-H", "Origin: null"}, 403},
+        {"a rebound name", {"-H", "Host: evil.example:80"}, 403},
+        {"own origin", {"-H", "Origin: http://" + host}, 200},
+        {"localhost name", {"-H", "Host: localhost"}, 200},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.headers;
+        const auto put = Put(url, R"({"brightness": 44})");
+        args.insert(args.end(), put.begin(), put.end());
+        EXPECT_EQ(Curl(args).status, c.status) << c.name;
+    }
+}
+
+TEST_F(ServiceE2E, EventStreamShowsAChangeWithItsClient) {
+    CurlStream events(Url("/api/v1/events"));
+    ASSERT_TRUE(events.WaitFor("event: hello", 10s)) << events.output();
+    ASSERT_EQ(Curl(Put(Url("/api/v1/controllers/top/channels/5"), R"({"brightness": 555})")).status, 200);
+    ASSERT_TRUE(events.WaitFor("channel 5 brightness 555", 10s)) << events.output();
+    EXPECT_NE(events.output().find("event: change"), std::string::npos);
+    EXPECT_NE(events.output().find("\"client\":\"127.0.0.1\""), std::string::npos);
+    // Without ?traffic=1 the wire's lines stay out.
+    EXPECT_EQ(events.output().find("event: traffic"), std::string::npos);
+
+    CurlStream traffic(Url("/api/v1/events?traffic=1"));
+    ASSERT_TRUE(traffic.WaitFor("event: hello", 10s));
+    ASSERT_EQ(Curl(Put(Url("/api/v1/controllers/top/channels/5"), R"({"brightness": 556})")).status, 200);
+    EXPECT_TRUE(traffic.WaitFor("\"line\":\"# 4 556\"", 10s)) << traffic.output();
+}
+
+TEST_F(ServiceE2E, RecipeIsAppliedVerifiedAndRecorded) {
+    const CurlResult list = Curl({Url("/api/v1/recipes")});
+    ASSERT_EQ(list.status, 200);
+    EXPECT_EQ(Object(list.body)["recipes"].toArray().at(0).toObject()["name"].toString(), "bright");
+
+    const CurlResult r = Curl({"-X", "POST", "-H", "Content-Type: application/json", "--data", R"({"recipe": "bright"})",
+                               Url("/api/v1/controllers/top/recipe")});
+    ASSERT_EQ(r.status, 200) << r.body;
+    EXPECT_EQ(Object(r.body)["recipe"].toObject()["result"].toString(), "verified") << r.body;
+    const std::string record = ReadFile(Path("record.jsonl"));
+    EXPECT_NE(record.find("bright"), std::string::npos) << record;
+
+    const CurlResult state = Curl({Url("/api/v1/controllers/top")});
+    const QJsonArray channels = Object(state.body)["state"].toObject()["channels"].toArray();
+    EXPECT_EQ(channels.at(1).toObject()["brightness"].toInt(), 301);
+    EXPECT_FALSE(channels.at(2).toObject()["on"].toBool());
+}
+
+TEST_F(ServiceE2E, HealthReadinessAndMetrics) {
+    EXPECT_EQ(Curl({Url("/healthz")}).status, 200);
+    const CurlResult ready = Curl({Url("/readyz")});
+    EXPECT_EQ(ready.status, 200) << ready.body;
+    const CurlResult metrics = Curl({Url("/metrics")});
+    ASSERT_EQ(metrics.status, 200);
+    EXPECT_NE(metrics.body.find("lumitraxd_connected{controller=\"top\"} 1"), std::string::npos) << metrics.body;
+    EXPECT_NE(metrics.body.find("lumitraxd_requests_total{route=\"/healthz\",code=\"200\"}"), std::string::npos);
+}
+
+// A controller that is not there holds up neither the start nor the others, and readyz says so.
+TEST(ServiceStart, MissingControllerLeavesTheOthersWorkingAndNotReady) {
+    QTemporaryDir dir;
+    SimProcess sim({});
+    ASSERT_FALSE(sim.devicePath().empty());
+    const std::string config = dir.filePath("d.toml").toStdString();
+    WriteFile(config, "listen = \"127.0.0.1:0\"\n[controllers.gone]\ntarget = \"" +
+                          dir.filePath("no-such-tty").toStdString() + "\"\n[controllers.here]\ntarget = \"" +
+                          sim.devicePath() + "\"\n");
+    ServiceProcess service({"--config", config});
+    ASSERT_FALSE(service.url().empty()) << service.ErrorOutput();
+    ASSERT_TRUE(Answers(service.url() + "/api/v1/controllers/here/status", 200)) << service.ErrorOutput();
+    const CurlResult ready = Curl({service.url() + "/readyz"});
+    EXPECT_EQ(ready.status, 503);
+    EXPECT_EQ(Object(ready.body)["not_connected"].toArray(), QJsonArray{"gone"}) << ready.body;
+    const CurlResult gone = Curl(Put(service.url() + "/api/v1/controllers/gone/channels/1", R"({"on": true})"));
+    EXPECT_EQ(gone.status, 503) << gone.body;
+    EXPECT_EQ(service.Stop(SIGTERM, 5000), 0) << service.ErrorOutput();
+}
+
+TEST(ServiceStart, ControllerThatDoesNotAnswerIs504AndStaysConnected) {
+    QTemporaryDir dir;
+    SimProcess sim({"--silent"});
+    ASSERT_FALSE(sim.devicePath().empty());
+    const std::string config = dir.filePath("d.toml").toStdString();
+    WriteFile(config, "listen = \"127.0.0.1:0\"\n[controllers.mute]\ntarget = \"" + sim.devicePath() +
+                          "\"\ntimeout_ms = 200\n");
+    ServiceProcess service({"--config", config});
+    ASSERT_FALSE(service.url().empty()) << service.ErrorOutput();
+    ASSERT_TRUE(Answers(service.url() + "/readyz", 200)) << service.ErrorOutput();
+    const CurlResult status = Curl({service.url() + "/api/v1/controllers/mute/status"});
+    EXPECT_EQ(status.status, 504) << status.body;
+    EXPECT_EQ(Object(status.body)["error"].toObject()["kind"].toString(), "no answer") << status.body;
+    const CurlResult put = Curl(Put(service.url() + "/api/v1/controllers/mute/outputs", R"({"out0": true, "out1": false})"));
+    EXPECT_EQ(put.status, 504) << put.body;
+    EXPECT_EQ(Curl({service.url() + "/readyz"}).status, 200);
+    // A controller that never answered has no identity to show.
+    const CurlResult list = Curl({service.url() + "/api/v1/controllers"});
+    EXPECT_FALSE(Object(list.body)["controllers"].toArray().at(0).toObject().contains("identity")) << list.body;
+}
+
+TEST(ServiceStart, LostControllerShowsInEventsReadinessAndMetrics) {
+    QTemporaryDir dir;
+    // Hangs up after its identity has been read and a status or two asked.
+    SimProcess sim({"--hangup-after", "9"});
+    ASSERT_FALSE(sim.devicePath().empty());
+    const std::string config = dir.filePath("d.toml").toStdString();
+    WriteFile(config, "listen = \"127.0.0.1:0\"\n[controllers.top]\ntarget = \"" + sim.devicePath() + "\"\n");
+    ServiceProcess service({"--config", config});
+    ASSERT_FALSE(service.url().empty()) << service.ErrorOutput();
+    ASSERT_TRUE(Answers(service.url() + "/api/v1/controllers", 200, "\"identity\"")) << service.ErrorOutput();
+    CurlStream events(service.url() + "/api/v1/events");
+    ASSERT_TRUE(events.WaitFor("event: hello", 10s));
+    for (int i = 0; i < 10 && events.output().find("\"state\":\"reconnecting\"") == std::string::npos; ++i) {
+        Curl({service.url() + "/api/v1/controllers/top/status"});
+        events.WaitFor("event: connection", 200ms);
+    }
+    EXPECT_TRUE(events.WaitFor("\"state\":\"reconnecting\"", 10s)) << events.output();
+    EXPECT_TRUE(Answers(service.url() + "/readyz", 503, "top"));
+    const CurlResult metrics = Curl({service.url() + "/metrics"});
+    EXPECT_NE(metrics.body.find("lumitraxd_connected{controller=\"top\"} 0"), std::string::npos) << metrics.body;
+    const CurlResult put = Curl(Put(service.url() + "/api/v1/controllers/top/channels/1", R"({"on": true})"));
+    EXPECT_EQ(put.status, 503) << put.body;
+}
+
+TEST(ServiceStart, TokenIsAskedForAndChecked) {
+    QTemporaryDir dir;
+    const std::string token = "s3cret-token-0123456789";
+    const std::string tokenFile = dir.filePath("token").toStdString();
+    WriteFile(tokenFile, token + "\n", 0600);
+    const std::string config = dir.filePath("d.toml").toStdString();
+    WriteFile(config, "listen = \"127.0.0.2:0\"\ntoken_file = \"" + tokenFile + "\"\n");
+    ServiceProcess service({"--config", config});
+    ASSERT_FALSE(service.url().empty()) << service.ErrorOutput();
+    const std::string url = service.url() + "/api/v1/controllers";
+    struct Case {
+        const char* name;
+        std::vector<std::string> headers;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"none", {}, 401},
+        {"wrong", {"-H", "Authorization: Bearer " + token + "x"}, 401},
+        {"prefix of it", {"-H", "Authorization: Bearer " + token.substr(0, 10)}, 401},
+        {"not bearer", {"-H", "Authorization: Basic " + token}, 401},
+        {"right", {"-H", "Authorization: Bearer " + token}, 200},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.headers;
+        args.push_back(url);
+        EXPECT_EQ(Curl(args).status, c.status) << c.name;
+    }
+    EXPECT_EQ(Curl({service.url() + "/healthz"}).status, 200);
+    EXPECT_EQ(Curl({service.url() + "/metrics"}).status, 401);
+}
+
+TEST(ServiceStart, RefusesATokenFileOthersCanRead) {
+    QTemporaryDir dir;
+    const std::string tokenFile = dir.filePath("token").toStdString();
+    WriteFile(tokenFile, "s3cret-token-0123456789\n", 0644);
+    const std::string config = dir.filePath("d.toml").toStdString();
+    WriteFile(config, "listen = \"0.0.0.0:0\"\ntoken_file = \"" + tokenFile + "\"\n");
+    ServiceProcess service({"--config", config});
+    EXPECT_TRUE(service.url().empty());
+    EXPECT_EQ(service.Wait(5000), 2);
+    EXPECT_NE(service.ErrorOutput().find("group or others"), std::string::npos) << service.ErrorOutput();
+}
+
+TEST(ServiceStart, CheckNamesLineAndColumn) {
+    QTemporaryDir dir;
+    const std::string config = dir.filePath("d.toml").toStdString();
+    WriteFile(config, "listen = \"127.0.0.1:0\"\n[controllers.a]\ntarget = \"/dev/x\"\n  speed = 3\n");
+    ServiceProcess bad({"--config", config, "--check"});
+    EXPECT_EQ(bad.Wait(5000), 2);
+    EXPECT_NE(bad.ErrorOutput().find(config + ":4:3: unknown key controllers.a.speed"), std::string::npos)
+        << bad.ErrorOutput();
+    WriteFile(config, "listen = \"127.0.0.1:0\"\n[controllers.a]\ntarget = \"/dev/x\"\n");
+    ServiceProcess good({"--config", config, "--check"});
+    EXPECT_EQ(good.Wait(5000), 0) << good.ErrorOutput();
+}
+
+TEST(ServiceStart, SimulateServesAVirtualControllerAndStopsOnSigterm) {
+    QTemporaryDir dir;
+    const std::string config = dir.filePath("d.toml").toStdString();
+    WriteFile(config, "listen = \"127.0.0.1:0\"\n");
+    ServiceProcess service({"--config", config, "--simulate"});
+    ASSERT_FALSE(service.url().empty()) << service.ErrorOutput();
+    ASSERT_TRUE(Answers(service.url() + "/readyz", 200)) << service.ErrorOutput();
+    const CurlResult list = Curl({service.url() + "/api/v1/controllers"});
+    EXPECT_EQ(Object(list.body)["controllers"].toArray().at(0).toObject()["name"].toString(), "sim") << list.body;
+    // An open event stream does not hold up the stop.
+    CurlStream events(service.url() + "/api/v1/events");
+    ASSERT_TRUE(events.WaitFor("event: hello", 10s));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(service.Stop(SIGTERM, 10000), 0) << service.ErrorOutput();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+}  // namespace
