@@ -135,7 +135,7 @@ TEST(CliOptions, RefusesBadUsageWithAMessageThatNamesTheProblem) {
         {{"recipe", "apply", "r.toml"}, "recipe apply needs --port PATH (one or more)"},
         {{"--port", "/dev/x", "recipe", "apply"}, "recipe apply takes one recipe file"},
         {{"--port", "/dev/x", "recipe", "verify", "a.toml", "b.toml"}, "recipe verify takes one recipe file"},
-        {{"--port", "/dev/x", "recipe", "verify", "r.toml", "--record", "log"}, "option --record does not apply to recipe verify"},
+        {{"--port", "/dev/x", "recipe", "capture", "--name", "n", "--record", "log"}, "option --record does not apply to recipe capture"},
         {{"--port", "/dev/x", "recipe", "apply", "r.toml", "--record="}, "--record needs a file"},
         {{"--port", "/dev/x", "--port", "/dev/y", "recipe", "capture", "--name", "n"}, "needs exactly one --port"},
         {{"--port", "/dev/x", "recipe", "capture"}, "recipe capture needs --name NAME"},
@@ -169,6 +169,9 @@ TEST(CliOptions, RecipeCommandsTakeTheirFilesAndOptions) {
     ASSERT_EQ(verify.action, CliParse::Run) << verify.message.toStdString();
     EXPECT_EQ(verify.request.command, CliCommand::RecipeVerify);
     EXPECT_TRUE(verify.request.recordFile.isEmpty());
+    const CliParse recorded = Parse({"--port", "/dev/a", "recipe", "verify", "r.toml", "--record", "log.jsonl"});
+    ASSERT_EQ(recorded.action, CliParse::Run) << recorded.message.toStdString();
+    EXPECT_EQ(recorded.request.recordFile, "log.jsonl");
 
     // capture writes to a file, or with "-" or nothing to standard output (file left empty).
     const struct {
