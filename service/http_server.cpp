@@ -38,6 +38,10 @@ HttpServer::HttpServer(Service& service, ServerLimits limits)
     s.set_write_timeout(limits.writeTimeoutS, 0);
     s.set_keep_alive_timeout(limits.keepAliveTimeoutS);
     s.set_keep_alive_max_count(100);
+    // An answer goes out whole at once: without this, Nagle's algorithm held the last segment
+    // of each answer for the client's delayed ACK, about 40 ms a request on a kept-alive
+    // connection.
+    s.set_tcp_nodelay(true);
     // A longer body is refused (413) before it is read.
     s.set_payload_max_length(kMaxBodyBytes);
 
