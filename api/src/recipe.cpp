@@ -104,7 +104,11 @@ public:
         });
         std::string message;
         for (const Item& i : items_) {
-            message += (message.empty() ? "" : "\n") + At(i.at) + i.text;
+            if (!message.empty()) {
+                message += '\n';
+            }
+            message += At(i.at);
+            message += i.text;
         }
         throw Error(ErrorKind::File, message);
     }
