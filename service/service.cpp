@@ -295,6 +295,15 @@ void Service::OnConnection(Entry& e, ConnectionState s) {
     }
 }
 
+std::pair<int, int> Service::ConnectedCount() {
+    int connected = 0;
+    for (auto& e : entries_) {
+        Controller* c = e->Get();
+        if (c && c->isConnected()) ++connected;
+    }
+    return {connected, static_cast<int>(entries_.size())};
+}
+
 void Service::Publish(const std::string& type, const std::string& json) { events_.Publish(Event{type, json}); }
 
 Service::Entry* Service::Find(const std::string& name) {

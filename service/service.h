@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <lumitrax/controller.h>
@@ -65,6 +66,9 @@ public:
     void SetListenPort(int port) { listenPort_ = port; }
 
     HttpResponse Handle(const HttpRequest& request);
+
+    // How many controllers are connected, and how many are configured.
+    std::pair<int, int> ConnectedCount();
 
     EventBus& Events() { return events_; }
 

@@ -14,8 +14,13 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <cstdlib>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 
 #include "service_process.h"
 #include "sim_process.h"
@@ -71,6 +76,69 @@ bool Answers(const std::string& url, int status, const std::string& bodyPart = {
         std::this_thread::sleep_for(20ms);
     }
 }
+
+// A systemd notify socket of the test's own: a datagram socket at a path, with what arrives
+// kept one message at a time.
+class NotifySocket {
+public:
+    explicit NotifySocket(const std::string& path) : path_(path) {
+        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+        bound_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    }
+    ~NotifySocket() {
+        if (fd_ >= 0) close(fd_);
+        unlink(path_.c_str());
+    }
+    NotifySocket(const NotifySocket&) = delete;
+    NotifySocket& operator=(const NotifySocket&) = delete;
+    bool bound() const { return bound_; }
+    // Reads until a message holding line (a whole line of it) arrives; whether one did.
+    bool WaitFor(const std::string& line, std::chrono::milliseconds timeout = 10s) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            for (; seen_ < messages_.size(); ++seen_) {
+                if (("\n" + messages_[seen_] + "\n").find("\n" + line + "\n") != std::string::npos) {
+                    ++seen_;
+                    return true;
+                }
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+            char buf[4096];
+            const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+            if (n > 0) messages_.emplace_back(buf, static_cast<std::size_t>(n));
+        }
+    }
+    std::string All() const {
+        std::string out;
+        for (const std::string& m : messages_) out += m + " | ";
+        return out;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool bound_ = false;
+    std::vector<std::string> messages_;
+    std::size_t seen_ = 0;
+};
+
+// Sets an environment variable for the children started in its scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) { setenv(name, value.c_str(), 1); }
+    ~ScopedEnv() { unsetenv(name_); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+};
 
 // One simulator and one service over it for the suite, with a recipe folder and a record.
 class ServiceE2E : public ::testing::Test {
@@ -440,6 +508,30 @@ TEST(ServiceStart, SimulateServesAVirtualControllerAndStopsOnSigterm) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(service.Stop(SIGTERM, 10000), 0) << service.ErrorOutput();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+// Under systemd: READY=1 once it listens, the controllers connected as STATUS=, watchdog pings
+// while it answers, and STOPPING=1 on SIGTERM.
+TEST(ServiceSystemd, NotifiesReadyStatusWatchdogAndStopping) {
+    QTemporaryDir dir;
+    const std::string config = dir.filePath("d.toml").toStdString();
+    WriteFile(config, "listen = \"127.0.0.1:0\"\n");
+    NotifySocket notify(dir.filePath("notify").toStdString());
+    ASSERT_TRUE(notify.bound());
+    ScopedEnv socketEnv("NOTIFY_SOCKET", dir.filePath("notify").toStdString());
+    ScopedEnv watchdogEnv("WATCHDOG_USEC", "400000");
+    ServiceProcess service({"--config", config, "--simulate"});
+    ASSERT_FALSE(service.url().empty()) << service.ErrorOutput();
+    EXPECT_TRUE(notify.WaitFor("READY=1")) << notify.All();
+    EXPECT_TRUE(notify.WaitFor("STATUS=1 of 1 controllers connected")) << notify.All() << service.ErrorOutput();
+    // More than one ping: the loop keeps going, each after an answered request.
+    EXPECT_TRUE(notify.WaitFor("WATCHDOG=1")) << notify.All();
+    EXPECT_TRUE(notify.WaitFor("WATCHDOG=1")) << notify.All();
+    const CurlResult metrics = Curl({service.url() + "/metrics"});
+    EXPECT_NE(metrics.body.find("lumitraxd_requests_total{route=\"/healthz\",code=\"200\"}"), std::string::npos)
+        << metrics.body;
+    EXPECT_EQ(service.Stop(SIGTERM, 10000), 0) << service.ErrorOutput();
+    EXPECT_TRUE(notify.WaitFor("STOPPING=1")) << notify.All();
 }
 
 }  // namespace
