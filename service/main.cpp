@@ -4,7 +4,8 @@
 //
 // The first line on standard output is the address served ("http://127.0.0.1:8470"); logs go
 // to standard error, one line each. SIGTERM or SIGINT: stop accepting, finish the requests in
-// flight, exit 0.
+// flight, exit 0. SIGHUP: read the configuration again (Service::Reload); one that fails its
+// check is logged and the running one kept.
 //
 // Under systemd (Type=notify): READY=1 once the socket listens, STATUS= with the controllers
 // connected, STOPPING=1 on SIGTERM; with WatchdogSec, WATCHDOG=1 only while the server answers
@@ -185,6 +186,7 @@ int main(int argc, char** argv) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -230,9 +232,33 @@ int main(int argc, char** argv) {
         sd_notify(0, "READY=1");
         SystemdMonitor monitor(svc, config.listenHost, port, log);
 
-        std::thread waiter([&server, &signals] {
+        const std::string simTarget = sim ? sim->DevicePath() : std::string();
+        std::thread waiter([&] {
             int signo = 0;
-            sigwait(&signals, &signo);
+            while (sigwait(&signals, &signo) == 0 && signo == SIGHUP) {
+                sd_notify(0, "RELOADING=1");
+                log("lumitraxd: reload: reading " + configPath);
+                try {
+                    service::Config next = service::ReadConfigFile(configPath);
+                    std::string nextToken;
+                    if (!next.tokenFile.empty()) nextToken = service::ReadTokenFile(next.tokenFile);
+                    // The socket stays where it was bound: off loopback, a token stays required.
+                    if (nextToken.empty() && !service::IsLoopbackHost(config.listenHost)) {
+                        throw service::ConfigError{{configPath + ": listening on " + config.listenHost +
+                                                    " (not loopback) needs token_file"}};
+                    }
+                    if (sim) {
+                        next.controllers.push_back(
+                            service::ControllerConfig{"sim", simTarget, lumitrax::kDefaultTimeoutMs});
+                    }
+                    svc.Reload(next, nextToken);
+                } catch (const service::ConfigError& e) {
+                    std::string text = e.Text();
+                    while (!text.empty() && text.back() == '\n') text.pop_back();
+                    log("lumitraxd: reload refused, the running configuration is kept:\n" + text);
+                }
+                sd_notify(0, "READY=1");
+            }
             sd_notify(0, "STOPPING=1");
             server.Stop();
         });
