@@ -17,6 +17,7 @@
 #include <lumitrax/recipe.h>
 
 #include "cli_report.h"
+#include "openapi_json.h"
 
 namespace service {
 
@@ -483,6 +484,12 @@ Service::Routed Service::Route(const HttpRequest& r) {
     }
     if (parts.size() < 3 || parts[0] != "api" || parts[1] != "v1") {
         return {"(unknown)", Fail(404, "not found", "no route " + r.path)};
+    }
+    if (r.path == "/api/v1/openapi.json") {
+        if (auto m = only("/api/v1/openapi.json", "GET")) return *m;
+        HttpResponse resp;
+        resp.body = kOpenApiJson;
+        return {"/api/v1/openapi.json", resp};
     }
     if (parts[2] == "events" && parts.size() == 3) {
         if (auto m = only("/api/v1/events", "GET")) return *m;

@@ -628,4 +628,141 @@ TEST(ServiceReload, SighupAddsRemovesAndKeepsControllers) {
     EXPECT_EQ(service.Stop(SIGTERM, 10000), 0) << service.ErrorOutput();
 }
 
+// The configuration the package ships: good as it is, and a fresh install with no controller
+// yet serves and is ready (its paths moved into a temporary folder, its port a free one).
+TEST(ServiceShipped, DefaultConfigurationChecksAndServes) {
+    const std::string shipped = ReadFile(std::string(LUMITRAX_SOURCE_DIR) + "/packaging/lumitraxd.toml");
+    ASSERT_NE(shipped.find("listen = \"127.0.0.1:8470\""), std::string::npos) << shipped;
+    QTemporaryDir dir;
+    const std::string original = dir.filePath("shipped.toml").toStdString();
+    WriteFile(original, shipped);
+    ServiceProcess check({"--config", original, "--check"});
+    EXPECT_EQ(check.Wait(5000), 0) << check.ErrorOutput();
+
+    std::string moved = shipped;
+    const std::vector<std::pair<std::string, std::string>> replace = {
+        {"127.0.0.1:8470", "127.0.0.1:0"},
+        {"/etc/lumitrax/recipes", dir.filePath("recipes").toStdString()},
+        {"/var/lib/lumitrax", dir.path().toStdString()},
+    };
+    for (const auto& [from, to] : replace) {
+        const auto at = moved.find("\"" + from);
+        ASSERT_NE(at, std::string::npos) << from;
+        moved.replace(at + 1, from.size(), to);
+    }
+    QDir(dir.path()).mkdir("recipes");
+    const std::string config = dir.filePath("d.toml").toStdString();
+    WriteFile(config, moved);
+    ServiceProcess service({"--config", config});
+    ASSERT_FALSE(service.url().empty()) << service.ErrorOutput();
+    EXPECT_TRUE(Answers(service.url() + "/readyz", 200)) << service.ErrorOutput();
+    EXPECT_EQ(ControllerNames(service.url()), std::vector<std::string>{});
+    EXPECT_EQ(Curl({service.url() + "/api/v1/recipes"}).status, 200);
+    EXPECT_EQ(service.Stop(SIGTERM, 10000), 0) << service.ErrorOutput();
+}
+
+std::vector<std::string> Segments(const std::string& path) {
+    std::vector<std::string> out;
+    std::stringstream in(path);
+    for (std::string part; std::getline(in, part, '/');) out.push_back(part);
+    return out;
+}
+
+// Whether a path of the document ("/api/v1/controllers/{name}") matches a request's path.
+bool Matches(const std::string& pattern, const std::string& path) {
+    const std::vector<std::string> p = Segments(pattern);
+    const std::vector<std::string> q = Segments(path);
+    if (p.size() != q.size()) return false;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        const bool param = !p[i].empty() && p[i].front() == '{' && p[i].back() == '}';
+        if (!param && p[i] != q[i]) return false;
+    }
+    return true;
+}
+
+// The requests docs/http.md shows: ("GET", "/api/v1/controllers/top") from each curl line.
+std::vector<std::pair<std::string, std::string>> DocumentedRequests() {
+    std::vector<std::pair<std::string, std::string>> out;
+    std::istringstream in(ReadFile(std::string(LUMITRAX_SOURCE_DIR) + "/docs/http.md"));
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("curl ", 0) != 0) continue;
+        std::istringstream words(line);
+        std::string method = "GET";
+        std::string path;
+        for (std::string w, previous; words >> w; previous = w) {
+            if (previous == "-X") method = w;
+            const auto at = w.find("$U");
+            if (at != std::string::npos) path = w.substr(at + 2);
+        }
+        path = path.substr(0, path.find_first_of("?\"'"));
+        out.emplace_back(method, path);
+    }
+    return out;
+}
+
+// The document served is docs/openapi.json as it is, and it names every route: each request
+// docs/http.md shows, and each route pattern the router counts in its metrics.
+TEST(ServiceOpenApi, ServedDocumentIsTheFileAndNamesEveryRoute) {
+    const std::string file = ReadFile(std::string(LUMITRAX_SOURCE_DIR) + "/docs/openapi.json");
+    QTemporaryDir dir;
+    const std::string config = dir.filePath("d.toml").toStdString();
+    WriteFile(config, "listen = \"127.0.0.1:0\"\nrecipes = \"" + dir.path().toStdString() + "\"\n");
+    ServiceProcess service({"--config", config});
+    ASSERT_FALSE(service.url().empty()) << service.ErrorOutput();
+    const CurlResult served = Curl({service.url() + "/api/v1/openapi.json"});
+    ASSERT_EQ(served.status, 200);
+    EXPECT_TRUE(served.body == file) << "the served document differs from docs/openapi.json";
+    QJsonParseError parse{};
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(served.body), &parse);
+    ASSERT_EQ(parse.error, QJsonParseError::NoError) << parse.errorString().toStdString();
+    EXPECT_TRUE(doc.object()["openapi"].toString().startsWith("3."));
+    const QJsonObject paths = doc.object()["paths"].toObject();
+
+    const auto documented = DocumentedRequests();
+    ASSERT_GE(documented.size(), 15u);
+    for (const auto& [method, path] : documented) {
+        bool found = false;
+        for (auto it = paths.begin(); it != paths.end(); ++it) {
+            found = found || (Matches(it.key().toStdString(), path) &&
+                              it.value().toObject().contains(QString::fromStdString(method).toLower()));
+        }
+        EXPECT_TRUE(found) << method << ' ' << path << " is not in docs/openapi.json";
+    }
+
+    // Every operation of the document asked once (parameters: an enum's first value, else "1").
+    for (auto it = paths.begin(); it != paths.end(); ++it) {
+        std::string path = it.key().toStdString();
+        if (path == "/api/v1/events") continue;  // a stream; docs/http.md's curl lines have it
+        const QJsonObject item = it.value().toObject();
+        for (const QJsonValue& p : item["parameters"].toArray()) {
+            const QJsonObject param = p.toObject();
+            const QJsonArray values = param["schema"].toObject()["enum"].toArray();
+            const std::string value = values.isEmpty() ? "1" : values.at(0).toString().toStdString();
+            const std::string placeholder = "{" + param["name"].toString().toStdString() + "}";
+            path.replace(path.find(placeholder), placeholder.size(), value);
+        }
+        for (const QString& method : item.keys()) {
+            if (method == "parameters") continue;
+            const CurlResult r = Curl({"-X", method.toUpper().toStdString(), service.url() + path});
+            EXPECT_NE(r.status, 405) << method.toStdString() << ' ' << path << ": " << r.body;
+            EXPECT_EQ(r.body.find("no route"), std::string::npos) << method.toStdString() << ' ' << path;
+        }
+    }
+    // And each request docs/http.md shows, so that the router counts its route too.
+    for (const auto& [method, path] : documented) {
+        if (path != "/api/v1/events") Curl({"-X", method, service.url() + path});
+    }
+    // What the router counted: every route pattern it names is a path of the document.
+    const CurlResult metrics = Curl({service.url() + "/metrics"});
+    std::size_t routes = 0;
+    for (std::size_t at = metrics.body.find("route=\""); at != std::string::npos;
+         at = metrics.body.find("route=\"", at + 1)) {
+        const std::string route = metrics.body.substr(at + 7, metrics.body.find('"', at + 7) - at - 7);
+        if (route.front() == '(') continue;  // refusals, not routes
+        ++routes;
+        EXPECT_TRUE(paths.contains(QString::fromStdString(route))) << route << " is not in docs/openapi.json";
+    }
+    EXPECT_GE(routes, static_cast<std::size_t>(paths.size()));
+}
+
 }  // namespace
