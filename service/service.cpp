@@ -417,7 +417,8 @@ HttpResponse Service::Handle(const HttpRequest& request) {
     std::ostringstream line;
     line << "lumitraxd: " << request.client << ' ' << request.method << ' ' << request.path << ' '
          << routed.response.status << ' ' << static_cast<long>(seconds * 1000.0 + 0.5) << " ms";
-    log_(line.str());
+    // A liveness answer (systemd's watchdog asks every few seconds) is counted, not logged.
+    if (routed.route != "/healthz" || routed.response.status != 200) log_(line.str());
     return std::move(routed.response);
 }
 

@@ -530,6 +530,8 @@ TEST(ServiceSystemd, NotifiesReadyStatusWatchdogAndStopping) {
     const CurlResult metrics = Curl({service.url() + "/metrics"});
     EXPECT_NE(metrics.body.find("lumitraxd_requests_total{route=\"/healthz\",code=\"200\"}"), std::string::npos)
         << metrics.body;
+    // The watchdog's own requests leave the log alone.
+    EXPECT_EQ(service.ErrorOutput().find("/healthz"), std::string::npos) << service.ErrorOutput();
     EXPECT_EQ(service.Stop(SIGTERM, 10000), 0) << service.ErrorOutput();
     EXPECT_TRUE(notify.WaitFor("STOPPING=1")) << notify.All();
 }
