@@ -114,6 +114,16 @@ public:
             if (n > 0) messages_.emplace_back(buf, static_cast<std::size_t>(n));
         }
     }
+    // Takes what has arrived so far as seen: a later WaitFor looks only at what comes next.
+    void Drain() {
+        for (pollfd p{fd_, POLLIN, 0}; poll(&p, 1, 0) > 0; p.revents = 0) {
+            char buf[4096];
+            const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            messages_.emplace_back(buf, static_cast<std::size_t>(n));
+        }
+        seen_ = messages_.size();
+    }
     std::string All() const {
         std::string out;
         for (const std::string& m : messages_) out += m + " | ";
@@ -765,6 +775,33 @@ TEST(ServiceOpenApi, ServedDocumentIsTheFileAndNamesEveryRoute) {
         EXPECT_TRUE(paths.contains(QString::fromStdString(route))) << route << " is not in docs/openapi.json";
     }
     EXPECT_GE(routes, static_cast<std::size_t>(paths.size()));
+}
+
+// A worker pool with no free thread (each of its 16 held by an event stream) stops the
+// watchdog's pings; they resume once the streams end.
+TEST(ServiceSystemd, FullWorkerPoolStopsTheWatchdog) {
+    QTemporaryDir dir;
+    const std::string config = dir.filePath("d.toml").toStdString();
+    WriteFile(config, "listen = \"127.0.0.1:0\"\n");
+    NotifySocket notify(dir.filePath("notify").toStdString());
+    ASSERT_TRUE(notify.bound());
+    ScopedEnv socketEnv("NOTIFY_SOCKET", dir.filePath("notify").toStdString());
+    ScopedEnv watchdogEnv("WATCHDOG_USEC", "400000");
+    ServiceProcess service({"--config", config});
+    ASSERT_FALSE(service.url().empty()) << service.ErrorOutput();
+    ASSERT_TRUE(notify.WaitFor("WATCHDOG=1")) << notify.All();
+    {
+        std::vector<std::unique_ptr<CurlStream>> streams;
+        for (int i = 0; i < 16; ++i) {
+            streams.push_back(std::make_unique<CurlStream>(service.url() + "/api/v1/events"));
+            ASSERT_TRUE(streams.back()->WaitFor("event: hello", 10s)) << i;
+        }
+        ASSERT_TRUE(LogGets(service, "the HTTP server does not answer; no ping")) << service.ErrorOutput();
+        notify.Drain();
+    }
+    EXPECT_TRUE(LogGets(service, "the HTTP server answers again")) << service.ErrorOutput();
+    EXPECT_TRUE(notify.WaitFor("WATCHDOG=1")) << notify.All();
+    EXPECT_EQ(service.Stop(SIGTERM, 10000), 0) << service.ErrorOutput();
 }
 
 }  // namespace
