@@ -585,8 +585,12 @@ TEST(ServiceReload, SighupAddsRemovesAndKeepsControllers) {
     const std::string tokenFile = dir.filePath("token").toStdString();
     WriteFile(tokenFile, "s3cret-token-0123456789\n", 0600);
     WriteFile(config, "listen = \"127.0.0.1:0\"\n" + a);
+    NotifySocket notify(dir.filePath("notify").toStdString());
+    ASSERT_TRUE(notify.bound());
+    ScopedEnv socketEnv("NOTIFY_SOCKET", dir.filePath("notify").toStdString());
     ServiceProcess service({"--config", config});
     ASSERT_FALSE(service.url().empty()) << service.ErrorOutput();
+    ASSERT_TRUE(notify.WaitFor("READY=1")) << notify.All();
     ASSERT_TRUE(Answers(service.url() + "/api/v1/controllers", 200, "\"identity\"")) << service.ErrorOutput();
     // The open's first command (the identity query), and how often a has seen it.
     const std::string opening = ReadFile(transcriptA).substr(0, ReadFile(transcriptA).find('\n') + 1);
@@ -616,6 +620,9 @@ TEST(ServiceReload, SighupAddsRemovesAndKeepsControllers) {
             std::this_thread::sleep_for(20ms);
         }
         ASSERT_GT(Count(service.ErrorOutput(), step.log), before) << service.ErrorOutput();
+        // systemd is told of each reload, taken or refused.
+        EXPECT_TRUE(notify.WaitFor("RELOADING=1")) << notify.All();
+        EXPECT_TRUE(notify.WaitFor("READY=1")) << notify.All();
         EXPECT_EQ(Curl({service.url() + "/api/v1/controllers"}).status, step.statusWithoutToken);
         if (step.statusWithoutToken == 200) {
             EXPECT_EQ(ControllerNames(service.url()), step.controllers);
