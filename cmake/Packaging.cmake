@@ -53,9 +53,9 @@ if(LUMITRAX_PACKAGING)
     DEPENDS ${doc_dir}/changelog
     VERBATIM)
   # The README (the tool, the C++ API, the Python module, ser2net), the JSON schema of the
-  # tool's output and the recipe format, compressed as Debian does documents over 4 kB.
+  # tool's output, the recipe format and lumitraxd's HTTP API, compressed as Debian does documents over 4 kB.
   set(docs ${doc_dir}/changelog.gz)
-  foreach(doc IN ITEMS README.md docs/json.md docs/recipes.md)
+  foreach(doc IN ITEMS README.md docs/json.md docs/recipes.md docs/http.md)
     get_filename_component(name ${doc} NAME)
     configure_file(${PROJECT_SOURCE_DIR}/${doc} ${doc_dir}/${name} COPYONLY)
     add_custom_command(
@@ -89,7 +89,8 @@ This package holds the operator's window (lumitrax-panel), the command-line
 tool for scripts and SSH sessions (lumitrax, with bash completion), a virtual
 controller for trying both without hardware (lumitrax-sim), the C++
 Controller API (liblumitrax with its headers, CMake package and pkg-config
-file) and the Python module lumitrax.")
+file), the Python module lumitrax, and lumitraxd, the service that serves
+the controllers of one PC over HTTP JSON (a systemd unit, not enabled).")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -103,7 +104,11 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # The ldconfig trigger that Debian asks of a package with a shared library. (CPack's own
 # postinst and postrm still run ldconfig as well; CPack leaves them out only when the package
 # brings scripts of its own, which would be empty: lintian then warns of those instead.)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/triggers)
+# lumitraxd: its configuration is a conffile; the maintainer scripts add the system user
+# lumitrax and tell systemd of the unit without enabling it.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/triggers
+    ${PROJECT_SOURCE_DIR}/packaging/conffiles ${PROJECT_SOURCE_DIR}/packaging/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/prerm ${PROJECT_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -116,5 +121,12 @@ if(python_version)
   list(GET python_parts 1 python_minor)
   math(EXPR python_next "${python_minor} + 1")
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= ${python_version}), python3 (<< ${python_major}.${python_next})")
+endif()
+# postinst adds the user lumitrax; libsystemd0 (lumitraxd's readiness and watchdog) comes from
+# dpkg-shlibdeps.
+if(CPACK_DEBIAN_PACKAGE_DEPENDS)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", adduser")
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
 endif()
 include(CPack)

@@ -122,6 +122,21 @@ int HttpServer::Bind(const std::string& host, int port) {
 
 bool HttpServer::Serve() { return server_->listen_after_bind(); }
 
+bool HttpServer::Probe(const std::string& host, int port, int timeoutMs) {
+    std::string target = host;
+    if (target.empty() || target == "0.0.0.0") target = "127.0.0.1";
+    if (target == "::") target = "::1";
+    httplib::Client client(target, port);
+    const auto seconds = static_cast<time_t>(timeoutMs / 1000);
+    const auto micros = static_cast<time_t>((timeoutMs % 1000) * 1000);
+    client.set_connection_timeout(seconds, micros);
+    client.set_read_timeout(seconds, micros);
+    client.set_write_timeout(seconds, micros);
+    client.set_keep_alive(false);
+    const httplib::Result r = client.Get("/healthz");
+    return static_cast<bool>(r) && r->status > 0;
+}
+
 void HttpServer::Stop() {
     stopping_ = true;
     server_->stop();

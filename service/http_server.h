@@ -37,6 +37,9 @@ public:
     // Stops accepting; requests in flight finish, event streams end within ~250 ms. Any
     // thread, but not a signal handler.
     void Stop();
+    // Asks GET /healthz of the server at host:port (a wildcard host: its loopback) and waits up
+    // to timeoutMs: whether any HTTP answer came, i.e. the accept loop and a worker are alive.
+    static bool Probe(const std::string& host, int port, int timeoutMs);
 
 private:
     Service& service_;

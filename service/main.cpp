@@ -4,16 +4,27 @@
 //
 // The first line on standard output is the address served ("http://127.0.0.1:8470"); logs go
 // to standard error, one line each. SIGTERM or SIGINT: stop accepting, finish the requests in
-// flight, exit 0.
+// flight, exit 0. SIGHUP: read the configuration again (Service::Reload); one that fails its
+// check is logged and the running one kept.
+//
+// Under systemd (Type=notify): READY=1 once the socket listens, STATUS= with the controllers
+// connected, STOPPING=1 on SIGTERM; with WatchdogSec, WATCHDOG=1 only while the server answers
+// a request of its own.
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <mutex>
 #include <iostream>
 #include <pthread.h>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+
+#include <systemd/sd-daemon.h>
 
 #include <lumitrax/controller.h>
 
@@ -48,6 +59,77 @@ bool Exists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
 }
+
+// Keeps systemd told: the controllers connected as STATUS=, and, when the unit has a watchdog,
+// WATCHDOG=1 at half its interval, each only after the HTTP server answered a request of its
+// own (a stuck accept loop or a worker pool with no free thread stops the pings, and systemd
+// restarts the service). Runs only under a notify socket.
+class SystemdMonitor {
+public:
+    using Log = service::Service::Log;
+    SystemdMonitor(service::Service& svc, std::string host, int port, Log log)
+        : svc_(svc), host_(std::move(host)), port_(port), log_(std::move(log)) {
+        if (!getenv("NOTIFY_SOCKET")) return;
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~SystemdMonitor() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+    SystemdMonitor(const SystemdMonitor&) = delete;
+    SystemdMonitor& operator=(const SystemdMonitor&) = delete;
+
+private:
+    void Run() {
+        using namespace std::chrono;
+        uint64_t usec = 0;
+        const bool watchdog = sd_watchdog_enabled(0, &usec) > 0 && usec > 0;
+        const microseconds every = watchdog ? microseconds(usec / 2) : microseconds(0);
+        const milliseconds tick = watchdog ? std::min<milliseconds>(duration_cast<milliseconds>(every), 1s) : 1s;
+        const int probeMs = static_cast<int>(
+            std::clamp<milliseconds>(duration_cast<milliseconds>(every) / 2, 100ms, 2000ms).count());
+        auto nextPing = steady_clock::now();
+        bool failing = false;
+        std::string lastStatus;
+        std::unique_lock lock(mutex_);
+        while (!stop_) {
+            lock.unlock();
+            const auto [connected, total] = svc_.ConnectedCount();
+            const std::string status =
+                std::to_string(connected) + " of " + std::to_string(total) + " controllers connected";
+            if (status != lastStatus) {
+                sd_notify(0, ("STATUS=" + status).c_str());
+                lastStatus = status;
+            }
+            if (watchdog && steady_clock::now() >= nextPing) {
+                if (service::HttpServer::Probe(host_, port_, probeMs)) {
+                    sd_notify(0, "WATCHDOG=1");
+                    nextPing = steady_clock::now() + every;
+                    if (failing) log_("lumitraxd: watchdog: the HTTP server answers again");
+                    failing = false;
+                } else if (!failing) {
+                    log_("lumitraxd: watchdog: the HTTP server does not answer; no ping");
+                    failing = true;
+                }
+            }
+            lock.lock();
+            wake_.wait_for(lock, tick, [this] { return stop_; });
+        }
+    }
+
+    service::Service& svc_;
+    std::string host_;
+    int port_;
+    Log log_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::thread thread_;
+};
 
 }  // namespace
 
@@ -104,6 +186,7 @@ int main(int argc, char** argv) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -144,10 +227,39 @@ int main(int argc, char** argv) {
         log("lumitraxd: listening on http://" + host + ":" + std::to_string(port) +
             (token.empty() ? "" : " (token required)"));
         svc.Start();
+        // The socket listens: requests queue until Serve() takes them. Controllers may still
+        // be connecting; STATUS= tells how many are.
+        sd_notify(0, "READY=1");
+        SystemdMonitor monitor(svc, config.listenHost, port, log);
 
-        std::thread waiter([&server, &signals] {
+        const std::string simTarget = sim ? sim->DevicePath() : std::string();
+        std::thread waiter([&] {
             int signo = 0;
-            sigwait(&signals, &signo);
+            while (sigwait(&signals, &signo) == 0 && signo == SIGHUP) {
+                sd_notify(0, "RELOADING=1");
+                log("lumitraxd: reload: reading " + configPath);
+                try {
+                    service::Config next = service::ReadConfigFile(configPath);
+                    std::string nextToken;
+                    if (!next.tokenFile.empty()) nextToken = service::ReadTokenFile(next.tokenFile);
+                    // The socket stays where it was bound: off loopback, a token stays required.
+                    if (nextToken.empty() && !service::IsLoopbackHost(config.listenHost)) {
+                        throw service::ConfigError{{configPath + ": listening on " + config.listenHost +
+                                                    " (not loopback) needs token_file"}};
+                    }
+                    if (sim) {
+                        next.controllers.push_back(
+                            service::ControllerConfig{"sim", simTarget, lumitrax::kDefaultTimeoutMs});
+                    }
+                    svc.Reload(next, nextToken);
+                } catch (const service::ConfigError& e) {
+                    std::string text = e.Text();
+                    while (!text.empty() && text.back() == '\n') text.pop_back();
+                    log("lumitraxd: reload refused, the running configuration is kept:\n" + text);
+                }
+                sd_notify(0, "READY=1");
+            }
+            sd_notify(0, "STOPPING=1");
             server.Stop();
         });
         if (!server.Serve()) exitCode = kExitFailed;

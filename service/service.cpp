@@ -17,6 +17,7 @@
 #include <lumitrax/recipe.h>
 
 #include "cli_report.h"
+#include "openapi_json.h"
 
 namespace service {
 
@@ -26,6 +27,7 @@ using lumitrax::ErrorKind;
 
 struct Service::Entry {
     ControllerConfig config;
+    std::atomic<bool> closing{false};  // cuts short an open still connecting to a network target
     std::mutex mutex;
     std::unique_ptr<Controller> controller;  // set once opened; lives until the Service ends
     std::optional<lumitrax::Identity> identity;
@@ -38,6 +40,19 @@ struct Service::Entry {
     Controller* Get() {
         std::lock_guard lock(mutex);
         return controller.get();
+    }
+
+    // Closes the controller (the lights stay as they are).
+    ~Entry() {
+        closing = true;
+        if (opener.joinable()) opener.join();
+        subscription.cancel();
+        std::unique_ptr<Controller> c;
+        {
+            std::lock_guard lock(mutex);
+            c = std::move(controller);
+        }
+        c.reset();
     }
 };
 
@@ -214,33 +229,90 @@ Service::Service(Config config, std::string token, Log log)
     : config_(std::move(config)), token_(std::move(token)), log_(std::move(log)) {
     listenPort_ = config_.listenPort;
     for (const ControllerConfig& c : config_.controllers) {
-        auto e = std::make_unique<Entry>();
+        auto e = std::make_shared<Entry>();
         e->config = c;
         entries_.push_back(std::move(e));
     }
 }
 
 Service::~Service() {
-    stopping_ = true;
-    for (auto& e : entries_) {
-        if (e->opener.joinable()) e->opener.join();
+    std::vector<std::shared_ptr<Entry>> all;
+    {
+        std::lock_guard lock(entriesMutex_);
+        all.swap(entries_);
     }
-    for (auto& e : entries_) {
-        e->subscription.cancel();
-        std::unique_ptr<Controller> c;
-        {
-            std::lock_guard lock(e->mutex);
-            c = std::move(e->controller);
-        }
-        c.reset();
-    }
+    // Every open cut short at once, then each closed.
+    for (auto& e : all) e->closing = true;
+    all.clear();
 }
 
 void Service::Start() {
-    for (auto& e : entries_) {
+    for (auto& e : Entries()) {
         Entry* entry = e.get();
         entry->opener = std::thread([this, entry] { Open(*entry); });
     }
+}
+
+std::vector<std::shared_ptr<Service::Entry>> Service::Entries() {
+    std::lock_guard lock(entriesMutex_);
+    return entries_;
+}
+
+std::string Service::Token() {
+    std::lock_guard lock(tokenMutex_);
+    return token_;
+}
+
+void Service::Reload(const Config& next, std::string token) {
+    std::vector<std::shared_ptr<Entry>> added;
+    std::vector<std::shared_ptr<Entry>> removed;
+    int kept = 0;
+    {
+        std::lock_guard lock(entriesMutex_);
+        std::vector<std::shared_ptr<Entry>> old = entries_;
+        std::vector<std::shared_ptr<Entry>> now;
+        for (const ControllerConfig& c : next.controllers) {
+            const auto same = std::find_if(old.begin(), old.end(), [&c](const std::shared_ptr<Entry>& e) {
+                return e && e->config.name == c.name && e->config.target == c.target &&
+                       e->config.timeoutMs == c.timeoutMs;
+            });
+            if (same != old.end()) {
+                now.push_back(std::move(*same));
+                ++kept;
+                continue;
+            }
+            auto e = std::make_shared<Entry>();
+            e->config = c;
+            now.push_back(e);
+            added.push_back(std::move(e));
+        }
+        for (auto& e : old) {
+            if (e) removed.push_back(std::move(e));
+        }
+        entries_ = std::move(now);
+    }
+    {
+        std::lock_guard lock(tokenMutex_);
+        token_ = std::move(token);
+    }
+    if (next.listenHost != config_.listenHost || next.listenPort != config_.listenPort) {
+        log_("lumitraxd: reload: listen changed; it takes a restart (still on " + config_.listenHost + ":" +
+             std::to_string(listenPort_) + ")");
+    }
+    if (next.recipes != config_.recipes || next.record != config_.record) {
+        log_("lumitraxd: reload: recipes or record changed; it takes a restart");
+    }
+    for (auto& e : removed) {
+        log_("lumitraxd: " + e->config.name + ": closed (no longer configured)");
+        e->closing = true;
+    }
+    // Each is closed here unless a request still uses it; then when that request is over.
+    removed.clear();
+    for (auto& e : added) {
+        Entry* entry = e.get();
+        entry->opener = std::thread([this, entry] { Open(*entry); });
+    }
+    log_("lumitraxd: reload: " + std::to_string(added.size()) + " added, " + std::to_string(kept) + " kept");
 }
 
 void Service::Open(Entry& e) {
@@ -250,7 +322,7 @@ void Service::Open(Entry& e) {
     options.requireOpen = false;  // an unplugged controller holds up nothing and is retried
     std::unique_ptr<Controller> c;
     try {
-        c = std::make_unique<Controller>(e.config.target, options, stopping_);
+        c = std::make_unique<Controller>(e.config.target, options, e.closing);
     } catch (const lumitrax::Error& err) {
         std::lock_guard lock(e.mutex);
         e.openError = err.what();
@@ -295,11 +367,22 @@ void Service::OnConnection(Entry& e, ConnectionState s) {
     }
 }
 
+std::pair<int, int> Service::ConnectedCount() {
+    int connected = 0;
+    const auto all = Entries();
+    const int total = static_cast<int>(all.size());
+    for (auto& e : all) {
+        Controller* c = e->Get();
+        if (c && c->isConnected()) ++connected;
+    }
+    return {connected, total};
+}
+
 void Service::Publish(const std::string& type, const std::string& json) { events_.Publish(Event{type, json}); }
 
-Service::Entry* Service::Find(const std::string& name) {
-    for (auto& e : entries_) {
-        if (e->config.name == name) return e.get();
+std::shared_ptr<Service::Entry> Service::Find(const std::string& name) {
+    for (auto& e : Entries()) {
+        if (e->config.name == name) return e;
     }
     return nullptr;
 }
@@ -334,7 +417,8 @@ HttpResponse Service::Handle(const HttpRequest& request) {
     std::ostringstream line;
     line << "lumitraxd: " << request.client << ' ' << request.method << ' ' << request.path << ' '
          << routed.response.status << ' ' << static_cast<long>(seconds * 1000.0 + 0.5) << " ms";
-    log_(line.str());
+    // A liveness answer (systemd's watchdog asks every few seconds) is counted, not logged.
+    if (routed.route != "/healthz" || routed.response.status != 200) log_(line.str());
     return std::move(routed.response);
 }
 
@@ -350,10 +434,10 @@ Service::Routed Service::Route(const HttpRequest& r) {
     if (!HostAllowed(r)) {
         return {"(refused)", Fail(403, "forbidden", "Host is not this service's address")};
     }
-    if (!token_.empty()) {
+    if (const std::string token = Token(); !token.empty()) {
         const std::string auth = Header(r, "authorization");
         const std::string prefix = "Bearer ";
-        if (auth.rfind(prefix, 0) != 0 || !SameBytes(auth.substr(prefix.size()), token_)) {
+        if (auth.rfind(prefix, 0) != 0 || !SameBytes(auth.substr(prefix.size()), token)) {
             HttpResponse resp = Fail(401, "unauthorized", "a valid Authorization: Bearer token is needed");
             resp.headers["WWW-Authenticate"] = "Bearer";
             return {"(refused)", resp};
@@ -377,7 +461,7 @@ Service::Routed Service::Route(const HttpRequest& r) {
     if (r.path == "/readyz") {
         if (auto m = only("/readyz", "GET")) return *m;
         QJsonArray down;
-        for (auto& e : entries_) {
+        for (auto& e : Entries()) {
             Controller* c = e->Get();
             if (!c || !c->isConnected()) down.append(Q(e->config.name));
         }
@@ -401,6 +485,12 @@ Service::Routed Service::Route(const HttpRequest& r) {
     }
     if (parts.size() < 3 || parts[0] != "api" || parts[1] != "v1") {
         return {"(unknown)", Fail(404, "not found", "no route " + r.path)};
+    }
+    if (r.path == "/api/v1/openapi.json") {
+        if (auto m = only("/api/v1/openapi.json", "GET")) return *m;
+        HttpResponse resp;
+        resp.body = kOpenApiJson;
+        return {"/api/v1/openapi.json", resp};
     }
     if (parts[2] == "events" && parts.size() == 3) {
         if (auto m = only("/api/v1/events", "GET")) return *m;
@@ -443,7 +533,7 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         const char* route = "/api/v1/controllers";
         if (r.method != "GET") return {route, Fail(405, "method", "use GET")};
         QJsonArray list;
-        for (auto& e : entries_) {
+        for (auto& e : Entries()) {
             QJsonObject o{{"name", Q(e->config.name)}, {"target", Q(e->config.target)}};
             Controller* c = e->Get();
             std::lock_guard lock(e->mutex);
@@ -691,7 +781,7 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         return {"(unknown)", Fail(404, "not found", "no route " + r.path)};
     }
 
-    Entry* e = Find(name);
+    const std::shared_ptr<Entry> e = Find(name);
     if (!e) return {route, Fail(404, "not found", "no controller " + name)};
     Controller* c = e->Get();
     if (!c || !c->isConnected()) {
@@ -736,12 +826,12 @@ std::string Service::Metrics() {
     }
     out << "# HELP lumitraxd_reconnects_total Connections regained after a loss, by controller.\n"
            "# TYPE lumitraxd_reconnects_total counter\n";
-    for (auto& e : entries_) {
+    for (auto& e : Entries()) {
         out << "lumitraxd_reconnects_total{controller=\"" << Label(e->config.name) << "\"} " << e->reconnects << '\n';
     }
     out << "# HELP lumitraxd_connected Whether the controller is connected (1) or not (0).\n"
            "# TYPE lumitraxd_connected gauge\n";
-    for (auto& e : entries_) {
+    for (auto& e : Entries()) {
         Controller* c = e->Get();
         out << "lumitraxd_connected{controller=\"" << Label(e->config.name) << "\"} "
             << (c && c->isConnected() ? 1 : 0) << '\n';

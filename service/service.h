@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <lumitrax/controller.h>
@@ -66,6 +67,14 @@ public:
 
     HttpResponse Handle(const HttpRequest& request);
 
+    // Takes a new configuration: controllers added are opened, removed ones closed, those with
+    // the same name, target and timeout kept as they are (no reconnect); the token replaced.
+    // What cannot change while running (listen, recipes, record) is logged and left as it was.
+    void Reload(const Config& next, std::string token);
+
+    // How many controllers are connected, and how many are configured.
+    std::pair<int, int> ConnectedCount();
+
     EventBus& Events() { return events_; }
 
 private:
@@ -84,15 +93,21 @@ private:
     void OnConnection(Entry& entry, lumitrax::ConnectionState state);
     void Publish(const std::string& type, const std::string& json);
     std::string Metrics();
-    Entry* Find(const std::string& name);
+    std::shared_ptr<Entry> Find(const std::string& name);
 
-    Config config_;
+    std::vector<std::shared_ptr<Entry>> Entries();
+    std::string Token();
+
+    Config config_;  // as started; Reload() changes only the controllers and the token
+    std::mutex tokenMutex_;
     std::string token_;
     Log log_;
     std::atomic<int> listenPort_{0};
-    std::atomic<bool> stopping_{false};  // cuts short an open still connecting to a network target
     EventBus events_;  // outlives the controllers, whose threads publish on it
-    std::vector<std::unique_ptr<Entry>> entries_;
+    // Requests work on a copy of the list: a controller removed by a reload is closed when the
+    // last request using it is over.
+    std::mutex entriesMutex_;
+    std::vector<std::shared_ptr<Entry>> entries_;
     std::mutex metricsMutex_;
     std::map<std::string, Metric> metrics_;  // by route
 };

@@ -26,6 +26,9 @@ expected=(
     "/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/liblumitrax.so.2"
     /usr/share/doc/lumitrax/copyright /usr/share/doc/lumitrax/changelog.gz
     /usr/share/doc/lumitrax/README.md.gz /usr/share/doc/lumitrax/json.md.gz /usr/share/doc/lumitrax/recipes.md.gz
+    /usr/bin/lumitraxd /usr/share/man/man1/lumitraxd.1.gz
+    /usr/share/doc/lumitrax/http.md.gz /usr/share/lumitrax/openapi.json
+    /lib/systemd/system/lumitraxd.service /etc/lumitrax/lumitraxd.toml /etc/lumitrax/recipes/
 )
 for path in "${expected[@]}"; do
     grep -qx -- "$path" <<<"$listing" || fail "$path is not in the package"
@@ -34,7 +37,8 @@ for pattern in '/usr/lib/.*/cmake/Lumitrax/LumitraxConfig\.cmake' '/usr/lib/.*/p
                '/usr/lib/python3/dist-packages/lumitrax\.cpython-.*\.so'; do
     grep -qx -- "$pattern" <<<"$listing" || fail "nothing matches $pattern in the package"
 done
-outside=$(grep -v -e '^/usr/' -e '^/$' <<<"$listing" || true)
+outside=$(grep -v -e '^/usr/' -e '^/$' -e '^/etc/$' -e '^/etc/lumitrax/' -e '^/lib/$' -e '^/lib/systemd/' \
+    <<<"$listing" || true)
 [ -z "$outside" ] || fail "files outside /usr: $outside"
 
 dpkg-deb -x "$deb" "$root"
@@ -48,4 +52,10 @@ said=$(env -i PATH=/usr/bin:/bin LD_LIBRARY_PATH="$lib" "$root/usr/bin/lumitrax"
 env -i PATH=/usr/bin:/bin LD_LIBRARY_PATH="$lib" PYTHONPATH="$root/usr/lib/python3/dist-packages" \
     python3 -c "import lumitrax, sys; sys.exit(lumitrax.__version__ != '$version')" ||
     fail "the packaged Python module does not import or has another version"
+[ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = /etc/lumitrax/lumitraxd.toml ] ||
+    fail "lumitraxd's configuration is not the package's one conffile"
+grep -q 'adduser' <<<"$(dpkg-deb -f "$deb" Depends)" || fail "Depends lacks adduser (postinst adds the user)"
+grep -q 'libsystemd0' <<<"$(dpkg-deb -f "$deb" Depends)" || fail "Depends lacks libsystemd0 (lumitraxd links it)"
+env -i PATH=/usr/bin:/bin LD_LIBRARY_PATH="$lib" "$root/usr/bin/lumitraxd" --check \
+    --config "$root/etc/lumitrax/lumitraxd.toml" >/dev/null || fail "lumitraxd --check refuses the shipped configuration"
 echo "$deb: $(wc -l <<<"$listing") entries, lumitrax --version: $said"

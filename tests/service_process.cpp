@@ -100,6 +100,10 @@ int ServiceProcess::Stop(int signo, int timeoutMs) {
     return Wait(timeoutMs);
 }
 
+void ServiceProcess::Signal(int signo) {
+    if (pid_ > 0 && !reaped_) kill(pid_, signo);
+}
+
 int ServiceProcess::Wait(int timeoutMs) { return WaitPid(pid_, reaped_, status_, timeoutMs); }
 
 std::string ServiceProcess::ErrorOutput() const {

@@ -22,6 +22,8 @@ public:
     const std::string& url() const { return url_; }
     // Sends the signal and waits up to timeoutMs; the exit status, or -1.
     int Stop(int signo, int timeoutMs);
+    // Sends the signal and returns at once.
+    void Signal(int signo);
     // Waits for the end by itself; the exit status, or -1.
     int Wait(int timeoutMs);
     // What the service wrote to standard error so far.
