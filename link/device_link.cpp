@@ -112,6 +112,9 @@ int DeviceLink::OpenPort(int portNumber, const std::atomic<bool>* stop) {
     }
     raw->SetOpenStop(stop);
     raw->SetConnectTimeout(connectTimeoutMs_);
+    if (lostObserver_) {
+        raw->SetLostHandler(lostObserver_);
+    }
     const int result = raw->Create(name, kSpeedCode, static_cast<std::uint16_t>(portNumber),
                                    kFormatCode, &DeviceLink::OnSerialReceive);
     if (result != 0) {

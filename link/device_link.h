@@ -62,6 +62,9 @@ public:
     // Window thread.
     void SetConnectTimeout(int milliseconds) { connectTimeoutMs_ = milliseconds < 1 ? 1 : milliseconds; }
     int ConnectTimeout() const { return connectTimeoutMs_; }
+    // Called on the receive thread when a later OpenPort's connection goes away by itself
+    // (ISerialPort::SetLostHandler); it must not block or call into the link. Window thread.
+    void SetLostObserver(std::function<void()> observer) { lostObserver_ = std::move(observer); }
     // Window thread; takes effect at the next ClosePort or destruction.
     void SetCloseAction(CloseAction action) { closeAction_ = action; }
 
@@ -147,5 +150,6 @@ private:
     Pacing pacing_ = Pacing::AfterEach;
     std::chrono::steady_clock::time_point lastSent_{};  // BeforeNext: the last write's time
     int connectTimeoutMs_ = kDefaultConnectTimeoutMs;
+    std::function<void()> lostObserver_;
     TrafficObserver observer_;
 };

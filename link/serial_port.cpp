@@ -206,6 +206,7 @@ struct CPortwire::Impl {
     QString openMessage;                      // the same
     const std::atomic<bool>* openStop = nullptr;  // window thread, before Create
     int connectTimeoutMs = kDefaultConnectTimeoutMs;  // the same
+    std::function<void()> lostHandler;                // the same
 
     struct Job {
         enum Kind { Write, Close };
@@ -264,7 +265,12 @@ struct CPortwire::Impl {
         context = &holder;
         PortTransport::Sink sink;
         sink.received = [this](const unsigned char* data, std::size_t n) { OnReceived(data, n); };
-        sink.lost = [this] { open.store(false); };
+        sink.lost = [this] {
+            open.store(false);
+            if (lostHandler) {
+                lostHandler();
+            }
+        };
         const OpenFailure result = transport->Open(context, sink);
         const QString message = transport->OpenMessage();
         const bool ok = result == OpenFailure::None;
@@ -448,6 +454,10 @@ void CPortwire::SetOpenStop(const std::atomic<bool>* stop) {
 
 void CPortwire::SetConnectTimeout(int milliseconds) {
     d->connectTimeoutMs = std::max(milliseconds, 1);
+}
+
+void CPortwire::SetLostHandler(std::function<void()> handler) {
+    d->lostHandler = std::move(handler);
 }
 
 bool CPortwire::IsOpen() const {

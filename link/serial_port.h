@@ -78,6 +78,10 @@ public:
     // closes at once). kDefaultConnectTimeoutMs until set; a value below 1 counts as 1.
     // Serial devices ignore it.
     virtual void SetConnectTimeout(int milliseconds) { (void)milliseconds; }
+    // Before Create, window thread: called once, on the receive thread, when the device or the
+    // network connection goes away by itself (IsConnected turns false); never for a close
+    // asked for. It must not block or call back into the port.
+    virtual void SetLostHandler(std::function<void()> handler) { (void)handler; }
     // After a Create that returned non-zero: true while the connection lasts, false once the
     // device or the network connection went away (then reading has stopped and writes go
     // nowhere; the object is only fit for destruction). Any thread.
@@ -140,6 +144,7 @@ public:
     QString LastOpenMessage() const override;
     void SetOpenStop(const std::atomic<bool>* stop) override;
     void SetConnectTimeout(int milliseconds) override;
+    void SetLostHandler(std::function<void()> handler) override;
 
     // True while the port is open; false before Create, after a failed Create and once the
     // device disappeared (hang-up, adapter pulled) or the network connection was lost.

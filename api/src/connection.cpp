@@ -16,9 +16,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How often the supervisor looks at the connection: a loss the transport reports is noticed
-// within this (a call in flight notices it by itself, see Wire).
+// How often the supervisor looks for a target to reopen while reconnecting.
 constexpr auto kWatch = std::chrono::milliseconds(25);
+// How long it sleeps while connected with no heartbeat due. The link reports a loss as it
+// happens (Wire's onLost wakes it), so an idle controller costs no wake-ups; this only bounds
+// how late a loss nobody reported would be noticed.
+constexpr auto kIdleWatch = std::chrono::milliseconds(1000);
 constexpr auto kFirstRetry = std::chrono::milliseconds(100);
 constexpr auto kLongestRetry = std::chrono::milliseconds(2000);
 constexpr int kMinHeartbeatMs = 100;
@@ -79,7 +82,7 @@ Controller::Impl::Impl(const std::string& t, const Options& o) : target(t), opti
 Controller::Impl::~Impl() { Shutdown(); }
 
 std::unique_ptr<detail::Wire> Controller::Impl::Open() {
-    return std::make_unique<detail::Wire>(target, &closing, options.connectTimeoutMs);
+    return std::make_unique<detail::Wire>(target, &closing, options.connectTimeoutMs, [this] { NoteLoss(); });
 }
 
 void Controller::Impl::Install(std::unique_ptr<detail::Wire> w) {
@@ -119,8 +122,16 @@ void Controller::Impl::NoteLoss() {
     const ConnectionState next = options.reconnect ? ConnectionState::Reconnecting : ConnectionState::Lost;
     if (state.compare_exchange_strong(expected, next)) {
         hub->Change(next);
-        supervisorWake.notify_all();
+        WakeSupervisor();
     }
+}
+
+void Controller::Impl::WakeSupervisor() {
+    {
+        std::lock_guard lock(supervisorMutex);
+        supervisorWoken = true;
+    }
+    supervisorWake.notify_all();
 }
 
 void Controller::Impl::RequireConnected() const {
@@ -163,7 +174,16 @@ void Controller::Impl::Supervise() {
     auto nextTry = Clock::now();
     std::unique_lock lock(supervisorMutex);
     while (!closing.load()) {
-        supervisorWake.wait_for(lock, kWatch);
+        Clock::duration sleep = kIdleWatch;
+        if (state.load() == ConnectionState::Reconnecting) {
+            sleep = kWatch;
+        } else if (state.load() == ConnectionState::Connected && options.heartbeatMs > 0) {
+            const auto due = Clock::duration(lastActivity.load()) + std::chrono::milliseconds(options.heartbeatMs) -
+                             Clock::now().time_since_epoch();
+            sleep = std::clamp<Clock::duration>(due, kWatch, kIdleWatch);
+        }
+        supervisorWake.wait_for(lock, sleep, [this] { return supervisorWoken || closing.load(); });
+        supervisorWoken = false;
         if (closing.load()) {
             break;
         }
@@ -260,7 +280,7 @@ void Controller::Impl::Start(const std::atomic<bool>* stop) {
     checkTarget(target);
     try {
         // The first open may be cut short by the caller's stop, later ones by closing.
-        Install(std::make_unique<detail::Wire>(target, stop, options.connectTimeoutMs));
+        Install(std::make_unique<detail::Wire>(target, stop, options.connectTimeoutMs, [this] { NoteLoss(); }));
     } catch (const Error& e) {
         if (options.requireOpen || e.kind() != ErrorKind::Port) {
             throw;
@@ -315,6 +335,8 @@ void Controller::reconnect() {
     } catch (const Error& e) {
         if (!d->options.reconnect) {
             d->SetState(ConnectionState::Lost);
+        } else {
+            d->WakeSupervisor();  // it slept as for a connected controller
         }
         throw Error(ErrorKind::Port, e.what());
     }

@@ -90,6 +90,7 @@ struct Controller::Impl {
 
     std::mutex supervisorMutex;
     std::condition_variable supervisorWake;
+    bool supervisorWoken = false;  // under supervisorMutex: look now, do not wait out the sleep
     std::thread supervisor;
 
     // Opens the target (stop: the caller's) and starts the supervisor; throws as Wire does,
@@ -102,6 +103,8 @@ struct Controller::Impl {
     // Marks the connection lost (from any thread); the supervisor drops it and, with
     // reconnection on, reopens.
     void NoteLoss();
+    // Any thread not holding supervisorMutex.
+    void WakeSupervisor();
     void SetState(ConnectionState s);
     void Supervise();
     void Heartbeat();

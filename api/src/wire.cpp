@@ -146,11 +146,13 @@ Outgoing MakeCommand(int id, const void* block, std::size_t blockSize, const std
     return out;
 }
 
-Wire::Wire(const std::string& target, const std::atomic<bool>* stop, int connectTimeoutMs) : target_(target) {
+Wire::Wire(const std::string& target, const std::atomic<bool>* stop, int connectTimeoutMs, std::function<void()> onLost)
+    : target_(target) {
     EnsureQtRuntime();
     link_.SetCloseAction(DeviceLink::CloseAction::KeepOutputs);
     link_.SetPacing(DeviceLink::Pacing::BeforeNext);
     link_.SetConnectTimeout(connectTimeoutMs);
+    link_.SetLostObserver(std::move(onLost));
     link_.SetTrafficObserver([this](bool sent, const char* text, bool whole) {
         if (!sent) {
             Received(text, whole);

@@ -68,9 +68,11 @@ public:
 
     // Opens target; throws Error(Port) with the reason, Error(Interrupted) when *stop was set
     // while it connected to a network port.
-    // connectTimeoutMs bounds the connecting to a network target.
+    // connectTimeoutMs bounds the connecting to a network target. onLost, when given, is
+    // called once on the link's receive thread when the connection goes away by itself
+    // (Connected() turns false); it must not block or call into the wire.
     explicit Wire(const std::string& target, const std::atomic<bool>* stop = nullptr,
-                  int connectTimeoutMs = kDefaultConnectTimeoutMs);
+                  int connectTimeoutMs = kDefaultConnectTimeoutMs, std::function<void()> onLost = {});
     ~Wire();
 
     struct Outcome {
