@@ -35,6 +35,7 @@ struct Service::Entry {
     lumitrax::Subscription subscription;
     std::thread opener;
     std::atomic<std::uint64_t> reconnects{0};
+    std::atomic<std::uint64_t> commandsSent{0};
     std::atomic<bool> wasConnected{false};
 
     Controller* Get() {
@@ -330,7 +331,8 @@ void Service::Open(Entry& e) {
         return;
     }
     const std::string name = e.config.name;
-    c->setTrafficHandler([this, name](lumitrax::Direction d, const std::string& line) {
+    c->setTrafficHandler([this, name, &e](lumitrax::Direction d, const std::string& line) {
+        if (d == lumitrax::Direction::Sent) ++e.commandsSent;
         Publish("traffic", Json(QJsonObject{{"controller", Q(name)},
                                             {"direction", d == lumitrax::Direction::Sent ? "sent" : "received"},
                                             {"line", Q(line)}}));
@@ -654,9 +656,7 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
                                                                std::to_string(count) + " (the model has " +
                                                                std::to_string(count) + " channels)");
             }
-            for (std::size_t i = 0; i < values.size(); ++i) {
-                c.setBrightness(static_cast<int>(i) + 1, values[i]);
-            }
+            if (!values.empty()) c.setBrightnessList(values);
             if (mask) c.setOnMask(*mask);
             return Ok(QJsonObject{{"done", true}});
         };
@@ -828,6 +828,12 @@ std::string Service::Metrics() {
            "# TYPE lumitraxd_reconnects_total counter\n";
     for (auto& e : Entries()) {
         out << "lumitraxd_reconnects_total{controller=\"" << Label(e->config.name) << "\"} " << e->reconnects << '\n';
+    }
+    out << "# HELP lumitraxd_commands_sent_total Commands written to the controller, queries included.\n"
+           "# TYPE lumitraxd_commands_sent_total counter\n";
+    for (auto& e : Entries()) {
+        out << "lumitraxd_commands_sent_total{controller=\"" << Label(e->config.name) << "\"} " << e->commandsSent
+            << '\n';
     }
     out << "# HELP lumitraxd_connected Whether the controller is connected (1) or not (0).\n"
            "# TYPE lumitraxd_connected gauge\n";

@@ -72,6 +72,7 @@ std::string UsageText() {
            "  --trig-channels N     trigger channel count 0..16 (default 4)\n"
            "  --inputs N            IN0/IN1 bit mask 0..3 (default 0)\n"
            "  --tof 0|1             TOF input (default 0)\n"
+           "  --packet 0|1          packet mode, as \"getusepacket\" reports it (default 0)\n"
            "  --error CODE,DETAIL   error status, 0..255 each (default 0,0)\n"
            "  --switches A,B,C,D    MODE, GRAB, HOLD, HIGH/LOW, 0 or 1 each (default 0,0,0,1)\n"
            "\n"
@@ -204,6 +205,9 @@ ParseResult ParseOptions(int argc, const char* const* argv, Options& o, std::str
         } else if (name == "--tof") {
             ok = number(0, 1, n);
             id.totalOnOff = static_cast<std::uint8_t>(n);
+        } else if (name == "--packet") {
+            ok = number(0, 1, n);
+            id.usePacket = static_cast<std::uint8_t>(n);
         } else if (name == "--error" || name == "--switches") {
             const bool isError = name == "--error";
             const int count = isError ? 2 : kSwitches;

@@ -45,6 +45,7 @@ State DefaultState(const Identity& identity) {
 
     s.inputs = identity.inputs;
     s.totalOnOff = identity.totalOnOff;
+    s.usePacket = identity.usePacket;
     s.errorCode = identity.errorCode;
     s.errorDetail = identity.errorDetail;
     for (int i = 0; i < kSwitches; ++i) {

@@ -42,6 +42,7 @@ struct Identity {
     int trigChannels = 4;          // 0..16
     std::uint8_t inputs = 0;       // bit 0 IN0, bit 1 IN1
     std::uint8_t totalOnOff = 0;   // TOF input
+    std::uint8_t usePacket = 0;    // packet mode at start ("getusepacket")
     std::uint8_t errorCode = 0;
     std::uint8_t errorDetail = 0;
     std::uint8_t switches[kSwitches] = {0, 0, 0, 1};

@@ -181,6 +181,44 @@ TEST(ApiRanges, AChannelAboveTheModelsCountIsRefusedBeforeAnythingIsWritten) {
                                                            "$ 255", "getonex"}));
 }
 
+// A list of values goes out as one packet only where the controller takes packets and every
+// channel of the model is given; otherwise one "#" each, and channels beyond the list untouched.
+TEST(ApiCalls, BrightnessListIsOnePacketOnlyWhereTheControllerTakesIt) {
+    const std::string packet8 =
+        "fe fe 1b 00 20 00 01 00 02 00 03 00 04 00 05 00 06 00 07 04 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 fd";
+    const struct {
+        const char* name;
+        const char* packetMode;
+        std::vector<int> values;
+        std::vector<std::string> sent;  // after "getmodelch"; "getoffset" closes what an echo could acknowledge
+    } cases[] = {
+        {"packet mode, every channel", "1", {1, 2, 3, 4, 5, 6, 7, 1024}, {"getusepacket", packet8}},
+        {"packet mode, some channels", "1", {1, 2}, {"getusepacket", "# 0 1", "# 1 2", "getoffset"}},
+        {"no packet mode", "0", {1, 2, 3, 4, 5, 6, 7, 1024},
+         {"getusepacket", "# 0 1", "# 1 2", "# 2 3", "# 3 4", "# 4 5", "# 5 6", "# 6 7", "# 7 1024", "getoffset"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        SimProcess sim({"--channels", "8", "--packet", c.packetMode, "--echo", "0", "--transcript", dir / "t"});
+        ASSERT_FALSE(sim.devicePath().empty());
+        lumitrax::Controller lx(sim.devicePath());
+        lx.setBrightnessList(c.values);
+        std::vector<std::string> expected{"getmodelch"};
+        expected.insert(expected.end(), c.sent.begin(), c.sent.end());
+        EXPECT_EQ(Lines(dir / "t"), expected);
+        EXPECT_EQ(lx.currentBrightness().channels[c.values.size() - 1].brightness, c.values.back());
+    }
+    TempDir dir;
+    SimProcess sim({"--channels", "8", "--transcript", dir / "t"});
+    ASSERT_FALSE(sim.devicePath().empty());
+    lumitrax::Controller lx(sim.devicePath());
+    for (const std::vector<int>& bad : {std::vector<int>{}, std::vector<int>{1, 1025}, std::vector<int>(9, 1)}) {
+        EXPECT_EQ(Thrown([&] { lx.setBrightnessList(bad); }), ErrorKind::Argument);
+    }
+    EXPECT_EQ(Lines(dir / "t"), std::vector<std::string>{"getmodelch"});
+}
+
 // The single questions and the remaining commands, read back from the simulator.
 TEST(ApiCalls, SingleQuestionsAndTheRemainingCommands) {
     TempDir dir;

@@ -150,6 +150,13 @@ private:
     const char* name_;
 };
 
+// A configuration in dir with one controller, "top", on the simulator.
+std::string OneControllerConfig(const QTemporaryDir& dir, const SimProcess& sim) {
+    const std::string config = dir.filePath("d.toml").toStdString();
+    WriteFile(config, "listen = \"127.0.0.1:0\"\n[controllers.top]\ntarget = \"" + sim.devicePath() + "\"\n");
+    return config;
+}
+
 // One simulator and one service over it for the suite, with a recipe folder and a record.
 class ServiceE2E : public ::testing::Test {
 protected:
@@ -215,6 +222,37 @@ TEST_F(ServiceE2E, WholeBrightnessListAndOnListReachTheWire) {
     ASSERT_EQ(r.status, 200) << r.body;
     EXPECT_TRUE(FileGets(transcript_, "# 7 208\n"));
     EXPECT_TRUE(FileGets(transcript_, "setonex 00000081"));
+}
+
+// On a controller in packet mode a value for every channel goes out as one binary packet, not
+// sixteen paced commands; the metrics count what was written.
+TEST(ServiceStart, SixteenBrightnessValuesGoOutAsOnePacket) {
+    QTemporaryDir dir;
+    const std::string transcript = dir.filePath("t.txt").toStdString();
+    SimProcess sim({"--channels", "16", "--packet", "1", "--transcript", transcript});
+    ASSERT_FALSE(sim.devicePath().empty());
+    ServiceProcess service({"--config", OneControllerConfig(dir, sim)});
+    ASSERT_FALSE(service.url().empty()) << service.ErrorOutput();
+    ASSERT_TRUE(Answers(service.url() + "/api/v1/controllers", 200, "\"identity\"")) << service.ErrorOutput();
+    const auto sent = [&] {
+        const std::string m = Curl({service.url() + "/metrics"}).body;
+        const std::string key = "lumitraxd_commands_sent_total{controller=\"top\"} ";
+        const auto at = m.find(key);
+        return at == std::string::npos ? -1L : std::stol(m.substr(at + key.size()));
+    };
+    const long before = sent();
+    ASSERT_GT(before, 0);
+    const CurlResult r = Curl(Put(service.url() + "/api/v1/controllers/top/channels",
+                                  R"({"brightness": [1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 1024]})"));
+    ASSERT_EQ(r.status, 200) << r.body;
+    // Channel 16's 1024, big-endian, then the end byte.
+    EXPECT_TRUE(FileGets(transcript, " 04 00 fd\n")) << ReadFile(transcript);
+    EXPECT_EQ(ReadFile(transcript).find("\n# "), std::string::npos) << ReadFile(transcript);
+    EXPECT_GT(sent(), before);
+    const QJsonArray channels =
+        Object(Curl({service.url() + "/api/v1/controllers/top"}).body)["state"].toObject()["channels"].toArray();
+    ASSERT_EQ(channels.size(), 16);
+    EXPECT_EQ(channels.at(15).toObject()["brightness"].toInt(), 1024);
 }
 
 TEST_F(ServiceE2E, EachWriteRouteReachesTheWire) {
@@ -428,9 +466,7 @@ TEST(ServiceStart, LostControllerShowsInEventsReadinessAndMetrics) {
     // Hangs up after its identity has been read and a status or two asked.
     SimProcess sim({"--hangup-after", "9"});
     ASSERT_FALSE(sim.devicePath().empty());
-    const std::string config = dir.filePath("d.toml").toStdString();
-    WriteFile(config, "listen = \"127.0.0.1:0\"\n[controllers.top]\ntarget = \"" + sim.devicePath() + "\"\n");
-    ServiceProcess service({"--config", config});
+    ServiceProcess service({"--config", OneControllerConfig(dir, sim)});
     ASSERT_FALSE(service.url().empty()) << service.ErrorOutput();
     ASSERT_TRUE(Answers(service.url() + "/api/v1/controllers", 200, "\"identity\"")) << service.ErrorOutput();
     CurlStream events(service.url() + "/api/v1/events");

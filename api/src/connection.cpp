@@ -102,6 +102,7 @@ void Controller::Impl::Install(std::unique_ptr<detail::Wire> w) {
         std::lock_guard wl(wireMutex);
         wire = std::move(w);
         channels = 0;
+        packetMode = -1;
         lastActivity.store(Now());
         if (closing.load()) {
             wire.reset();

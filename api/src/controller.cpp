@@ -338,6 +338,36 @@ void Controller::setBrightnessPacket(const std::array<int, kChannels>& values) {
     d->Run([&] { d->Ask({c}); });
 }
 
+void Controller::setBrightnessList(const std::vector<int>& values) {
+    Require(!values.empty() && values.size() <= static_cast<std::size_t>(kChannels), "give 1..16 brightness values");
+    for (const int v : values) {
+        checkBrightness(v);
+    }
+    d->Run([&] {
+        const int count = d->ChannelCount();
+        Require(values.size() <= static_cast<std::size_t>(count),
+                "channel " + std::to_string(values.size()) + " is not 1.." + std::to_string(count) + " (the model has " +
+                    std::to_string(count) + " channels)");
+        if (d->packetMode < 0) {
+            d->packetMode = d->Ask({Make(CMD_GETUSEPACKET)}).usePacket != 0 ? 1 : 0;
+        }
+        std::vector<Outgoing> c;
+        if (d->packetMode == 1 && values.size() == static_cast<std::size_t>(count)) {
+            PacketArg packet;
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                packet.values[i] = static_cast<std::uint16_t>(values[i]);
+            }
+            c.push_back(Make(CMD_SETBRIGHTPACKET, packet));
+        } else {
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                c.push_back(Make(CMD_SETBRIGHTNESS,
+                                 BrightnessArg{static_cast<std::uint8_t>(i), static_cast<std::uint16_t>(values[i])}));
+            }
+        }
+        d->Ask(c);
+    });
+}
+
 std::uint16_t Controller::switchChannels(const std::vector<int>& channels, bool on) {
     Require(!channels.empty(), "no channel given");
     std::uint16_t bits = 0;
@@ -436,6 +466,9 @@ void Controller::applyConfiguration(const Configuration& configuration,
             Require(p.empty(), "dac_bandwidth " + std::to_string(i) + " (as the controller has it): " + p);
         }
         const std::vector<Step> steps = ApplySteps(merged);
+        // The channel count and packet mode may change here: ask them again when next needed.
+        d->channels = 0;
+        d->packetMode = -1;
         std::vector<std::string> written;
         const auto rest = [&steps](std::size_t from) {
             std::vector<std::string> names;
@@ -641,6 +674,7 @@ void Controller::factoryReset() {
         // The controller rewrites its memories and answers nothing meanwhile.
         Pause(kFactoryResetWaitMs);
         d->channels = 0;
+        d->packetMode = -1;
     });
 }
 

@@ -78,6 +78,7 @@ struct Controller::Impl {
     std::unique_ptr<detail::Wire> wire;
     std::mutex wireMutex;
     int channels = 0;  // the model's channel count on this connection, 0 until asked (under call)
+    int packetMode = -1;  // whether it takes the brightness packet, -1 until asked (the same)
 
     std::atomic<ConnectionState> state{ConnectionState::Lost};
     std::atomic<bool> closing{false};

@@ -316,6 +316,12 @@ public:
     void setAllBrightness(int value);
     // All 16 values (0..1024 each) in one 38-byte binary packet.
     void setBrightnessPacket(const std::array<int, kChannels>& values);
+    // Channels 1..values.size() (1..16 values, 0..1024 each, none beyond the model's channel
+    // count, all checked before anything is sent); the others are left as they are. Values for
+    // every channel of the model go out as one packet (zeros after the model's channels) where
+    // the controller is in packet mode ("getusepacket", asked once a connection), otherwise as
+    // one "#" command each. Waits for the acknowledgements.
+    void setBrightnessList(const std::vector<int>& values);
 
     // Switches the given channels (1..16, at least one) on or off and leaves the others as
     // they are: reads the current bright memory's on mask (getbrightindex, getonex), then sends
