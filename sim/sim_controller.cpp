@@ -313,6 +313,10 @@ std::string Controller::Execute(std::string_view line) {
         return text;
     }
     Reply reply(text);
+    if (!refused_.empty() && a.word == refused_) {
+        reply.Word("error").Word("refused").Word(a.word).End();
+        return text;
+    }
 
     bool known = false;
     bool ok = false;

@@ -55,6 +55,8 @@ public:
 
     // Runs one text command (without terminator) and returns its reply lines, no echo.
     std::string Execute(std::string_view line);
+    // Commands whose keyword is word are refused ("error refused <word>") and change nothing.
+    void Refuse(std::string word) { refused_ = std::move(word); }
     // Runs one 38-byte brightness packet and returns its reply line.
     std::string ExecutePacket(const unsigned char* packet);
 
@@ -65,6 +67,7 @@ public:
     State& state() { return state_; }
 
 private:
+    std::string refused_;
     struct Args;
     class Reply;
     using Handler = bool (Controller::*)(const Args&, Reply&);

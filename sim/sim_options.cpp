@@ -79,6 +79,7 @@ std::string UsageText() {
            "Faults (all off by default):\n"
            "  --silent              never answer\n"
            "  --delay MS            answer MS milliseconds late\n"
+           "  --refuse WORD         answer every WORD command with an error line, changing nothing\n"
            "  --garbage             mix junk bytes and over-long lines into the answers\n"
            "  --seed N              seed of the junk (default 1)\n"
            "  --hangup-after N      close the terminal after N commands, like a pulled adapter\n"
@@ -172,6 +173,13 @@ ParseResult ParseOptions(int argc, const char* const* argv, Options& o, std::str
             ok = path(o.transcriptPath);
         } else if (name == "--verbose") {
             ok = flag(o.verbose);
+        } else if (name == "--refuse") {
+            ok = needValue();
+            if (ok && (value.empty() || value.size() > 31 || value.find_first_of(" \t\r\n") != std::string_view::npos)) {
+                message = "option '--refuse' needs one command keyword";
+                ok = false;
+            }
+            o.refuse.assign(value);
         } else if (name == "--silent") {
             ok = flag(o.silent);
         } else if (name == "--garbage") {

@@ -21,6 +21,7 @@ struct Options {
     std::uint32_t seed = 1;       // of the junk
     long hangupAfter = 0;         // > 0: close the terminal after this many commands
     int switchEveryMs = 0;        // > 0: unasked "getswitch" lines at this period
+    std::string refuse;           // commands with this keyword are answered with an error
 };
 
 enum class ParseResult { Run, Help, Error };

@@ -40,7 +40,9 @@ std::string Printable(const std::string& bytes) {
 }  // namespace
 
 Server::Server(const Options& options)
-    : options_(options), controller_(options.identity), random_(options.seed) {}
+    : options_(options), controller_(options.identity), random_(options.seed) {
+    controller_.Refuse(options.refuse);
+}
 
 Server::~Server() { Stop(); }
 

@@ -461,6 +461,22 @@ TEST(ServiceStart, ControllerThatDoesNotAnswerIs504AndStaysConnected) {
     EXPECT_FALSE(Object(list.body)["controllers"].toArray().at(0).toObject().contains("identity")) << list.body;
 }
 
+TEST(ServiceStart, ACommandTheControllerRefusesIs502AndItStaysConnected) {
+    QTemporaryDir dir;
+    SimProcess sim({"--refuse", "setoutportall"});
+    ASSERT_FALSE(sim.devicePath().empty());
+    ServiceProcess service({"--config", OneControllerConfig(dir, sim)});
+    ASSERT_FALSE(service.url().empty()) << service.ErrorOutput();
+    ASSERT_TRUE(Answers(service.url() + "/readyz", 200)) << service.ErrorOutput();
+    const CurlResult put = Curl(Put(service.url() + "/api/v1/controllers/top/outputs", R"({"out0": true, "out1": false})"));
+    EXPECT_EQ(put.status, 502) << put.body;
+    EXPECT_NE(Object(put.body)["error"].toObject()["message"].toString().indexOf("error refused setoutportall"), -1)
+        << put.body;
+    const CurlResult status = Curl({service.url() + "/api/v1/controllers/top/status"});
+    EXPECT_EQ(status.status, 200) << status.body;
+    EXPECT_FALSE(Object(status.body)["io"].toObject()["out0"].toBool()) << status.body;
+}
+
 TEST(ServiceStart, LostControllerShowsInEventsReadinessAndMetrics) {
     QTemporaryDir dir;
     // Hangs up after its identity has been read and a status or two asked.
