@@ -392,6 +392,20 @@ TEST_F(ServiceE2E, EventStreamShowsAChangeWithItsClient) {
     EXPECT_TRUE(traffic.WaitFor("\"line\":\"# 4 556\"", 10s)) << traffic.output();
 }
 
+// Event-stream clients that go away mid-stream give their worker back: more of them than the
+// server has workers leave it answering, and the stream still works for the next one.
+TEST_F(ServiceE2E, StreamClientsThatLeaveHoldNoWorker) {
+    for (int i = 0; i < 24; ++i) {
+        CurlStream gone(Url("/api/v1/events"));
+        ASSERT_TRUE(gone.WaitFor("event: hello", 10s)) << i;
+    }
+    EXPECT_TRUE(Answers(Url("/healthz"), 200));
+    CurlStream events(Url("/api/v1/events"));
+    ASSERT_TRUE(events.WaitFor("event: hello", 10s));
+    ASSERT_EQ(Curl(Put(Url("/api/v1/controllers/top/channels/5"), R"({"brightness": 55})")).status, 200);
+    EXPECT_TRUE(events.WaitFor("channel 5 brightness 55", 10s)) << events.output();
+}
+
 TEST_F(ServiceE2E, RecipeIsAppliedVerifiedAndRecorded) {
     const CurlResult list = Curl({Url("/api/v1/recipes")});
     ASSERT_EQ(list.status, 200);
