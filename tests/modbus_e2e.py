@@ -9,10 +9,12 @@ generous deadline; nothing is timed.
 
 import json
 import os
+import signal
 import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.request
 
@@ -66,7 +68,7 @@ class Rig:
         os.mkdir(os.path.join(d, "recipes"))
         with open(os.path.join(d, "recipes", "a12.toml"), "w") as f:
             f.write('name = "housing-a12-top"\nnumber = 12\nbrightness = [300, 301, 302]\non = [1, 3]\n')
-        config = os.path.join(d, "lumitraxd.toml")
+        self.config = config = os.path.join(d, "lumitraxd.toml")
         with open(config, "w") as f:
             f.write(f'listen = "127.0.0.1:0"\nmodbus = "127.0.0.1:0"\nrecipes = "{d}/recipes"\n'
                     f'record = "{self.record}"\n'
@@ -107,7 +109,29 @@ class Rig:
         self.dir.cleanup()
 
 
+class EventStream:
+    """GET /api/v1/events, read on a thread of its own until it ends or the rig stops."""
+
+    def __init__(self, url):
+        self.lines = []
+        self.response = urllib.request.urlopen(url + "/api/v1/events", timeout=30)
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        try:
+            for line in self.response:
+                self.lines.append(line.decode())
+        except (OSError, ValueError):
+            pass
+
+    def has(self, text):
+        return any(text in line for line in list(self.lines))
+
+
 def writes_reach_the_wire(rig, plc):
+    events = EventStream(rig.url)
+    check(wait_for(lambda: events.has("hello")), "the event stream started")
     mark = len(read(rig.transcript))
     values = [100 + i for i in range(16)]
     check(exception_of(plc.write_registers(0, values, slave=1)) is None, "FC16 of 16 registers answered")
@@ -138,6 +162,9 @@ def writes_reach_the_wire(rig, plc):
     check('lumitraxd_modbus_requests_total{function="5",exception="3"} 1' in metrics, "refused FC05 counted")
     check('lumitraxd_changes_total{controller="top",via="modbus"} 3' in metrics, "three changes via modbus")
     check("via modbus" in rig.log(), "the change is logged with its front end")
+    check(wait_for(lambda: events.has('"via":"modbus"') and events.has('"client":"127.0.0.1"')),
+          "the change is an event naming the PLC and its front end")
+    events.response.close()
 
 
 def recipe_by_number(rig, plc):
@@ -200,6 +227,20 @@ def controller_up(plc):
     return not a.isError() and not b.isError() and a.registers == [1] and b.registers == [8]
 
 
+def reload_moves_a_unit(rig, plc):
+    with open(rig.config) as f:
+        text = f.read()
+    with open(rig.config, "w") as f:
+        f.write(text.replace("unit = 1\n", "unit = 5\n"))
+    rig.service.send_signal(signal.SIGHUP)
+
+    def on_unit_5():
+        r = plc.read_input_registers(0, 1, slave=5)
+        return not r.isError() and r.registers == [1]
+    check(wait_for(on_unit_5), "after a reload the controller answers its new unit, still connected")
+    check(exception_of(plc.read_input_registers(0, 1, slave=1)) == 10, "and its old unit reaches none")
+
+
 def main():
     if len(sys.argv) != 3:
         raise SystemExit(__doc__)
@@ -208,7 +249,8 @@ def main():
         plc = rig.client()
         up = wait_for(lambda: controller_up(plc), timeout=15)
         check(up, "the controller shows as connected with its 8 channels")
-        for scenario in (writes_reach_the_wire, recipe_by_number, exceptions, bad_clients_do_not_disturb):
+        for scenario in (writes_reach_the_wire, recipe_by_number, exceptions, bad_clients_do_not_disturb,
+                         reload_moves_a_unit):
             print("--", scenario.__name__, flush=True)
             scenario(rig, plc)
         plc.close()
