@@ -99,14 +99,19 @@ class Rig:
             return r.read().decode()
 
     def close(self):
+        """Stops both; the service's exit status (0 after SIGTERM; a sanitizer's report fails it)."""
+        status = None
         for p in (self.service, self.sim):
             p.terminate()
             try:
-                p.wait(timeout=10)
+                p.wait(timeout=30)
             except subprocess.TimeoutExpired:
                 p.kill()
                 p.wait()
+            if status is None:
+                status = p.returncode
         self.dir.cleanup()
+        return status
 
 
 class EventStream:
@@ -256,7 +261,8 @@ def main():
         plc.close()
     finally:
         log = rig.log()
-        rig.close()
+        status = rig.close()
+    check(status == 0, f"lumitraxd ended with status 0 after SIGTERM, not {status}")
     if FAILURES:
         print(log)
     print(f"{CHECKS[0] - len(FAILURES)} passed, {len(FAILURES)} failed")
