@@ -115,23 +115,33 @@ class Rig:
 
 
 class EventStream:
-    """GET /api/v1/events, read on a thread of its own until it ends or the rig stops."""
+    """GET /api/v1/events on a plain socket (what arrives is kept as it comes), read on a thread."""
 
     def __init__(self, url):
-        self.lines = []
-        self.response = urllib.request.urlopen(url + "/api/v1/events", timeout=30)
+        host, port = url[len("http://"):].rsplit(":", 1)
+        self.text = ""
+        self.sock = socket.create_connection((host, int(port)), timeout=30)
+        self.sock.sendall(f"GET /api/v1/events HTTP/1.1\r\nHost: {host}:{port}\r\n\r\n".encode())
         self.thread = threading.Thread(target=self._read, daemon=True)
         self.thread.start()
 
     def _read(self):
         try:
-            for line in self.response:
-                self.lines.append(line.decode())
-        except (OSError, ValueError):
+            while True:
+                data = self.sock.recv(4096)
+                if not data:
+                    return
+                self.text += data.decode(errors="replace")
+        except OSError:
             pass
 
     def has(self, text):
-        return any(text in line for line in list(self.lines))
+        return text in self.text
+
+    def close(self):
+        self.sock.shutdown(socket.SHUT_RDWR)
+        self.thread.join(timeout=10)
+        self.sock.close()
 
 
 def writes_reach_the_wire(rig, plc):
@@ -169,7 +179,7 @@ def writes_reach_the_wire(rig, plc):
     check("via modbus" in rig.log(), "the change is logged with its front end")
     check(wait_for(lambda: events.has('"via":"modbus"') and events.has('"client":"127.0.0.1"')),
           "the change is an event naming the PLC and its front end")
-    events.response.close()
+    events.close()
 
 
 def recipe_by_number(rig, plc):
@@ -246,6 +256,36 @@ def reload_moves_a_unit(rig, plc):
     check(exception_of(plc.read_input_registers(0, 1, slave=1)) == 10, "and its old unit reaches none")
 
 
+def allow_list_closes_others(lumitraxd):
+    """A second service whose allow list names 127.0.0.2 only: 127.0.0.1 is closed at once."""
+    with tempfile.TemporaryDirectory() as d:
+        config = os.path.join(d, "lumitraxd.toml")
+        with open(config, "w") as f:
+            f.write('listen = "127.0.0.1:0"\nmodbus = "127.0.0.1:0"\nmodbus_allow = ["127.0.0.2"]\n')
+        p = subprocess.Popen([lumitraxd, "--config", config], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                             text=True)
+        try:
+            p.stdout.readline()
+            host, port = p.stdout.readline().strip()[len("modbus://"):].rsplit(":", 1)
+            request = b"\x00\x07\x00\x00\x00\x06\x01\x04\x00\x00\x00\x01"  # FC04, unit 1
+            other = socket.create_connection((host, int(port)), timeout=10)
+            try:
+                other.sendall(request)
+                answer = other.recv(100)
+            except ConnectionResetError:
+                answer = b""
+            check(answer == b"", f"a client not in modbus_allow is closed unanswered: {answer!r}")
+            other.close()
+            allowed = socket.create_connection((host, int(port)), timeout=10, source_address=("127.0.0.2", 0))
+            allowed.sendall(request)
+            check(allowed.recv(100) == b"\x00\x07\x00\x00\x00\x03\x01\x84\x0a",
+                  "a client in modbus_allow is answered (0A: no controller on unit 1)")
+            allowed.close()
+        finally:
+            p.terminate()
+            p.wait(timeout=30)
+
+
 def main():
     if len(sys.argv) != 3:
         raise SystemExit(__doc__)
@@ -259,6 +299,8 @@ def main():
             print("--", scenario.__name__, flush=True)
             scenario(rig, plc)
         plc.close()
+        print("-- allow_list_closes_others", flush=True)
+        allow_list_closes_others(sys.argv[1])
     finally:
         log = rig.log()
         status = rig.close()
