@@ -2,8 +2,9 @@
 //
 //   lumitraxd [--config FILE] [--check] [--simulate]
 //
-// The first line on standard output is the address served ("http://127.0.0.1:8470"); logs go
-// to standard error, one line each. SIGTERM or SIGINT: stop accepting, finish the requests in
+// The first line on standard output is the address served ("http://127.0.0.1:8470"), and with
+// a Modbus TCP server configured (docs/modbus.md) the second is its address
+// ("modbus://127.0.0.1:1502"); logs go to standard error, one line each. SIGTERM or SIGINT: stop accepting, finish the requests in
 // flight, exit 0. SIGHUP: read the configuration again (Service::Reload); one that fails its
 // check is logged and the running one kept.
 //
@@ -29,6 +30,7 @@
 #include <lumitrax/controller.h>
 
 #include "http_server.h"
+#include "modbus_server.h"
 #include "service.h"
 #include "service_config.h"
 #include "sim_child.h"
@@ -58,6 +60,14 @@ std::string ExeDir() {
 bool Exists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
+}
+
+// The simulated controller answers Modbus units 0 and 255 unless a configured one does.
+int SimUnit(const service::Config& config) {
+    for (const service::ControllerConfig& c : config.controllers) {
+        if (service::UnitMatches(c.unit, 255)) return service::kNoUnit;
+    }
+    return 255;
 }
 
 // Keeps systemd told: the controllers connected as STATUS=, and, when the unit has a watchdog,
@@ -203,7 +213,8 @@ int main(int argc, char** argv) {
             std::cerr << "lumitraxd: --simulate: " << error << '\n';
             return kExitFailed;
         }
-        config.controllers.push_back(service::ControllerConfig{"sim", sim->DevicePath(), lumitrax::kDefaultTimeoutMs});
+        config.controllers.push_back(
+            service::ControllerConfig{"sim", sim->DevicePath(), lumitrax::kDefaultTimeoutMs, SimUnit(config)});
     }
 
     const auto log = [](const std::string& line) {
@@ -223,10 +234,31 @@ int main(int argc, char** argv) {
         svc.SetListenPort(port);
         const std::string host =
             config.listenHost.find(':') != std::string::npos ? "[" + config.listenHost + "]" : config.listenHost;
+        // Off unless configured; destroyed before the service, whose operations it calls.
+        std::unique_ptr<service::ModbusServer> modbus;
+        int modbusPort = -1;
+        if (config.modbusPort >= 0) {
+            modbus = std::make_unique<service::ModbusServer>(svc, config.modbusAllow, log);
+            std::string error;
+            modbusPort = modbus->Listen(config.modbusHost, config.modbusPort, error);
+            if (modbusPort < 0) {
+                std::cerr << "lumitraxd: modbus: " << error << '\n';
+                return kExitFailed;
+            }
+        }
         std::cout << "http://" << host << ':' << port << std::endl;
+        if (modbus) {
+            const std::string mhost =
+                config.modbusHost.find(':') != std::string::npos ? "[" + config.modbusHost + "]" : config.modbusHost;
+            // The second line, for a caller that asked for port 0.
+            std::cout << "modbus://" << mhost << ':' << modbusPort << std::endl;
+            log("lumitraxd: modbus: listening on " + mhost + ":" + std::to_string(modbusPort) +
+                (config.modbusAllow.empty() ? "" : " (clients in modbus_allow only)"));
+        }
         log("lumitraxd: listening on http://" + host + ":" + std::to_string(port) +
             (token.empty() ? "" : " (token required)"));
         svc.Start();
+        if (modbus) modbus->Start();
         // The socket listens: requests queue until Serve() takes them. Controllers may still
         // be connecting; STATUS= tells how many are.
         sd_notify(0, "READY=1");
@@ -249,7 +281,7 @@ int main(int argc, char** argv) {
                     }
                     if (sim) {
                         next.controllers.push_back(
-                            service::ControllerConfig{"sim", simTarget, lumitrax::kDefaultTimeoutMs});
+                            service::ControllerConfig{"sim", simTarget, lumitrax::kDefaultTimeoutMs, SimUnit(next)});
                     }
                     svc.Reload(next, nextToken);
                 } catch (const service::ConfigError& e) {
@@ -260,6 +292,7 @@ int main(int argc, char** argv) {
                 sd_notify(0, "READY=1");
             }
             sd_notify(0, "STOPPING=1");
+            if (modbus) modbus->Stop();
             server.Stop();
         });
         if (!server.Serve()) exitCode = kExitFailed;

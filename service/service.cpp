@@ -37,6 +37,15 @@ struct Service::Entry {
     std::atomic<std::uint64_t> reconnects{0};
     std::atomic<std::uint64_t> commandsSent{0};
     std::atomic<bool> wasConnected{false};
+    std::atomic<int> unit{kNoUnit};  // changes on a reload
+    ControllerView view;
+    std::mutex applierMutex;  // StartRecipe from two connections: one joins while one starts
+    std::thread applier;      // a recipe apply started by StartRecipe
+
+    void Join(std::thread& t) {
+        if (t.joinable() && t.get_id() != std::this_thread::get_id()) t.join();
+        if (t.joinable()) t.detach();  // only its own thread ends it: it returns right after
+    }
 
     Controller* Get() {
         std::lock_guard lock(mutex);
@@ -47,6 +56,7 @@ struct Service::Entry {
     ~Entry() {
         closing = true;
         if (opener.joinable()) opener.join();
+        Join(applier);
         subscription.cancel();
         std::unique_ptr<Controller> c;
         {
@@ -232,11 +242,18 @@ Service::Service(Config config, std::string token, Log log)
     for (const ControllerConfig& c : config_.controllers) {
         auto e = std::make_shared<Entry>();
         e->config = c;
+        e->unit = c.unit;
         entries_.push_back(std::move(e));
     }
 }
 
 Service::~Service() {
+    {
+        std::lock_guard lock(pollMutex_);
+        pollStop_ = true;
+    }
+    pollWake_.notify_all();
+    if (poller_.joinable()) poller_.join();
     std::vector<std::shared_ptr<Entry>> all;
     {
         std::lock_guard lock(entriesMutex_);
@@ -252,6 +269,9 @@ void Service::Start() {
         Entry* entry = e.get();
         entry->opener = std::thread([this, entry] { Open(*entry); });
     }
+    // Only Modbus reads from the view between writes; without it an idle controller is left
+    // alone (no serial traffic, no wake-ups).
+    if (config_.modbusPort >= 0) poller_ = std::thread([this] { PollLoop(); });
 }
 
 std::vector<std::shared_ptr<Service::Entry>> Service::Entries() {
@@ -278,12 +298,14 @@ void Service::Reload(const Config& next, std::string token) {
                        e->config.timeoutMs == c.timeoutMs;
             });
             if (same != old.end()) {
+                (*same)->unit = c.unit;  // a unit is only looked up: it changes in place
                 now.push_back(std::move(*same));
                 ++kept;
                 continue;
             }
             auto e = std::make_shared<Entry>();
             e->config = c;
+            e->unit = c.unit;
             now.push_back(e);
             added.push_back(std::move(e));
         }
@@ -299,6 +321,10 @@ void Service::Reload(const Config& next, std::string token) {
     if (next.listenHost != config_.listenHost || next.listenPort != config_.listenPort) {
         log_("lumitraxd: reload: listen changed; it takes a restart (still on " + config_.listenHost + ":" +
              std::to_string(listenPort_) + ")");
+    }
+    if (next.modbusHost != config_.modbusHost || next.modbusPort != config_.modbusPort ||
+        next.modbusAllow != config_.modbusAllow || next.statusPollMs != config_.statusPollMs) {
+        log_("lumitraxd: reload: modbus, modbus_allow or status_poll_ms changed; it takes a restart");
     }
     if (next.recipes != config_.recipes || next.record != config_.record) {
         log_("lumitraxd: reload: recipes or record changed; it takes a restart");
@@ -352,6 +378,7 @@ void Service::OnConnection(Entry& e, ConnectionState s) {
     if (connected && e.wasConnected.exchange(true)) {
         ++e.reconnects;
     }
+    e.view.SetConnected(connected);
     log_("lumitraxd: " + e.config.name + ": " + lumitrax::connectionStateName(s));
     Publish("connection", Json(QJsonObject{{"controller", Q(e.config.name)},
                                            {"state", lumitrax::connectionStateName(s)},
@@ -608,9 +635,12 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         what = "channel " + std::to_string(channel);
         if (brightness) what += " brightness " + std::to_string(*brightness);
         if (on) what += *on ? " on" : " off";
-        act = [channel, brightness, on](Controller& c, Entry&) {
-            if (brightness) c.setBrightness(channel, *brightness);
-            if (on) c.switchChannels({channel}, *on);
+        act = [channel, brightness, on](Controller& c, Entry& e) {
+            if (brightness) {
+                c.setBrightness(channel, *brightness);
+                e.view.SetBrightness(channel, *brightness);
+            }
+            if (on) e.view.SetOnMask(c.switchChannels({channel}, *on));
             return Ok(QJsonObject{{"done", true}});
         };
     } else if (rest == "channels" && parts.size() == 5) {
@@ -648,7 +678,7 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         what = "channels";
         if (!values.empty()) what += " brightness";
         if (mask) what += " on mask " + std::to_string(*mask);
-        act = [values, mask, highest](Controller& c, Entry&) {
+        act = [values, mask, highest](Controller& c, Entry& e) {
             // Several commands: the model's channel count is checked before the first of them.
             const int count = c.channelCount();
             if (highest > count) {
@@ -656,8 +686,16 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
                                                                std::to_string(count) + " (the model has " +
                                                                std::to_string(count) + " channels)");
             }
-            if (!values.empty()) c.setBrightnessList(values);
-            if (mask) c.setOnMask(*mask);
+            if (!values.empty()) {
+                c.setBrightnessList(values);
+                for (std::size_t i = 0; i < values.size(); ++i) {
+                    e.view.SetBrightness(static_cast<int>(i) + 1, values[i]);
+                }
+            }
+            if (mask) {
+                c.setOnMask(*mask);
+                e.view.SetOnMask(*mask);
+            }
             return Ok(QJsonObject{{"done", true}});
         };
     } else if (rest == "triggers" && parts.size() == 6) {
@@ -706,8 +744,9 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         const auto out1 = Bool(body->value("out1"), "out1", err);
         if (!out1) return {route, err};
         what = std::string("outputs ") + (*out0 ? "1" : "0") + " " + (*out1 ? "1" : "0");
-        act = [o0 = *out0, o1 = *out1](Controller& c, Entry&) {
+        act = [o0 = *out0, o1 = *out1](Controller& c, Entry& e) {
             c.setOutputs(o0, o1);
+            e.view.SetOutputs(o0, o1);
             return Ok(QJsonObject{{"done", true}});
         };
     } else if (rest == "memories" && parts.size() == 8) {
@@ -726,11 +765,21 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
             if (!Body::Read(r, {}, err)) return {route, err};
         }
         what = op + " " + kind + " memory " + std::to_string(memory);
-        act = [kind, op, memory](Controller& c, Entry&) {
+        act = [kind, op, memory](Controller& c, Entry& e) {
             QJsonObject o{{"memory", memory}};
             if (kind == "bright" && op == "save") c.saveBrightMemory(memory);
             if (kind == "trigger" && op == "save") c.saveTriggerMemory(memory);
-            if (kind == "bright" && op == "load") o["channels"] = ChannelsJson(c.loadBrightMemory(memory));
+            if (kind == "bright" && op == "load") {
+                const auto channels = c.loadBrightMemory(memory);
+                std::array<int, lumitrax::kChannels> brightness{};
+                std::uint16_t mask = 0;
+                for (std::size_t i = 0; i < channels.size(); ++i) {
+                    brightness[i] = channels[i].brightness;
+                    if (channels[i].on) mask = static_cast<std::uint16_t>(mask | (1u << i));
+                }
+                e.view.SetLight(brightness, mask);
+                o["channels"] = ChannelsJson(channels);
+            }
             if (kind == "trigger" && op == "load") o["triggers"] = TriggersJson(c.loadTriggerMemory(memory));
             return Ok(o);
         };
@@ -753,8 +802,13 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         if (!recipe) return {route, Fail(404, "not found", "no recipe " + wanted)};
         what = "recipe " + wanted;
         const std::string client = r.client;
-        act = [this, recipe = *recipe, client, name](Controller& c, Entry&) {
+        act = [this, recipe = *recipe, client, name](Controller& c, Entry& e) {
             const lumitrax::RecipeReport report = c.applyRecipe(recipe, config_.record);
+            if (report.result == lumitrax::RecipeResult::Verified) {
+                e.view.SetLight(recipe.channelBrightness(), recipe.onMask());
+            } else {
+                e.view.ForgetLight();
+            }
             const QJsonObject reportJson = RecipeReportJson(report);
             Publish("recipe", Json(QJsonObject{{"controller", Q(name)},
                                                {"recipe", Q(recipe.name)},
@@ -781,26 +835,271 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         return {"(unknown)", Fail(404, "not found", "no route " + r.path)};
     }
 
+    if (what.empty()) {
+        const std::shared_ptr<Entry> e = Find(name);
+        if (!e) return {route, Fail(404, "not found", "no controller " + name)};
+        Controller* c = e->Get();
+        if (!c || !c->isConnected()) {
+            return {route, Fail(503, "port", name + ": not connected (" +
+                                                 (c ? lumitrax::connectionStateName(c->connectionState()) : "opening") +
+                                                 ")")};
+        }
+        try {
+            return {route, act(*c, *e)};
+        } catch (const lumitrax::Error& ex) {
+            return {route, FromError(ex)};
+        }
+    }
+    HttpResponse resp;
+    const OpResult result = Change(name, what, Origin{r.client, "http"}, [&](Controller& c, Entry& e) {
+        resp = act(c, e);
+        return resp.status < 300;
+    });
+    switch (result.code) {
+    case OpResult::Code::Done: return {route, resp};
+    case OpResult::Code::NoController: return {route, Fail(404, "not found", "no controller " + name)};
+    case OpResult::Code::NotConnected: return {route, Fail(503, "port", result.message)};
+    case OpResult::Code::Failed: return {route, FromError(*result.error)};
+    case OpResult::Code::Unknown:
+    case OpResult::Code::Busy: break;  // not asked by these routes
+    }
+    return {route, Fail(500, "internal", result.message)};
+}
+
+void Service::PublishChange(const std::string& name, const std::string& what, const Origin& origin) {
+    Publish("change", Json(QJsonObject{{"controller", Q(name)},
+                                       {"what", Q(what)},
+                                       {"client", Q(origin.client)},
+                                       {"via", Q(origin.via)},
+                                       {"time", Q(Now())}}));
+    log_("lumitraxd: " + name + ": " + what + " (from " + origin.client + " via " + origin.via + ")");
+    std::lock_guard lock(metricsMutex_);
+    ++changes_[{name, origin.via}];
+}
+
+OpResult Service::Change(const std::string& name, const std::string& what, const Origin& origin,
+                         const std::function<bool(Controller&, Entry&)>& act) {
+    OpResult result;
     const std::shared_ptr<Entry> e = Find(name);
-    if (!e) return {route, Fail(404, "not found", "no controller " + name)};
+    if (!e) {
+        result.code = OpResult::Code::NoController;
+        return result;
+    }
     Controller* c = e->Get();
     if (!c || !c->isConnected()) {
-        return {route, Fail(503, "port", name + ": not connected (" +
-                                             (c ? lumitrax::connectionStateName(c->connectionState()) : "opening") +
-                                             ")")};
+        result.code = OpResult::Code::NotConnected;
+        result.message = name + ": not connected (" +
+                         (c ? lumitrax::connectionStateName(c->connectionState()) : "opening") + ")";
+        return result;
     }
     try {
-        HttpResponse resp = act(*c, *e);
-        if (!what.empty() && resp.status < 300) {
-            Publish("change", Json(QJsonObject{{"controller", Q(name)},
-                                               {"what", Q(what)},
-                                               {"client", Q(r.client)},
-                                               {"time", Q(Now())}}));
-            log_("lumitraxd: " + name + ": " + what + " (from " + r.client + ")");
-        }
-        return {route, resp};
+        if (act(*c, *e)) PublishChange(name, what, origin);
     } catch (const lumitrax::Error& ex) {
-        return {route, FromError(ex)};
+        // A write cut short may have changed part of the light.
+        if (ex.kind() != ErrorKind::Argument) e->view.ForgetLight();
+        result.code = OpResult::Code::Failed;
+        result.message = ex.what();
+        result.error = ex;
+    }
+    return result;
+}
+
+std::string Service::ControllerForUnit(int unit) {
+    for (auto& e : Entries()) {
+        if (UnitMatches(e->unit, unit)) return e->config.name;
+    }
+    return {};
+}
+
+std::optional<ViewSnapshot> Service::View(const std::string& name) {
+    const std::shared_ptr<Entry> e = Find(name);
+    if (!e) return std::nullopt;
+    return e->view.Snapshot();
+}
+
+OpResult Service::SetBrightness(const std::string& name, int first, const std::vector<int>& values,
+                                const Origin& origin) {
+    std::string what = "channels";
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        what += " " + std::to_string(first + static_cast<int>(i)) + ":" + std::to_string(values[i]);
+    }
+    what += " brightness";
+    return Change(name, what, origin, [&](Controller& c, Entry& e) {
+        const int last = first + static_cast<int>(values.size()) - 1;
+        if (values.empty() || first < 1 || last > lumitrax::kChannels) {
+            throw lumitrax::Error(ErrorKind::Argument, "channels must be 1..16");
+        }
+        for (const int v : values) lumitrax::checkBrightness(v);
+        const int count = c.channelCount();
+        if (last > count) {
+            throw lumitrax::Error(ErrorKind::Argument, "channel " + std::to_string(last) + " is not 1.." +
+                                                           std::to_string(count) + " (the model has " +
+                                                           std::to_string(count) + " channels)");
+        }
+        if (first == 1) {
+            // The API sends one packet where the controller takes packets and every channel is
+            // named, else one command each.
+            c.setBrightnessList(values);
+        } else {
+            for (std::size_t i = 0; i < values.size(); ++i) c.setBrightness(first + static_cast<int>(i), values[i]);
+        }
+        for (std::size_t i = 0; i < values.size(); ++i) e.view.SetBrightness(first + static_cast<int>(i), values[i]);
+        return true;
+    });
+}
+
+OpResult Service::SetOn(const std::string& name, int first, const std::vector<bool>& on, const Origin& origin) {
+    std::string what = "channels";
+    for (std::size_t i = 0; i < on.size(); ++i) {
+        what += " " + std::to_string(first + static_cast<int>(i)) + (on[i] ? ":on" : ":off");
+    }
+    return Change(name, what, origin, [&](Controller& c, Entry& e) {
+        const int last = first + static_cast<int>(on.size()) - 1;
+        if (on.empty() || first < 1 || last > lumitrax::kChannels) {
+            throw lumitrax::Error(ErrorKind::Argument, "channels must be 1..16");
+        }
+        if (on.size() == 1) {
+            e.view.SetOnMask(c.switchChannels({first}, on[0]));
+            return true;
+        }
+        ViewSnapshot v = e.view.Snapshot();
+        std::uint16_t mask = v.onMask;
+        if (!v.lightKnown) {
+            const lumitrax::Brightness now = c.currentBrightness();
+            std::array<int, lumitrax::kChannels> b{};
+            for (std::size_t i = 0; i < b.size(); ++i) b[i] = now.channels[i].brightness;
+            e.view.SetLight(b, now.onMask);
+            mask = now.onMask;
+        }
+        for (std::size_t i = 0; i < on.size(); ++i) {
+            const auto bit = static_cast<std::uint16_t>(1u << (static_cast<std::size_t>(first - 1) + i));
+            mask = static_cast<std::uint16_t>(on[i] ? (mask | bit) : (mask & ~bit));
+        }
+        c.setOnMask(mask);
+        e.view.SetOnMask(mask);
+        return true;
+    });
+}
+
+OpResult Service::StartRecipe(const std::string& name, int number, const Origin& origin) {
+    OpResult result;
+    const std::shared_ptr<Entry> e = Find(name);
+    if (!e) {
+        result.code = OpResult::Code::NoController;
+        return result;
+    }
+    std::optional<lumitrax::Recipe> recipe;
+    try {
+        if (config_.recipesGiven || std::filesystem::is_directory(config_.recipes)) {
+            for (auto& rec : lumitrax::readRecipeFolder(config_.recipes)) {
+                if (rec.number && *rec.number == number) recipe = std::move(rec);
+            }
+        }
+    } catch (const lumitrax::Error& ex) {
+        result.code = OpResult::Code::Failed;
+        result.message = ex.what();
+        result.error = ex;
+        return result;
+    }
+    if (!recipe) {
+        result.code = OpResult::Code::Unknown;
+        result.message = "no recipe number " + std::to_string(number);
+        return result;
+    }
+    Controller* c = e->Get();
+    if (!c || !c->isConnected()) {
+        result.code = OpResult::Code::NotConnected;
+        result.message = name + ": not connected";
+        return result;
+    }
+    if (!e->view.BeginApply(number)) {
+        result.code = OpResult::Code::Busy;
+        result.message = name + ": a recipe is still being applied";
+        return result;
+    }
+    std::lock_guard applierLock(e->applierMutex);
+    // The previous apply has ended (the state was not "applying"): its thread only returns.
+    if (e->applier.joinable()) e->applier.join();
+    PublishChange(name, "recipe " + recipe->name + " (number " + std::to_string(number) + ")", origin);
+    Entry* entry = e.get();
+    e->applier = std::thread([this, entry, c, recipe = *recipe, name, origin, number] {
+        lumitrax::RecipeReport report;
+        try {
+            report = c->applyRecipe(recipe, config_.record);
+        } catch (const lumitrax::Error& ex) {
+            // A record that could not be written: the light was set, but the apply is not
+            // on file, which an operator must hear of.
+            report.result = lumitrax::RecipeResult::Failed;
+            report.error = ex.what();
+        }
+        if (report.result == lumitrax::RecipeResult::Verified) {
+            entry->view.SetLight(recipe.channelBrightness(), recipe.onMask());
+        } else {
+            entry->view.ForgetLight();
+        }
+        const ApplyState state = report.result == lumitrax::RecipeResult::Verified ? ApplyState::Verified
+                                 : report.result == lumitrax::RecipeResult::Differs ? ApplyState::Differs
+                                                                                     : ApplyState::Failed;
+        entry->view.EndApply(state, static_cast<int>(report.differences.size()));
+        Publish("recipe", Json(QJsonObject{{"controller", Q(name)},
+                                           {"recipe", Q(recipe.name)},
+                                           {"number", number},
+                                           {"client", Q(origin.client)},
+                                           {"via", Q(origin.via)},
+                                           {"report", RecipeReportJson(report)},
+                                           {"time", Q(Now())}}));
+        log_("lumitraxd: " + name + ": recipe " + recipe.name + " " + lumitrax::recipeResultName(report.result) +
+             (report.error.empty() ? "" : ": " + report.error));
+    });
+    return result;
+}
+
+void Service::CountModbus(int function, int exception) {
+    std::lock_guard lock(metricsMutex_);
+    ++modbusRequests_[{function, exception}];
+}
+
+void Service::PollLoop() {
+    std::unique_lock lock(pollMutex_);
+    while (!pollStop_) {
+        lock.unlock();
+        for (auto& e : Entries()) {
+            {
+                std::lock_guard stopLock(pollMutex_);
+                if (pollStop_) return;
+            }
+            PollOne(*e);
+        }
+        lock.lock();
+        pollWake_.wait_for(lock, std::chrono::milliseconds(config_.statusPollMs), [this] { return pollStop_; });
+    }
+}
+
+void Service::PollOne(Entry& e) {
+    Controller* c = e.Get();
+    if (!c || !c->isConnected() || e.closing) return;
+    try {
+        const lumitrax::ErrorStatus error = c->errorStatus();
+        const lumitrax::PortStatus io = c->portStatus();
+        e.view.SetStatus(error, io);
+        if (e.view.Snapshot().modelChannels == 0) {
+            const int channels = c->channelCount();
+            std::string serial;
+            {
+                std::lock_guard lock(e.mutex);
+                if (e.identity) serial = e.identity->serialNumber;
+            }
+            e.view.SetIdentity(serial, channels);
+        }
+        if (!e.view.Snapshot().lightKnown) {
+            const lumitrax::Brightness now = c->currentBrightness();
+            std::array<int, lumitrax::kChannels> b{};
+            for (std::size_t i = 0; i < b.size(); ++i) b[i] = now.channels[i].brightness;
+            e.view.SetLight(b, now.onMask);
+        }
+    } catch (const lumitrax::Error&) {
+        // A controller that does not answer shows as lost through its connection state; the
+        // view keeps its last values until then.
     }
 }
 
@@ -834,6 +1133,25 @@ std::string Service::Metrics() {
     for (auto& e : Entries()) {
         out << "lumitraxd_commands_sent_total{controller=\"" << Label(e->config.name) << "\"} " << e->commandsSent
             << '\n';
+    }
+    out << "# HELP lumitraxd_changes_total Writes made through the service, by controller and front end.\n"
+           "# TYPE lumitraxd_changes_total counter\n";
+    std::map<std::pair<std::string, std::string>, std::uint64_t> changes;
+    std::map<std::pair<int, int>, std::uint64_t> modbus;
+    {
+        std::lock_guard lock(metricsMutex_);
+        changes = changes_;
+        modbus = modbusRequests_;
+    }
+    for (const auto& [key, n] : changes) {
+        out << "lumitraxd_changes_total{controller=\"" << Label(key.first) << "\",via=\"" << Label(key.second)
+            << "\"} " << n << '\n';
+    }
+    out << "# HELP lumitraxd_modbus_requests_total Modbus requests by function code and exception code (0: none).\n"
+           "# TYPE lumitraxd_modbus_requests_total counter\n";
+    for (const auto& [key, n] : modbus) {
+        out << "lumitraxd_modbus_requests_total{function=\"" << key.first << "\",exception=\"" << key.second
+            << "\"} " << n << '\n';
     }
     out << "# HELP lumitraxd_connected Whether the controller is connected (1) or not (0).\n"
            "# TYPE lumitraxd_connected gauge\n";

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -23,7 +24,9 @@
 
 #include <lumitrax/controller.h>
 
+#include "controller_view.h"
 #include "event_bus.h"
+#include "op_result.h"
 #include "service_config.h"
 
 namespace service {
@@ -77,6 +80,23 @@ public:
 
     EventBus& Events() { return events_; }
 
+    // ---- operations for front ends other than HTTP (Modbus); HTTP's writes share their path ----
+
+    // The controller a Modbus unit identifier reaches (docs/modbus.md); empty when none.
+    std::string ControllerForUnit(int unit);
+    // The service's view of a controller; empty when there is no such controller.
+    std::optional<ViewSnapshot> View(const std::string& name);
+    // Brightness of channels first, first + 1, ... (each 0..1024). Several values go out
+    // together in one brightness packet, the channels not named as the view holds them.
+    OpResult SetBrightness(const std::string& name, int first, const std::vector<int>& values, const Origin& origin);
+    // Channels first, first + 1, ... on or off, in one on mask.
+    OpResult SetOn(const std::string& name, int first, const std::vector<bool>& on, const Origin& origin);
+    // Starts applying and verifying the recipe with number (recipe files' "number") on the
+    // controller's queue and returns: the view's apply state says how it ends.
+    OpResult StartRecipe(const std::string& name, int number, const Origin& origin);
+    // One Modbus request answered, with its exception code (0: none), for the metrics.
+    void CountModbus(int function, int exception);
+
 private:
     struct Entry;
     struct Routed;
@@ -94,6 +114,16 @@ private:
     void Publish(const std::string& type, const std::string& json);
     std::string Metrics();
     std::shared_ptr<Entry> Find(const std::string& name);
+    // The one path of every write: the controller found and connected, act run (on the
+    // controller's queue), the view kept, the change published, logged and counted. act returns
+    // whether it changed something (false: the front end reports it as refused).
+    OpResult Change(const std::string& name, const std::string& what, const Origin& origin,
+                    const std::function<bool(lumitrax::Controller&, Entry&)>& act);
+    void PublishChange(const std::string& name, const std::string& what, const Origin& origin);
+    // The status poll: every statusPollMs, error status and inputs/outputs of each connected
+    // controller; the light and identity where the view lacks them.
+    void PollLoop();
+    void PollOne(Entry& entry);
 
     std::vector<std::shared_ptr<Entry>> Entries();
     std::string Token();
@@ -110,6 +140,12 @@ private:
     std::vector<std::shared_ptr<Entry>> entries_;
     std::mutex metricsMutex_;
     std::map<std::string, Metric> metrics_;  // by route
+    std::map<std::pair<std::string, std::string>, std::uint64_t> changes_;  // by controller, via
+    std::map<std::pair<int, int>, std::uint64_t> modbusRequests_;          // by function, exception
+    std::mutex pollMutex_;
+    std::condition_variable pollWake_;
+    bool pollStop_ = false;
+    std::thread poller_;
 };
 
 }  // namespace service

@@ -84,8 +84,16 @@ void ReadController(const std::string& name, const toml::node& node, Config& con
             } else {
                 c.timeoutMs = static_cast<int>(i->get());
             }
+        } else if (key == "unit") {
+            const auto* i = v.as_integer();
+            if (!i || !((i->get() >= 1 && i->get() <= 247) || i->get() == 0 || i->get() == 255)) {
+                problems.Add(v.source(), "unit must be an integer 1..247, or 0 or 255 for the default controller");
+            } else {
+                c.unit = static_cast<int>(i->get());
+            }
         } else {
-            problems.Add(k.source(), "unknown key controllers." + name + "." + key + " (allowed: target, timeout_ms)");
+            problems.Add(k.source(),
+                         "unknown key controllers." + name + "." + key + " (allowed: target, timeout_ms, unit)");
         }
     }
     if (!hasTarget && !t->contains("target")) {
@@ -107,6 +115,13 @@ std::string ConfigError::Text() const {
 
 bool IsLoopbackHost(const std::string& host) {
     return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+bool UnitMatches(int configured, int requested) {
+    if (configured == kNoUnit) return false;
+    const auto isDefault = [](int u) { return u == 0 || u == 255; };
+    if (isDefault(requested)) return isDefault(configured);
+    return configured == requested;
 }
 
 bool SplitListen(const std::string& listen, std::string& host, int& port) {
@@ -157,6 +172,34 @@ Config ParseConfig(const std::string& text, const std::string& source) {
             if (const std::string* s = Text(v, key, problems)) config.record = *s;
         } else if (key == "token_file") {
             if (const std::string* s = Text(v, key, problems)) config.tokenFile = *s;
+        } else if (key == "modbus") {
+            if (const std::string* s = Text(v, key, problems)) {
+                if (!SplitListen(*s, config.modbusHost, config.modbusPort)) {
+                    problems.Add(v.source(), "modbus must be \"HOST:PORT\" (\"[V6]:PORT\"), PORT 0..65535");
+                    config.modbusPort = -1;
+                }
+            }
+        } else if (key == "modbus_allow") {
+            const toml::array* a = v.as_array();
+            if (!a) {
+                problems.Add(v.source(), "modbus_allow must be a list of client addresses");
+                continue;
+            }
+            for (const toml::node& item : *a) {
+                const auto* s = item.as_string();
+                if (!s || s->get().empty() || s->get().size() > 64) {
+                    problems.Add(item.source(), "modbus_allow: each entry must be a client address (\"10.0.0.7\")");
+                } else {
+                    config.modbusAllow.push_back(s->get());
+                }
+            }
+        } else if (key == "status_poll_ms") {
+            const auto* i = v.as_integer();
+            if (!i || i->get() < 50 || i->get() > 60000) {
+                problems.Add(v.source(), "status_poll_ms must be an integer 50..60000");
+            } else {
+                config.statusPollMs = static_cast<int>(i->get());
+            }
         } else if (key == "controllers") {
             const toml::table* t = v.as_table();
             if (!t) {
@@ -176,13 +219,34 @@ Config ParseConfig(const std::string& text, const std::string& source) {
             }
         } else {
             problems.Add(k.source(),
-                         "unknown key " + key + " (allowed: listen, recipes, record, token_file, [controllers.NAME])");
+                         "unknown key " + key +
+                             " (allowed: listen, recipes, record, token_file, modbus, modbus_allow, status_poll_ms, "
+                             "[controllers.NAME])");
         }
     }
     if (config.tokenFile.empty() && !IsLoopbackHost(config.listenHost)) {
         const toml::node* listen = root.get("listen");
         problems.Add(listen ? listen->source() : root.source(),
                      "listen on " + config.listenHost + " (not loopback) needs token_file");
+    }
+    if (config.modbusPort >= 0 && config.modbusAllow.empty() && !IsLoopbackHost(config.modbusHost)) {
+        const toml::node* modbus = root.get("modbus");
+        problems.Add(modbus ? modbus->source() : root.source(),
+                     "modbus on " + config.modbusHost +
+                         " (not loopback) needs modbus_allow, the list of PLC addresses that may connect");
+    }
+    // Two controllers on one unit would make a PLC's target depend on file order.
+    if (const toml::node* controllers = root.get("controllers")) {
+        for (std::size_t i = 0; i < config.controllers.size(); ++i) {
+            for (std::size_t j = 0; j < i; ++j) {
+                const int a = config.controllers[i].unit;
+                if (a != kNoUnit && UnitMatches(config.controllers[j].unit, a)) {
+                    problems.Add(controllers->source(), "controllers." + config.controllers[i].name + " and " +
+                                                            config.controllers[j].name + " have the same unit " +
+                                                            std::to_string(a) + " (0 and 255 are one)");
+                }
+            }
+        }
     }
     problems.ThrowIfAny();
     return config;

@@ -6,9 +6,14 @@
 //   recipes = "/etc/lumitrax/recipes"
 //   record = "/var/lib/lumitrax/record.jsonl"
 //   token_file = "/etc/lumitrax/token" # required when HOST is not a loopback address
+//   modbus = "127.0.0.1:1502"          # optional: Modbus TCP (docs/modbus.md); off without it
+//   modbus_allow = ["10.0.0.7"]        # required when the modbus HOST is not loopback
+//   status_poll_ms = 500               # optional, 50..60000: how often status is read
 //   [controllers.top]
 //   target = "/dev/serial/by-id/..."   # or tcp://HOST:PORT, rfc2217://HOST:PORT
 //   timeout_ms = 1000                  # optional, 1..600000
+//   unit = 1                           # optional Modbus unit identifier: 1..247, or 0/255
+//                                      # for the controller that unit 0 and 255 reach
 //
 // Pure; any thread.
 
@@ -21,10 +26,14 @@ constexpr const char* kDefaultConfigPath = "/etc/lumitrax/lumitraxd.toml";
 constexpr const char* kDefaultListen = "127.0.0.1:8470";
 constexpr const char* kDefaultRecipes = "/etc/lumitrax/recipes";
 
+constexpr int kNoUnit = -1;
+constexpr int kDefaultStatusPollMs = 500;
+
 struct ControllerConfig {
     std::string name;
     std::string target;
     int timeoutMs = 1000;
+    int unit = kNoUnit;  // the Modbus unit identifier; kNoUnit: none
 };
 
 struct Config {
@@ -35,6 +44,11 @@ struct Config {
     std::string record;         // empty: nothing is recorded
     std::string tokenFile;      // empty: no token is asked for
     std::vector<ControllerConfig> controllers;  // in file order
+    // Modbus TCP: off while modbusPort is -1.
+    std::string modbusHost;
+    int modbusPort = -1;
+    std::vector<std::string> modbusAllow;  // client addresses; empty: any (loopback only)
+    int statusPollMs = kDefaultStatusPollMs;
 };
 
 // Thrown with every problem found, each "SOURCE:LINE:COLUMN: what is wrong".
@@ -50,6 +64,10 @@ Config ReadConfigFile(const std::string& path);
 
 // "127.0.0.1", "::1", any 127.x.y.z, "localhost".
 bool IsLoopbackHost(const std::string& host);
+// Whether the request's unit identifier reaches a controller configured with unit: its own
+// number, or for 0 and 255 the controller configured with either of them.
+bool UnitMatches(int configured, int requested);
+
 // Splits "HOST:PORT" / "[V6]:PORT"; false when it is not of that form or PORT is not 0..65535.
 bool SplitListen(const std::string& listen, std::string& host, int& port);
 

@@ -90,6 +90,68 @@ TEST(ServiceConfig, BadConfigurationsNameLineAndColumn) {
     }
 }
 
+TEST(ServiceConfig, ModbusIsOffUnlessConfiguredAndUnitsPickControllers) {
+    EXPECT_EQ(ParseConfig("", "d.toml").modbusPort, -1);
+    const Config c = ParseConfig(R"(modbus = "0.0.0.0:1502"
+modbus_allow = ["10.0.0.7", "::1"]
+status_poll_ms = 200
+[controllers.a]
+target = "/dev/x"
+unit = 3
+[controllers.b]
+target = "/dev/y"
+unit = 255
+[controllers.c]
+target = "/dev/z"
+)",
+                                 "d.toml");
+    EXPECT_EQ(c.modbusHost, "0.0.0.0");
+    EXPECT_EQ(c.modbusPort, 1502);
+    EXPECT_EQ(c.modbusAllow, (std::vector<std::string>{"10.0.0.7", "::1"}));
+    EXPECT_EQ(c.statusPollMs, 200);
+    ASSERT_EQ(c.controllers.size(), 3u);
+    EXPECT_EQ(c.controllers[0].unit, 3);
+    EXPECT_EQ(c.controllers[2].unit, service::kNoUnit);
+    struct Case {
+        int configured;
+        int requested;
+        bool matches;
+    };
+    const Case cases[] = {
+        {3, 3, true},     {3, 4, false},   {255, 0, true},  {255, 255, true}, {0, 255, true},
+        {255, 1, false},  {3, 0, false},   {service::kNoUnit, 0, false},      {service::kNoUnit, 255, false},
+    };
+    for (const Case& k : cases) {
+        EXPECT_EQ(service::UnitMatches(k.configured, k.requested), k.matches) << k.configured << " " << k.requested;
+    }
+}
+
+TEST(ServiceConfig, BadModbusSettingsAreRefused) {
+    struct Case {
+        const char* text;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"modbus = \"0.0.0.0:1502\"\n", "d.toml:1:10: modbus on 0.0.0.0 (not loopback) needs modbus_allow"},
+        {"modbus = \"1502\"\n", "d.toml:1:10: modbus must be \"HOST:PORT\""},
+        {"modbus_allow = \"10.0.0.7\"\n", "modbus_allow must be a list"},
+        {"modbus_allow = [7]\n", "modbus_allow: each entry must be a client address"},
+        {"status_poll_ms = 10\n", "status_poll_ms must be an integer 50..60000"},
+        {"[controllers.a]\ntarget = \"/dev/x\"\nunit = 248\n", "d.toml:3:8: unit must be an integer 1..247"},
+        {"[controllers.a]\ntarget = \"/dev/x\"\nunit = \"1\"\n", "unit must be an integer"},
+        {"[controllers.a]\ntarget = \"/dev/x\"\nunit = 2\n[controllers.b]\ntarget = \"/dev/y\"\nunit = 2\n",
+         "controllers.b and a have the same unit 2"},
+        {"[controllers.a]\ntarget = \"/dev/x\"\nunit = 0\n[controllers.b]\ntarget = \"/dev/y\"\nunit = 255\n",
+         "controllers.b and a have the same unit 255"},
+    };
+    for (const Case& c : cases) {
+        const std::string problems = Problems(c.text);
+        EXPECT_NE(problems.find(c.expected), std::string::npos) << c.text << "\ngave: " << problems;
+    }
+    // Listening beyond loopback with an allow list is accepted.
+    EXPECT_EQ(Problems("modbus = \"0.0.0.0:1502\"\nmodbus_allow = [\"10.0.0.7\"]\n"), "");
+}
+
 TEST(ServiceConfig, EveryProblemIsReportedNotOnlyTheFirst) {
     const std::string problems = Problems("speed = 1\nrecord = 2\n");
     EXPECT_NE(problems.find("d.toml:1:1:"), std::string::npos) << problems;
