@@ -29,7 +29,7 @@ POLL_COMMANDS = ("geterrstatus", "getportstatus")
 def start_sim(build, folder, name):
     out = open(os.path.join(folder, name + ".out"), "w+")
     transcript = os.path.join(folder, name + ".transcript")
-    p = subprocess.Popen([os.path.join(build, "sim/lumitrax-sim"), "--channels", "16", "--transcript", transcript],
+    p = subprocess.Popen([os.path.join(build, "sim/lumitrax-sim"), "--channels", "16", "--packet", "1", "--transcript", transcript],
                          stdout=out, stderr=subprocess.DEVNULL)
     for _ in range(100):
         out.seek(0)
