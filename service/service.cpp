@@ -18,6 +18,7 @@
 
 #include "cli_report.h"
 #include "openapi_json.h"
+#include "web_files.h"
 
 namespace service {
 
@@ -414,6 +415,8 @@ HttpResponse Service::Handle(const HttpRequest& request) {
         m.seconds += seconds;
         ++m.count;
     }
+    // No browser guesses another type than the one sent (a JSON error read as HTML, say).
+    routed.response.headers.emplace("X-Content-Type-Options", "nosniff");
     std::ostringstream line;
     line << "lumitraxd: " << request.client << ' ' << request.method << ' ' << request.path << ' '
          << routed.response.status << ' ' << static_cast<long>(seconds * 1000.0 + 0.5) << " ms";
@@ -433,6 +436,14 @@ Service::Routed Service::Route(const HttpRequest& r) {
     }
     if (!HostAllowed(r)) {
         return {"(refused)", Fail(403, "forbidden", "Host is not this service's address")};
+    }
+    // The panel's files need no token, so that the page can load and ask for it; what it then
+    // asks of the API does.
+    if (r.path.rfind("/api/", 0) != 0 && r.path != "/readyz" && r.path != "/metrics") {
+        const char* route = r.path == "/" ? "/" : "/{file}";
+        if (r.method != "GET") return {route, Fail(405, "method", "use GET")};
+        if (auto file = ServeWebFile(r, EmbeddedWebFiles())) return {route, std::move(*file)};
+        return {route, Fail(404, "not found", "no file " + r.path)};
     }
     if (const std::string token = Token(); !token.empty()) {
         const std::string auth = Header(r, "authorization");
@@ -564,6 +575,8 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
     HttpResponse err;
     std::function<HttpResponse(Controller&, Entry&)> act;
     std::string what;  // for the change event; empty for a read
+    // The change event's values, so that a client shows them without reading the controller.
+    QJsonObject set;
     const std::string method = r.method;
     const auto wrong = [&](const char* use) { return Routed{route, Fail(405, "method", std::string("use ") + use)}; };
 
@@ -606,6 +619,9 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         what = "channel " + std::to_string(channel);
         if (brightness) what += " brightness " + std::to_string(*brightness);
         if (on) what += *on ? " on" : " off";
+        set["channel"] = channel;
+        if (brightness) set["brightness"] = *brightness;
+        if (on) set["on"] = *on;
         act = [channel, brightness, on](Controller& c, Entry&) {
             if (brightness) c.setBrightness(channel, *brightness);
             if (on) c.switchChannels({channel}, *on);
@@ -646,6 +662,8 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         what = "channels";
         if (!values.empty()) what += " brightness";
         if (mask) what += " on mask " + std::to_string(*mask);
+        if (!values.empty()) set["brightness"] = body->value("brightness");
+        if (mask) set["on"] = body->value("on");
         act = [values, mask, highest](Controller& c, Entry&) {
             // Several commands: the model's channel count is checked before the first of them.
             const int count = c.channelCount();
@@ -690,6 +708,9 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         row.delayUs = *delay;
         row.onUs = *onUs;
         what = "trigger " + std::to_string(row.row);
+        // The off time is the controller's to derive: a client reads it back.
+        set = QJsonObject{{"trigger", row.row}, {"enable", row.enable}, {"edge", edge},
+                          {"delay_us", row.delayUs}, {"on_us", row.onUs}};
         act = [row](Controller& c, Entry&) {
             c.setTrigger(row);
             return Ok(QJsonObject{{"done", true}});
@@ -706,6 +727,7 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         const auto out1 = Bool(body->value("out1"), "out1", err);
         if (!out1) return {route, err};
         what = std::string("outputs ") + (*out0 ? "1" : "0") + " " + (*out1 ? "1" : "0");
+        set = QJsonObject{{"out0", *out0}, {"out1", *out1}};
         act = [o0 = *out0, o1 = *out1](Controller& c, Entry&) {
             c.setOutputs(o0, o1);
             return Ok(QJsonObject{{"done", true}});
@@ -726,12 +748,14 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
             if (!Body::Read(r, {}, err)) return {route, err};
         }
         what = op + " " + kind + " memory " + std::to_string(memory);
-        act = [kind, op, memory](Controller& c, Entry&) {
+        // Runs on this thread (below): what a load brought goes into the change event.
+        act = [kind, op, memory, &set](Controller& c, Entry&) {
             QJsonObject o{{"memory", memory}};
             if (kind == "bright" && op == "save") c.saveBrightMemory(memory);
             if (kind == "trigger" && op == "save") c.saveTriggerMemory(memory);
             if (kind == "bright" && op == "load") o["channels"] = ChannelsJson(c.loadBrightMemory(memory));
             if (kind == "trigger" && op == "load") o["triggers"] = TriggersJson(c.loadTriggerMemory(memory));
+            if (op == "load") set = o;
             return Ok(o);
         };
     } else if (rest == "recipe" && parts.size() == 5) {
@@ -792,10 +816,9 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
     try {
         HttpResponse resp = act(*c, *e);
         if (!what.empty() && resp.status < 300) {
-            Publish("change", Json(QJsonObject{{"controller", Q(name)},
-                                               {"what", Q(what)},
-                                               {"client", Q(r.client)},
-                                               {"time", Q(Now())}}));
+            QJsonObject event{{"controller", Q(name)}, {"what", Q(what)}, {"client", Q(r.client)}, {"time", Q(Now())}};
+            if (!set.isEmpty()) event["set"] = set;
+            Publish("change", Json(event));
             log_("lumitraxd: " + name + ": " + what + " (from " + r.client + ")");
         }
         return {route, resp};
