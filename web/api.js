@@ -15,10 +15,17 @@ export class ApiError extends Error {
 }
 
 let askUser = null;  // (wrongBefore) => Promise<string|null>, set by the page
+let onDecline = () => {};
 let asking = null;
+let declined = false;  // the user closed the dialog: not asked again until askAgain()
 
-export function setTokenPrompt(prompt) {
+export function setTokenPrompt(prompt, declinedCallback) {
     askUser = prompt;
+    onDecline = declinedCallback;
+}
+
+export function askAgain() {
+    declined = false;
 }
 
 export function authHeaders(extra = {}) {
@@ -30,11 +37,16 @@ export function authHeaders(extra = {}) {
 
 // Resolves once a token is stored; rejects when the user declines.
 export function askForToken() {
+    if (declined) return Promise.reject(new ApiError(401, 'unauthorized', 'the service asks for a token'));
     if (!asking) {
         const wrongBefore = sessionStorage.getItem(kTokenKey) !== null;
         asking = (askUser ? askUser(wrongBefore) : Promise.resolve(null)).then((token) => {
             asking = null;
-            if (!token) throw new ApiError(401, 'unauthorized', 'the service asks for a token');
+            if (!token) {
+                declined = true;
+                onDecline();
+                throw new ApiError(401, 'unauthorized', 'the service asks for a token');
+            }
             sessionStorage.setItem(kTokenKey, token);
         }, (e) => {
             asking = null;

@@ -2,7 +2,7 @@
 // is read again whenever the stream (re)opens, since events may have been missed while it was
 // down; between opens only what an event names is read.
 
-import {api, setTokenPrompt} from './api.js';
+import {api, askAgain, setTokenPrompt} from './api.js';
 import {ControllerView} from './controller_view.js';
 import {EventLog} from './event_log.js';
 import {followEvents} from './events.js';
@@ -107,8 +107,20 @@ function onEvent({type, data}) {
     }
 }
 
+function tokenDeclined() {
+    pageMessage.textContent = 'The service asks for its token.';
+    document.getElementById('token-again').hidden = false;
+}
+
+document.getElementById('token-again').addEventListener('click', (event) => {
+    event.currentTarget.hidden = true;
+    pageMessage.textContent = '';
+    askAgain();
+    loadAll();
+});
+
 let opened = false;
-setTokenPrompt(askToken);
+setTokenPrompt(askToken, tokenDeclined);
 followEvents(onEvent, (open) => {
     streamState.textContent = open ? 'Live' : 'Reconnecting to the service…';
     streamState.className = open ? 'live' : 'down';

@@ -37,6 +37,7 @@ export class ControllerView {
         this.reading = false;
         this.readAgain = false;
         this.heardCount = 0;
+        this.loaded = false;
         this.modelChannels = kChannels;
 
         const headingId = `controller-${name.replace(/[^A-Za-z0-9_-]/g, '_')}`;
@@ -93,7 +94,8 @@ export class ControllerView {
         this.badge.textContent = state;
         this.badge.className = `badge ${state}`;
         this.element.classList.toggle('lost', !this.connected);
-        this.controls.disabled = !this.connected;
+        // Enabled once the controller's values are shown: never a placeholder to click on.
+        this.controls.disabled = !this.connected || !this.loaded;
         this.lostNote.textContent = this.connected ? ''
             : `${this.name} is ${state}${error ? `: ${error}` : ''}. Its controls return when it is connected again.`;
     }
@@ -136,6 +138,8 @@ export class ControllerView {
     }
 
     show(state) {
+        this.loaded = true;
+        this.controls.disabled = !this.connected;
         this.setIdentity(state.identity);
         this.modelChannels = state.model_channels || kChannels;
         this.channels.take(state.channels, this.modelChannels);

@@ -45,6 +45,7 @@ export class RecipePicker {
             el('option', {value: r.name}, r.number ? `${r.name} (${r.number})` : r.name)));
         if (recipes.some((r) => r.name === chosen)) this.select.value = chosen;
         this.apply.disabled = recipes.length === 0;
+        this.select.hidden = recipes.length === 0;
         say(this.message, recipes.length === 0 ? 'No recipes in the service\'s folder' : '', false);
     }
 
