@@ -42,9 +42,11 @@ export class TrailingSender {
         const value = this.value;
         this.waiting = false;
         this.inFlight = true;
-        this.lastStart = performance.now();
         Promise.resolve()
-            .then(() => this.send(value))
+            .then(() => {
+                this.lastStart = performance.now();
+                return this.send(value);
+            })
             .catch(() => {})
             .finally(() => {
                 this.inFlight = false;
