@@ -315,6 +315,16 @@ def scenario_recipe_and_loss(args, workdir):
         wait_until("CH2 from the recipe", lambda: by_name(d, "CH2 value").get_attribute("value") == "301")
         check(by_name(d, "CH1 on").is_selected() and not by_name(d, "CH3 on").is_selected(), "the recipe's on set")
         check_layout(d, 16)
+        # A bright memory saved and loaded back: the load's values shown from its event.
+        Select(by_name(d, "Bright memory index")).select_by_value("3")
+        set_number(d, "CH9 value", 900)
+        wait_until("CH9 set", lambda: "channel 9 brightness 900" in d.find_element(By.ID, "events").text)
+        by_name(d, "Save bright memory").click()
+        wait_until("the memory saved", lambda: "save bright memory 3" in d.find_element(By.ID, "events").text)
+        set_number(d, "CH9 value", 10)
+        wait_until("CH9 changed", lambda: "channel 9 brightness 10 " in d.find_element(By.ID, "events").text)
+        by_name(d, "Load bright memory").click()
+        wait_until("CH9 from the memory", lambda: by_name(d, "CH9 value").get_attribute("value") == "900")
         if args.screenshot:
             for n, level in ((4, 640), (5, 1024), (8, 420), (11, 760), (12, 760), (16, 200)):
                 set_number(d, f"CH{n} value", level)

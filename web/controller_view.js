@@ -138,6 +138,7 @@ export class ControllerView {
     }
 
     show(state) {
+        const first = !this.loaded;
         this.loaded = true;
         this.controls.disabled = !this.connected;
         this.setIdentity(state.identity);
@@ -148,8 +149,11 @@ export class ControllerView {
         this.errorStatus.textContent = err.code === 0 && err.detail === 0 ? 'none' : `code ${err.code}, detail ${err.detail}`;
         this.errorStatus.classList.toggle('error', err.code !== 0);
         this.showIo(state.io);
-        this.bright.index.value = String(state.bright_memory);
-        this.trigger.index.value = String(state.trigger_memory);
+        // The memories the controller uses, as a start; later reads leave the user's choice.
+        if (first) {
+            this.bright.index.value = String(state.bright_memory);
+            this.trigger.index.value = String(state.trigger_memory);
+        }
     }
 
     showIo(io) {
