@@ -49,6 +49,7 @@ HttpServer::HttpServer(Service& service, ServerLimits limits)
         HttpResponse out = service_.Handle(FromHttplib(req));
         res.status = out.status;
         for (const auto& [k, v] : out.headers) res.set_header(k, v);
+        if (out.status == 304) return;  // headers only: no body, no Content-Type
         if (!out.eventStream) {
             res.set_content(out.body, out.contentType);
             return;

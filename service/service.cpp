@@ -18,6 +18,7 @@
 
 #include "cli_report.h"
 #include "openapi_json.h"
+#include "web_files.h"
 
 namespace service {
 
@@ -443,6 +444,8 @@ HttpResponse Service::Handle(const HttpRequest& request) {
         m.seconds += seconds;
         ++m.count;
     }
+    // No browser guesses another type than the one sent (a JSON error read as HTML, say).
+    routed.response.headers.emplace("X-Content-Type-Options", "nosniff");
     std::ostringstream line;
     line << "lumitraxd: " << request.client << ' ' << request.method << ' ' << request.path << ' '
          << routed.response.status << ' ' << static_cast<long>(seconds * 1000.0 + 0.5) << " ms";
@@ -462,6 +465,14 @@ Service::Routed Service::Route(const HttpRequest& r) {
     }
     if (!HostAllowed(r)) {
         return {"(refused)", Fail(403, "forbidden", "Host is not this service's address")};
+    }
+    // The panel's files need no token, so that the page can load and ask for it; what it then
+    // asks of the API does.
+    if (r.path.rfind("/api/", 0) != 0 && r.path != "/readyz" && r.path != "/metrics") {
+        const char* route = r.path == "/" ? "/" : "/{file}";
+        if (r.method != "GET") return {route, Fail(405, "method", "use GET")};
+        if (auto file = ServeWebFile(r, EmbeddedWebFiles())) return {route, std::move(*file)};
+        return {route, Fail(404, "not found", "no file " + r.path)};
     }
     if (const std::string token = Token(); !token.empty()) {
         const std::string auth = Header(r, "authorization");
@@ -593,6 +604,8 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
     HttpResponse err;
     std::function<HttpResponse(Controller&, Entry&)> act;
     std::string what;  // for the change event; empty for a read
+    // The change event's values, so that a client shows them without reading the controller.
+    QJsonObject set;
     const std::string method = r.method;
     const auto wrong = [&](const char* use) { return Routed{route, Fail(405, "method", std::string("use ") + use)}; };
 
@@ -635,6 +648,9 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         what = "channel " + std::to_string(channel);
         if (brightness) what += " brightness " + std::to_string(*brightness);
         if (on) what += *on ? " on" : " off";
+        set["channel"] = channel;
+        if (brightness) set["brightness"] = *brightness;
+        if (on) set["on"] = *on;
         act = [channel, brightness, on](Controller& c, Entry& e) {
             if (brightness) {
                 c.setBrightness(channel, *brightness);
@@ -678,6 +694,8 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         what = "channels";
         if (!values.empty()) what += " brightness";
         if (mask) what += " on mask " + std::to_string(*mask);
+        if (!values.empty()) set["brightness"] = body->value("brightness");
+        if (mask) set["on"] = body->value("on");
         act = [values, mask, highest](Controller& c, Entry& e) {
             // Several commands: the model's channel count is checked before the first of them.
             const int count = c.channelCount();
@@ -728,6 +746,9 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         row.delayUs = *delay;
         row.onUs = *onUs;
         what = "trigger " + std::to_string(row.row);
+        // The off time is the controller's to derive: a client reads it back.
+        set = QJsonObject{{"trigger", row.row}, {"enable", row.enable}, {"edge", edge},
+                          {"delay_us", row.delayUs}, {"on_us", row.onUs}};
         act = [row](Controller& c, Entry&) {
             c.setTrigger(row);
             return Ok(QJsonObject{{"done", true}});
@@ -744,6 +765,7 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         const auto out1 = Bool(body->value("out1"), "out1", err);
         if (!out1) return {route, err};
         what = std::string("outputs ") + (*out0 ? "1" : "0") + " " + (*out1 ? "1" : "0");
+        set = QJsonObject{{"out0", *out0}, {"out1", *out1}};
         act = [o0 = *out0, o1 = *out1](Controller& c, Entry& e) {
             c.setOutputs(o0, o1);
             e.view.SetOutputs(o0, o1);
@@ -765,7 +787,8 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
             if (!Body::Read(r, {}, err)) return {route, err};
         }
         what = op + " " + kind + " memory " + std::to_string(memory);
-        act = [kind, op, memory](Controller& c, Entry& e) {
+        // Runs on this thread (below): what a load brought goes into the change event.
+        act = [kind, op, memory, &set](Controller& c, Entry& e) {
             QJsonObject o{{"memory", memory}};
             if (kind == "bright" && op == "save") c.saveBrightMemory(memory);
             if (kind == "trigger" && op == "save") c.saveTriggerMemory(memory);
@@ -781,6 +804,7 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
                 o["channels"] = ChannelsJson(channels);
             }
             if (kind == "trigger" && op == "load") o["triggers"] = TriggersJson(c.loadTriggerMemory(memory));
+            if (op == "load") set = o;
             return Ok(o);
         };
     } else if (rest == "recipe" && parts.size() == 5) {
@@ -851,10 +875,13 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
         }
     }
     HttpResponse resp;
-    const OpResult result = Change(name, what, Origin{r.client, "http"}, [&](Controller& c, Entry& e) {
-        resp = act(c, e);
-        return resp.status < 300;
-    });
+    const OpResult result = Change(
+        name, what, Origin{r.client, "http"},
+        [&](Controller& c, Entry& e) {
+            resp = act(c, e);
+            return resp.status < 300;
+        },
+        &set);
     switch (result.code) {
     case OpResult::Code::Done: return {route, resp};
     case OpResult::Code::NoController: return {route, Fail(404, "not found", "no controller " + name)};
@@ -866,19 +893,22 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
     return {route, Fail(500, "internal", result.message)};
 }
 
-void Service::PublishChange(const std::string& name, const std::string& what, const Origin& origin) {
-    Publish("change", Json(QJsonObject{{"controller", Q(name)},
-                                       {"what", Q(what)},
-                                       {"client", Q(origin.client)},
-                                       {"via", Q(origin.via)},
-                                       {"time", Q(Now())}}));
+void Service::PublishChange(const std::string& name, const std::string& what, const Origin& origin,
+                            const QJsonObject* set) {
+    QJsonObject event{{"controller", Q(name)},
+                      {"what", Q(what)},
+                      {"client", Q(origin.client)},
+                      {"via", Q(origin.via)},
+                      {"time", Q(Now())}};
+    if (set && !set->isEmpty()) event["set"] = *set;
+    Publish("change", Json(event));
     log_("lumitraxd: " + name + ": " + what + " (from " + origin.client + " via " + origin.via + ")");
     std::lock_guard lock(metricsMutex_);
     ++changes_[{name, origin.via}];
 }
 
 OpResult Service::Change(const std::string& name, const std::string& what, const Origin& origin,
-                         const std::function<bool(Controller&, Entry&)>& act) {
+                         const std::function<bool(Controller&, Entry&)>& act, const QJsonObject* set) {
     OpResult result;
     const std::shared_ptr<Entry> e = Find(name);
     if (!e) {
@@ -893,7 +923,7 @@ OpResult Service::Change(const std::string& name, const std::string& what, const
         return result;
     }
     try {
-        if (act(*c, *e)) PublishChange(name, what, origin);
+        if (act(*c, *e)) PublishChange(name, what, origin, set);
     } catch (const lumitrax::Error& ex) {
         // A write cut short may have changed part of the light.
         if (ex.kind() != ErrorKind::Argument) e->view.ForgetLight();
@@ -924,7 +954,10 @@ OpResult Service::SetBrightness(const std::string& name, int first, const std::v
         what += " " + std::to_string(first + static_cast<int>(i)) + ":" + std::to_string(values[i]);
     }
     what += " brightness";
-    return Change(name, what, origin, [&](Controller& c, Entry& e) {
+    QJsonObject set;  // as the HTTP routes give it, where the values say it whole
+    return Change(
+        name, what, origin,
+        [&](Controller& c, Entry& e) {
         const int last = first + static_cast<int>(values.size()) - 1;
         if (values.empty() || first < 1 || last > lumitrax::kChannels) {
             throw lumitrax::Error(ErrorKind::Argument, "channels must be 1..16");
@@ -944,8 +977,17 @@ OpResult Service::SetBrightness(const std::string& name, int first, const std::v
             for (std::size_t i = 0; i < values.size(); ++i) c.setBrightness(first + static_cast<int>(i), values[i]);
         }
         for (std::size_t i = 0; i < values.size(); ++i) e.view.SetBrightness(first + static_cast<int>(i), values[i]);
+        const ViewSnapshot v = e.view.Snapshot();
+        if (values.size() == 1) {
+            set = QJsonObject{{"channel", first}, {"brightness", values[0]}};
+        } else if (first == 1 || v.lightKnown) {
+            QJsonArray list;
+            for (int ch = 1; ch <= last; ++ch) list.append(v.brightness[static_cast<std::size_t>(ch - 1)]);
+            set = QJsonObject{{"brightness", list}};
+        }
         return true;
-    });
+        },
+        &set);
 }
 
 OpResult Service::SetOn(const std::string& name, int first, const std::vector<bool>& on, const Origin& origin) {
@@ -953,13 +995,25 @@ OpResult Service::SetOn(const std::string& name, int first, const std::vector<bo
     for (std::size_t i = 0; i < on.size(); ++i) {
         what += " " + std::to_string(first + static_cast<int>(i)) + (on[i] ? ":on" : ":off");
     }
-    return Change(name, what, origin, [&](Controller& c, Entry& e) {
+    QJsonObject set;  // the on mask that results, as the HTTP channel list gives it
+    return Change(
+        name, what, origin,
+        [&](Controller& c, Entry& e) {
         const int last = first + static_cast<int>(on.size()) - 1;
         if (on.empty() || first < 1 || last > lumitrax::kChannels) {
             throw lumitrax::Error(ErrorKind::Argument, "channels must be 1..16");
         }
+        const auto onList = [&set](std::uint16_t mask) {
+            QJsonArray list;
+            for (int ch = 1; ch <= lumitrax::kChannels; ++ch) {
+                if (mask & (1u << (ch - 1))) list.append(ch);
+            }
+            set = QJsonObject{{"on", list}};
+        };
         if (on.size() == 1) {
-            e.view.SetOnMask(c.switchChannels({first}, on[0]));
+            const std::uint16_t mask = c.switchChannels({first}, on[0]);
+            e.view.SetOnMask(mask);
+            onList(mask);
             return true;
         }
         ViewSnapshot v = e.view.Snapshot();
@@ -977,8 +1031,10 @@ OpResult Service::SetOn(const std::string& name, int first, const std::vector<bo
         }
         c.setOnMask(mask);
         e.view.SetOnMask(mask);
+        onList(mask);
         return true;
-    });
+        },
+        &set);
 }
 
 OpResult Service::StartRecipe(const std::string& name, int number, const Origin& origin) {

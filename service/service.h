@@ -29,6 +29,8 @@
 #include "op_result.h"
 #include "service_config.h"
 
+class QJsonObject;
+
 namespace service {
 
 constexpr std::size_t kMaxBodyBytes = 64 * 1024;
@@ -117,9 +119,11 @@ private:
     // The one path of every write: the controller found and connected, act run (on the
     // controller's queue), the view kept, the change published, logged and counted. act returns
     // whether it changed something (false: the front end reports it as refused).
+    // set, when given, is read after act ran: the values written, for the change event.
     OpResult Change(const std::string& name, const std::string& what, const Origin& origin,
-                    const std::function<bool(lumitrax::Controller&, Entry&)>& act);
-    void PublishChange(const std::string& name, const std::string& what, const Origin& origin);
+                    const std::function<bool(lumitrax::Controller&, Entry&)>& act, const QJsonObject* set = nullptr);
+    void PublishChange(const std::string& name, const std::string& what, const Origin& origin,
+                       const QJsonObject* set = nullptr);
     // The status poll: every statusPollMs, error status and inputs/outputs of each connected
     // controller; the light and identity where the view lacks them.
     void PollLoop();

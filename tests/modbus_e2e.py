@@ -187,6 +187,9 @@ def writes_reach_the_wire(rig, plc):
     check("via modbus" in rig.log(), "the change is logged with its front end")
     check(wait_for(lambda: events.has('"via":"modbus"') and events.has('"client":"127.0.0.1"')),
           "the change is an event naming the PLC and its front end")
+    check(wait_for(lambda: events.has('"set":{"on":[1,3,8]}')), "the coil write's event carries the on list")
+    check(wait_for(lambda: events.has('"set":{"brightness":[100,101,102,103,40,50]}')),
+          "a write of some registers carries the channels up to its last")
     events.close()
 
 

@@ -406,6 +406,37 @@ TEST_F(ServiceE2E, StreamClientsThatLeaveHoldNoWorker) {
     EXPECT_TRUE(events.WaitFor("channel 5 brightness 55", 10s)) << events.output();
 }
 
+// Each write's event carries the values it set: a client (the web panel) shows them without
+// reading the controller back.
+TEST_F(ServiceE2E, ChangeEventCarriesTheValuesSet) {
+    CurlStream events(Url("/api/v1/events"));
+    ASSERT_TRUE(events.WaitFor("event: hello", 10s)) << events.output();
+    struct Case {
+        std::vector<std::string> request;
+        std::string set;  // as the event's JSON has it (keys sorted)
+    };
+    const std::vector<Case> cases = {
+        {Put(Url("/api/v1/controllers/top/channels/7"), R"({"brightness": 321, "on": true})"),
+         R"("set":{"brightness":321,"channel":7,"on":true})"},
+        {Put(Url("/api/v1/controllers/top/channels/7"), R"({"on": false})"), R"("set":{"channel":7,"on":false})"},
+        {Put(Url("/api/v1/controllers/top/channels"), R"({"brightness": [9, 8], "on": [2]})"),
+         R"("set":{"brightness":[9,8],"on":[2]})"},
+        {Put(Url("/api/v1/controllers/top/triggers/2"), R"({"enable": true, "edge": "negative", "delay_us": 70, "on_us": 30})"),
+         R"("set":{"delay_us":70,"edge":"negative","enable":true,"on_us":30,"trigger":2})"},
+        {Put(Url("/api/v1/controllers/top/outputs"), R"({"out0": false, "out1": true})"), R"("set":{"out0":false,"out1":true})"},
+        {{"-X", "POST", Url("/api/v1/controllers/top/memories/bright/4/load")}, R"("set":{"channels":[{"brightness":)"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(Curl(c.request).status, 200) << c.set;
+        EXPECT_TRUE(events.WaitFor(c.set, 10s)) << c.set << "\n" << events.output();
+    }
+    // A save changes no value a client shows.
+    ASSERT_EQ(Curl({"-X", "POST", Url("/api/v1/controllers/top/memories/bright/4/save")}).status, 200);
+    ASSERT_TRUE(events.WaitFor("save bright memory 4", 10s)) << events.output();
+    const std::string& out = events.output();
+    EXPECT_EQ(out.substr(out.find("save bright memory 4")).find("\"set\""), std::string::npos) << out;
+}
+
 TEST_F(ServiceE2E, RecipeIsAppliedVerifiedAndRecorded) {
     const CurlResult list = Curl({Url("/api/v1/recipes")});
     ASSERT_EQ(list.status, 200);
