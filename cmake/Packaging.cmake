@@ -122,11 +122,12 @@ if(python_version)
   math(EXPR python_next "${python_minor} + 1")
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= ${python_version}), python3 (<< ${python_major}.${python_next})")
 endif()
-# postinst adds the user lumitrax; libsystemd0 (lumitraxd's readiness and watchdog) comes from
+# postinst adds the user lumitrax; the unit's reload sends SIGHUP with procps's /bin/kill, which
+# a minimal system lacks; libsystemd0 (lumitraxd's readiness and watchdog) comes from
 # dpkg-shlibdeps.
 if(CPACK_DEBIAN_PACKAGE_DEPENDS)
-  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", adduser")
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", adduser, procps")
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, procps")
 endif()
 include(CPack)

@@ -55,6 +55,7 @@ env -i PATH=/usr/bin:/bin LD_LIBRARY_PATH="$lib" PYTHONPATH="$root/usr/lib/pytho
 [ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = /etc/lumitrax/lumitraxd.toml ] ||
     fail "lumitraxd's configuration is not the package's one conffile"
 grep -q 'adduser' <<<"$(dpkg-deb -f "$deb" Depends)" || fail "Depends lacks adduser (postinst adds the user)"
+grep -q 'procps' <<<"$(dpkg-deb -f "$deb" Depends)" || fail "Depends lacks procps (the unit reloads with /bin/kill)"
 grep -q 'libsystemd0' <<<"$(dpkg-deb -f "$deb" Depends)" || fail "Depends lacks libsystemd0 (lumitraxd links it)"
 env -i PATH=/usr/bin:/bin LD_LIBRARY_PATH="$lib" "$root/usr/bin/lumitraxd" --check \
     --config "$root/etc/lumitrax/lumitraxd.toml" >/dev/null || fail "lumitraxd --check refuses the shipped configuration"
