@@ -29,6 +29,7 @@
 #include <lumitrax/controller.h>
 
 #include "http_server.h"
+#include "mqtt_bridge.h"
 #include "service.h"
 #include "service_config.h"
 #include "sim_child.h"
@@ -165,12 +166,16 @@ int main(int argc, char** argv) {
 
     service::Config config;
     std::string token;
+    std::string mqttPassword;
     try {
         if (configGiven || !simulate || check) {
             config = service::ReadConfigFile(configPath);
         }
         if (!config.tokenFile.empty()) {
             token = service::ReadTokenFile(config.tokenFile);
+        }
+        if (!config.mqtt.passwordFile.empty()) {
+            mqttPassword = service::ReadPasswordFile(config.mqtt.passwordFile);
         }
     } catch (const service::ConfigError& e) {
         std::cerr << e.Text();
@@ -231,6 +236,10 @@ int main(int argc, char** argv) {
         // be connecting; STATUS= tells how many are.
         sd_notify(0, "READY=1");
         SystemdMonitor monitor(svc, config.listenHost, port, log);
+        std::unique_ptr<service::MqttBridge> mqtt;
+        if (config.mqtt.enabled) {
+            mqtt = std::make_unique<service::MqttBridge>(svc, config.mqtt, mqttPassword, log);
+        }
 
         const std::string simTarget = sim ? sim->DevicePath() : std::string();
         std::thread waiter([&] {
@@ -266,6 +275,7 @@ int main(int argc, char** argv) {
         // Serve() returned by itself: wake the waiter.
         pthread_kill(waiter.native_handle(), SIGTERM);
         waiter.join();
+        mqtt.reset();  // "offline" before the controllers close
         log("lumitraxd: stopped");
     }
     return exitCode;

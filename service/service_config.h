@@ -9,6 +9,15 @@
 //   [controllers.top]
 //   target = "/dev/serial/by-id/..."   # or tcp://HOST:PORT, rfc2217://HOST:PORT
 //   timeout_ms = 1000                  # optional, 1..600000
+//   [mqtt]                             # optional; without it the service speaks no MQTT
+//   url = "mqtts://broker.plant:8883"  # mqtt://HOST[:PORT] (1883) or mqtts://HOST[:PORT] (8883)
+//   prefix = "lumitrax/plant1/line3"   # the service's topics live under it
+//   client_id = "line3-pc1"            # optional; default lumitraxd-HOSTNAME
+//   username = "line3"                 # optional
+//   password_file = "/etc/lumitrax/mqtt.password"  # optional, with username; mode 600
+//   ca_file = "/etc/ssl/certs/plant-ca.pem"        # mqtts: the CA to trust (default: the system's)
+//   state_interval_s = 60              # optional, 1..86400: each state published again
+//   command_expiry_s = 10              # optional, 1..3600: an older command is not carried out
 //
 // Pure; any thread.
 
@@ -27,6 +36,27 @@ struct ControllerConfig {
     int timeoutMs = 1000;
 };
 
+struct MqttConfig {
+    bool enabled = false;  // an [mqtt] table was given
+    std::string host;
+    int port = 1883;
+    bool tls = false;
+    std::string prefix;
+    std::string clientId;
+    std::string username;
+    std::string passwordFile;
+    std::string caFile;
+    int stateIntervalS = 60;
+    int commandExpiryS = 10;
+};
+
+// "mqtt://HOST[:PORT]" or "mqtts://HOST[:PORT]" ([V6] in brackets) into config's host, port
+// and tls; false when it is not of that form.
+bool ParseMqttUrl(const std::string& url, MqttConfig& config);
+// A topic prefix: 1..200 bytes, levels of letters, digits, '.', '_', '-' joined by '/', no
+// wildcard, no empty level, no leading '$'.
+bool ValidMqttPrefix(const std::string& prefix);
+
 struct Config {
     std::string listenHost = "127.0.0.1";
     int listenPort = 8470;
@@ -35,6 +65,7 @@ struct Config {
     std::string record;         // empty: nothing is recorded
     std::string tokenFile;      // empty: no token is asked for
     std::vector<ControllerConfig> controllers;  // in file order
+    MqttConfig mqtt;
 };
 
 // Thrown with every problem found, each "SOURCE:LINE:COLUMN: what is wrong".
@@ -56,5 +87,8 @@ bool SplitListen(const std::string& listen, std::string& host, int& port);
 // The token from token_file: its first line, without surrounding blanks. Throws ConfigError
 // when the file cannot be read, is empty, or can be read by group or others.
 std::string ReadTokenFile(const std::string& path);
+// The MQTT password from password_file: its first line, without surrounding blanks. Throws
+// ConfigError when the file cannot be read, is empty, or can be read by group or others.
+std::string ReadPasswordFile(const std::string& path);
 
 }  // namespace service
