@@ -410,7 +410,7 @@ int RunFleet(const QStringList& args, bool json, const FleetOutput& out) {
                                   Text(recipe.value(QLatin1String("result"))), err));
             }
         }
-        if (json) out.json(QJsonObject{{"schema", 1}, {"command", "fleet"}, {"controllers", list}});
+        if (json) out.json(QJsonObject{{"schema", 1}, {"command", "fleet"}, {"exit", kExitDone}, {"controllers", list}});
         if (found.empty()) out.error(QStringLiteral("lumitrax: fleet: no controller state under ") + o.prefixes.join(QStringLiteral(", ")));
         return kExitDone;
     }

@@ -26,6 +26,7 @@ using namespace std::chrono_literals;
 constexpr int kKeepAliveS = 15;
 constexpr auto kCoalesce = 200ms;  // a burst of changes is read and published once
 constexpr int kMaxBackoffS = 30;
+constexpr std::size_t kReadBatch = 16;
 
 std::string Json(const QJsonObject& o) { return QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString(); }
 
@@ -254,9 +255,13 @@ void MqttBridge::OnEvent(const Event& event) {
         if (!s.dirty) s.dirtySince = Clock::now();
         if (event.type == "connection") {
             s.connection = o.value(QLatin1String("state")).toString().toStdString();
-            // Only a connected controller can be read; any other state is published as it is.
-            s.dirty = s.dirty || s.connection == "connected";
-            s.changed = true;
+            // A connected controller is read (and published after); any other state is published
+            // as it is.
+            if (s.connection == "connected") {
+                s.dirty = true;
+            } else {
+                s.changed = true;
+            }
         } else {
             s.dirty = true;
         }
@@ -298,11 +303,22 @@ void MqttBridge::RunStates() {
         }
         for (const std::string& name : toRead) states_[name].dirty = false;
         lock.unlock();
+        // One read after a change, never on the interval: each costs the controller's time.
+        // Controllers are read side by side (each has its own line), a batch at a time.
         std::map<std::string, QJsonObject> reads;
-        for (const std::string& name : toRead) {
-            // One read after a change, never on the interval: each costs the controller's time.
-            const HttpResponse r = svc_.Command("GET", "/api/v1/controllers/" + name, "", "mqtt");
-            if (r.status == 200) reads[name] = Object(r.body).value(QLatin1String("state")).toObject();
+        std::vector<std::string> bodies(toRead.size());
+        for (std::size_t first = 0; first < toRead.size(); first += kReadBatch) {
+            std::vector<std::thread> readers;
+            for (std::size_t i = first; i < std::min(toRead.size(), first + kReadBatch); ++i) {
+                readers.emplace_back([this, &toRead, &bodies, i] {
+                    const HttpResponse r = svc_.Command("GET", "/api/v1/controllers/" + toRead[i], "", "mqtt");
+                    if (r.status == 200) bodies[i] = r.body;
+                });
+            }
+            for (auto& t : readers) t.join();
+        }
+        for (std::size_t i = 0; i < toRead.size(); ++i) {
+            if (!bodies[i].empty()) reads[toRead[i]] = Object(bodies[i]).value(QLatin1String("state")).toObject();
         }
         lock.lock();
         for (const std::string& name : toRead) {
