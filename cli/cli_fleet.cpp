@@ -428,6 +428,8 @@ int RunFleet(const QStringList& args, bool json, const FleetOutput& out) {
     std::map<QString, QString> idOf;  // where -> id
     const QString sent = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     for (std::size_t i = 0; i < found.size(); ++i) {
+        // A controller whose service is gone would only time out: it is not sent anything.
+        if (found[i].service == QLatin1String("offline")) continue;
         const QString id = run + QStringLiteral("-%1").arg(i + 1);
         idOf[found[i].where] = id;
         const QByteArray payload = QJsonDocument(QJsonObject{{"id", id}, {"recipe", o.recipe}, {"sent", sent}})
@@ -459,10 +461,14 @@ int RunFleet(const QStringList& args, bool json, const FleetOutput& out) {
         QString outcome;
         QString message;
         QJsonObject item{{"where", f.where}, {"controller", f.state.value(QLatin1String("controller"))}};
-        if (it == answers.end()) {
+        if (f.service == QLatin1String("offline")) {
             outcome = QStringLiteral("failed");
-            message = QStringLiteral("no result within %1 s").arg(o.timeoutS);
-            item[QStringLiteral("error")] = QJsonObject{{"kind", "no answer"}, {"message", message}};
+            message = QStringLiteral("port: its service is offline; nothing was sent");
+            item[QStringLiteral("error")] = QJsonObject{{"kind", "port"}, {"message", QStringLiteral("its service is offline; nothing was sent")}};
+        } else if (it == answers.end()) {
+            outcome = QStringLiteral("failed");
+            message = QStringLiteral("no answer: no result within %1 s").arg(o.timeoutS);
+            item[QStringLiteral("error")] = QJsonObject{{"kind", "no answer"}, {"message", QStringLiteral("no result within %1 s").arg(o.timeoutS)}};
         } else {
             const QJsonObject& r = it->second;
             const QString result = r.value(QLatin1String("recipe")).toObject().value(QLatin1String("result")).toString();

@@ -366,6 +366,11 @@ void MqttBridge::Message(const mosquitto_message* msg, const mosquitto_property*
     Pending p;
     p.controller = name;
     p.arrived = Clock::now();
+    if (static_cast<std::size_t>(std::max(msg->payloadlen, 0)) > kMaxMqttPayload) {
+        // Not copied, not queued, not read for its id.
+        Reply(p, std::nullopt, Json(ErrorResult("too large", "the command is over 64 KiB")));
+        return;
+    }
     if (msg->payloadlen > 0) p.payload.assign(static_cast<const char*>(msg->payload), static_cast<std::size_t>(msg->payloadlen));
     std::uint32_t expiry = 0;
     if (mosquitto_property_read_int32(props, MQTT_PROP_MESSAGE_EXPIRY_INTERVAL, &expiry, false)) {

@@ -99,7 +99,8 @@ class Service:
             f.write('[mqtt]\nurl = "%s"\nprefix = "%s"\nclient_id = "%s"\nstate_interval_s = %d\n'
                     % (broker_url, prefix, name, interval))
             for cname, device in controllers:
-                f.write('[controllers.%s]\ntarget = "%s"\n' % (cname, device))
+                # Generous: a loaded machine (sanitizers, parallel builds) answers late, not wrong.
+                f.write('[controllers.%s]\ntarget = "%s"\ntimeout_ms = 5000\n' % (cname, device))
         self.errors = os.path.join(folder, name + ".log")
         with open(self.errors, "w") as log:
             self.proc = subprocess.Popen([program, "--config", conf], stdout=subprocess.PIPE, stderr=log, text=True)

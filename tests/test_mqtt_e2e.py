@@ -203,6 +203,19 @@ class MqttE2E(unittest.TestCase):
                              lambda s: (s["last_recipe"] or {}).get("recipe") == RECIPE
                              and s["last_recipe"]["result"] == "verified")
 
+        # Usage errors: exit 2, nothing sent.
+        writes = [sim.writes() for sim in self.sims]
+        for args in (["--broker", "http://127.0.0.1:1"], ["--broker", self.broker.url, "apply", RECIPE],
+                     ["--broker", self.broker.url, "apply", RECIPE, "--where", "a/#/b"],
+                     ["--broker", self.broker.url, "--where", "lumitrax/t/#"], ["--prefix", "lumitrax/#"],
+                     ["--broker", self.broker.url, "--wait", "0"], ["--broker", self.broker.url, "--colour"]):
+            r = self.fleet("--json", "fleet", *args)
+            self.assertEqual(r.returncode, 2, (args, r.stdout, r.stderr))
+            self.assertEqual(json.loads(r.stdout)["error"]["kind"], "argument", args)
+        r = self.fleet("fleet", "--broker", "mqtt://127.0.0.1:%d" % h.free_port())
+        self.assertEqual(r.returncode, 3, r.stderr)
+        self.assertEqual([sim.writes() for sim in self.sims], writes)
+
         r = self.fleet("fleet", "--broker", self.broker.url, "apply", "no-such-recipe", "--where", "lumitrax/t/#")
         self.assertEqual(r.returncode, 1, r.stdout)
         self.assertEqual(r.stdout.count("failed (not found"), 2, r.stdout)
@@ -221,6 +234,13 @@ class MqttE2E(unittest.TestCase):
         late.wait(lambda m: m.retain and m.payload == b"offline", "the will retained")
         r = self.fleet("fleet", "--broker", self.broker.url, "--prefix", "lumitrax/t/#")
         self.assertIn("lumitrax/t/b/top  service-offline", r.stdout)
+        # apply does not wait for a service that is gone; the one that is there still verifies.
+        before = self.sims[1].writes()
+        r = self.fleet("fleet", "--broker", self.broker.url, "apply", RECIPE, "--where", "lumitrax/t/#")
+        self.assertEqual(r.returncode, 1, r.stdout)
+        self.assertIn("lumitrax/t/a/top  verified", r.stdout)
+        self.assertIn("lumitrax/t/b/top  failed (port: its service is offline", r.stdout)
+        self.assertEqual(self.sims[1].writes(), before)
 
 
 if __name__ == "__main__":
