@@ -261,6 +261,14 @@ int main(int argc, char** argv) {
                             service::ControllerConfig{"sim", simTarget, lumitrax::kDefaultTimeoutMs});
                     }
                     svc.Reload(next, nextToken);
+                    const auto& m = config.mqtt;
+                    const auto& n = next.mqtt;
+                    if (m.enabled != n.enabled || m.host != n.host || m.port != n.port || m.tls != n.tls ||
+                        m.prefix != n.prefix || m.clientId != n.clientId || m.username != n.username ||
+                        m.passwordFile != n.passwordFile || m.caFile != n.caFile ||
+                        m.stateIntervalS != n.stateIntervalS || m.commandExpiryS != n.commandExpiryS) {
+                        log("lumitraxd: reload: [mqtt] changed; it takes a restart");
+                    }
                 } catch (const service::ConfigError& e) {
                     std::string text = e.Text();
                     while (!text.empty() && text.back() == '\n') text.pop_back();
