@@ -112,12 +112,13 @@ MqttBridge::~MqttBridge() {
         std::unique_lock lock(mutex_);
         if (connected_) {
             const std::string status = config_.prefix + "/status";
+            // Acknowledgements are kept from here on: one may come before publish returns.
+            ackedKept_ = true;
             lock.unlock();
             const int rc = mosquitto_publish_v5(mosq_, &mid, status.c_str(), 7, "offline", 1, true, nullptr);
             lock.lock();
             if (rc == MOSQ_ERR_SUCCESS) {
-                offlineMid_ = mid;
-                published_.wait_for(lock, 2s, [this] { return offlineAcked_ || !connected_; });
+                published_.wait_for(lock, 2s, [this, mid] { return acked_.count(mid) > 0 || !connected_; });
             }
         }
         loopStop_ = true;
@@ -194,8 +195,8 @@ void MqttBridge::OnDisconnect(mosquitto*, void* self, int, const mosquitto_prope
 void MqttBridge::OnPublish(mosquitto*, void* self, int mid, int, const mosquitto_property*) {
     auto* b = static_cast<MqttBridge*>(self);
     std::lock_guard lock(b->mutex_);
-    if (mid == b->offlineMid_) {
-        b->offlineAcked_ = true;
+    if (b->ackedKept_) {
+        b->acked_.insert(mid);
         b->published_.notify_all();
     }
 }

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -102,8 +103,8 @@ private:
     std::condition_variable published_;
     bool loopStop_ = false;
     bool connackSeen_ = false;
-    int offlineMid_ = -1;
-    bool offlineAcked_ = false;
+    bool ackedKept_ = false;
+    std::set<int> acked_;  // message ids the broker acknowledged while stopping
     std::thread loopThread_;
 };
 

@@ -242,6 +242,11 @@ class MqttE2E(unittest.TestCase):
         self.assertIn("lumitrax/t/b/top  failed (port: its service is offline", r.stdout)
         self.assertEqual(self.sims[1].writes(), before)
 
+        # A clean stop says offline itself and ends well.
+        self.services[0].stop()
+        self.assertEqual(self.services[0].proc.returncode, 0, self.services[0].log())
+        listen.wait(lambda m: m.topic == "lumitrax/t/a/status" and m.payload == b"offline", "a offline")
+
 
 if __name__ == "__main__":
     if mqtt is None or not h.have_mosquitto() or not all((LUMITRAXD, SIM, CLI)):
