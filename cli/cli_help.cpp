@@ -117,6 +117,17 @@ constexpr CommandHelp kHelp[] = {
      "Writes the controller's current light (current bright memory, trigger rows 1..4) as a recipe\n"
      "named NAME to FILE (replaced whole), or to standard output.\n"
      "Example: lumitrax --port /dev/ttyUSB0 recipe capture --name housing-a12-top top.toml\n"},
+    {"fleet", "fleet --broker URL [--prefix FILTER]... [--wait MS] | fleet --broker URL apply RECIPE --where FILTER",
+     "Every lumitraxd of the plant through its MQTT broker (URL mqtt://HOST[:PORT] or\n"
+     "mqtts://HOST[:PORT]). Without apply: reads the controllers' retained states under each\n"
+     "--prefix (default lumitrax/#) until 300 ms pass without one (or for --wait MS) and prints one\n"
+     "line each: where (the topic path), connection, serial, last recipe, its result, error status.\n"
+     "'service-offline' is a controller whose service is gone. apply RECIPE: sends the recipe to\n"
+     "every controller under --where and waits for each (--timeout S, default 30); prints\n"
+     "'verified', 'differs' or 'failed' for each and a summary; exit 1 when any is not verified.\n"
+     "A FILTER ending in '#' is taken as it is; any other names controllers. --ca-file FILE,\n"
+     "--username NAME and --password-file FILE (mode 600) for the broker.\n"
+     "Example: lumitrax fleet --broker mqtt://broker.plant apply housing-a12-top --where lumitrax/plant1/#\n"},
 };
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <thread>
 
+#include "cli_fleet.h"
 #include "cli_options.h"
 #include "cli_run.h"
 
@@ -132,6 +133,20 @@ int Run(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
         arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    // fleet speaks to a broker, not to a port: its own options (lumitrax [--json] fleet ...).
+    for (int i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("fleet")) {
+            if (arguments.mid(i + 1).contains(QLatin1String("--help")) ||
+                arguments.mid(i + 1).contains(QLatin1String("-h"))) {
+                std::fputs(CommandUsage(QStringLiteral("fleet")).toUtf8().constData(), stdout);
+                return kExitDone;
+            }
+            const FleetOutput out{[](const QString& line) { Print(stdout, Visible(line)); },
+                                  [](const QString& line) { Print(stderr, Visible(line)); }, PrintJson};
+            return RunFleet(arguments.mid(i + 1), arguments.mid(1, i - 1).contains(QLatin1String("--json")), out);
+        }
+        if (arguments[i] != QLatin1String("--json")) break;
     }
     const CliParse parse = ParseCliArguments(arguments);
     const CliRequest& request = parse.request;

@@ -55,7 +55,7 @@ if(LUMITRAX_PACKAGING)
   # The README (the tool, the C++ API, the Python module, ser2net), the JSON schema of the
   # tool's output, the recipe format and lumitraxd's HTTP API, compressed as Debian does documents over 4 kB.
   set(docs ${doc_dir}/changelog.gz)
-  foreach(doc IN ITEMS README.md docs/json.md docs/recipes.md docs/http.md docs/modbus.md)
+  foreach(doc IN ITEMS README.md docs/json.md docs/recipes.md docs/http.md docs/modbus.md docs/mqtt.md)
     get_filename_component(name ${doc} NAME)
     configure_file(${PROJECT_SOURCE_DIR}/${doc} ${doc_dir}/${name} COPYONLY)
     add_custom_command(

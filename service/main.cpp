@@ -31,6 +31,7 @@
 
 #include "http_server.h"
 #include "modbus_server.h"
+#include "mqtt_bridge.h"
 #include "service.h"
 #include "service_config.h"
 #include "sim_child.h"
@@ -175,12 +176,16 @@ int main(int argc, char** argv) {
 
     service::Config config;
     std::string token;
+    std::string mqttPassword;
     try {
         if (configGiven || !simulate || check) {
             config = service::ReadConfigFile(configPath);
         }
         if (!config.tokenFile.empty()) {
             token = service::ReadTokenFile(config.tokenFile);
+        }
+        if (!config.mqtt.passwordFile.empty()) {
+            mqttPassword = service::ReadPasswordFile(config.mqtt.passwordFile);
         }
     } catch (const service::ConfigError& e) {
         std::cerr << e.Text();
@@ -263,6 +268,10 @@ int main(int argc, char** argv) {
         // be connecting; STATUS= tells how many are.
         sd_notify(0, "READY=1");
         SystemdMonitor monitor(svc, config.listenHost, port, log);
+        std::unique_ptr<service::MqttBridge> mqtt;
+        if (config.mqtt.enabled) {
+            mqtt = std::make_unique<service::MqttBridge>(svc, config.mqtt, mqttPassword, log);
+        }
 
         const std::string simTarget = sim ? sim->DevicePath() : std::string();
         std::thread waiter([&] {
@@ -284,6 +293,14 @@ int main(int argc, char** argv) {
                             service::ControllerConfig{"sim", simTarget, lumitrax::kDefaultTimeoutMs, SimUnit(next)});
                     }
                     svc.Reload(next, nextToken);
+                    const auto& m = config.mqtt;
+                    const auto& n = next.mqtt;
+                    if (m.enabled != n.enabled || m.host != n.host || m.port != n.port || m.tls != n.tls ||
+                        m.prefix != n.prefix || m.clientId != n.clientId || m.username != n.username ||
+                        m.passwordFile != n.passwordFile || m.caFile != n.caFile ||
+                        m.stateIntervalS != n.stateIntervalS || m.commandExpiryS != n.commandExpiryS) {
+                        log("lumitraxd: reload: [mqtt] changed; it takes a restart");
+                    }
                 } catch (const service::ConfigError& e) {
                     std::string text = e.Text();
                     while (!text.empty() && text.back() == '\n') text.pop_back();
@@ -299,6 +316,7 @@ int main(int argc, char** argv) {
         // Serve() returned by itself: wake the waiter.
         pthread_kill(waiter.native_handle(), SIGTERM);
         waiter.join();
+        mqtt.reset();  // "offline" before the controllers close
         log("lumitraxd: stopped");
     }
     return exitCode;

@@ -397,6 +397,12 @@ void Service::OnConnection(Entry& e, ConnectionState s) {
     }
 }
 
+std::vector<std::string> Service::ControllerNames() {
+    std::vector<std::string> names;
+    for (auto& e : Entries()) names.push_back(e->config.name);
+    return names;
+}
+
 std::pair<int, int> Service::ConnectedCount() {
     int connected = 0;
     const auto all = Entries();
@@ -451,6 +457,36 @@ HttpResponse Service::Handle(const HttpRequest& request) {
          << routed.response.status << ' ' << static_cast<long>(seconds * 1000.0 + 0.5) << " ms";
     // A liveness answer (systemd's watchdog asks every few seconds) is counted, not logged.
     if (routed.route != "/healthz" || routed.response.status != 200) log_(line.str());
+    return std::move(routed.response);
+}
+
+HttpResponse Service::Command(const std::string& method, const std::string& path, const std::string& body,
+                              const std::string& client) {
+    const auto start = std::chrono::steady_clock::now();
+    HttpRequest r;
+    r.method = method;
+    r.path = path;
+    r.body = body;
+    r.client = client;
+    r.via = client;
+    if (!body.empty()) r.headers["content-type"] = "application/json";
+    const std::vector<std::string> parts = Split(path);
+    Routed routed;
+    if (body.size() > kMaxBodyBytes) {
+        routed = {"(too large)", Fail(413, "too large", "the body is over 64 KiB")};
+    } else if (parts.size() < 4 || parts[0] != "api" || parts[1] != "v1" || parts[2] != "controllers") {
+        routed = {"(unknown)", Fail(404, "not found", "no route " + path)};
+    } else {
+        routed = ControllerRoute(r, parts);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    {
+        std::lock_guard lock(metricsMutex_);
+        Metric& m = metrics_[routed.route];
+        ++m.byStatus[routed.response.status];
+        m.seconds += seconds;
+        ++m.count;
+    }
     return std::move(routed.response);
 }
 
@@ -876,7 +912,7 @@ Service::Routed Service::ControllerRoute(const HttpRequest& r, const std::vector
     }
     HttpResponse resp;
     const OpResult result = Change(
-        name, what, Origin{r.client, "http"},
+        name, what, Origin{r.client, r.via},
         [&](Controller& c, Entry& e) {
             resp = act(c, e);
             return resp.status < 300;

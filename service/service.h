@@ -42,6 +42,7 @@ struct HttpRequest {
     std::map<std::string, std::string> headers;  // names in lower case
     std::string body;
     std::string client;  // the peer's address
+    std::string via = "http";  // the front end, as change events and metrics name it
 };
 
 struct HttpResponse {
@@ -72,10 +73,21 @@ public:
 
     HttpResponse Handle(const HttpRequest& request);
 
+    // A request on a controller (path under /api/v1/controllers/) from another front end, such as
+    // MQTT: the same checks, controller queue, change event (naming client) and metrics as over
+    // HTTP, without the Host, token and Origin checks, which are HTTP's (that front end
+    // authenticates its own clients). body is JSON or empty. client names the front end ("mqtt"),
+    // as the change's client and its via.
+    HttpResponse Command(const std::string& method, const std::string& path, const std::string& body,
+                         const std::string& client);
+
     // Takes a new configuration: controllers added are opened, removed ones closed, those with
     // the same name, target and timeout kept as they are (no reconnect); the token replaced.
     // What cannot change while running (listen, recipes, record) is logged and left as it was.
     void Reload(const Config& next, std::string token);
+
+    // The configured controllers' names, in configuration order.
+    std::vector<std::string> ControllerNames();
 
     // How many controllers are connected, and how many are configured.
     std::pair<int, int> ConnectedCount();

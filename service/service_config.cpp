@@ -102,7 +102,148 @@ void ReadController(const std::string& name, const toml::node& node, Config& con
     config.controllers.push_back(std::move(c));
 }
 
+bool ValidLevel(const std::string& level) {
+    if (level.empty()) return false;
+    for (const char c : level) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.') return false;
+    }
+    return true;
+}
+
+void ReadMqtt(const toml::node& node, Config& config, Problems& problems) {
+    const toml::table* t = node.as_table();
+    if (!t) {
+        problems.Add(node.source(), "mqtt must be a table ([mqtt] with url and prefix)");
+        return;
+    }
+    MqttConfig& m = config.mqtt;
+    m.enabled = true;
+    const auto seconds = [&](const toml::node& v, const std::string& key, int hi, int& out) {
+        const auto* i = v.as_integer();
+        if (!i || i->get() < 1 || i->get() > hi) {
+            problems.Add(v.source(), "mqtt." + key + " must be an integer 1.." + std::to_string(hi));
+        } else {
+            out = static_cast<int>(i->get());
+        }
+    };
+    for (const auto& [k, v] : *t) {
+        const std::string key(k.str());
+        if (key == "url") {
+            if (const std::string* s = Text(v, key, problems)) {
+                if (!ParseMqttUrl(*s, m)) {
+                    problems.Add(v.source(), "mqtt.url must be mqtt://HOST[:PORT] or mqtts://HOST[:PORT]");
+                }
+            }
+        } else if (key == "prefix") {
+            if (const std::string* s = Text(v, key, problems)) {
+                if (!ValidMqttPrefix(*s)) {
+                    problems.Add(v.source(), "mqtt.prefix must be topic levels of letters, digits, '.', '_' or '-' "
+                                             "joined by '/' (no wildcard, no empty level), at most 200 bytes");
+                } else {
+                    m.prefix = *s;
+                }
+            }
+        } else if (key == "client_id") {
+            if (const std::string* s = Text(v, key, problems)) {
+                if (s->size() > 64 || !ValidLevel(*s)) {
+                    problems.Add(v.source(), "mqtt.client_id must be 1..64 letters, digits, '.', '_' or '-'");
+                } else {
+                    m.clientId = *s;
+                }
+            }
+        } else if (key == "username") {
+            if (const std::string* s = Text(v, key, problems)) m.username = *s;
+        } else if (key == "password_file") {
+            if (const std::string* s = Text(v, key, problems)) m.passwordFile = *s;
+        } else if (key == "ca_file") {
+            if (const std::string* s = Text(v, key, problems)) m.caFile = *s;
+        } else if (key == "state_interval_s") {
+            seconds(v, key, 86400, m.stateIntervalS);
+        } else if (key == "command_expiry_s") {
+            seconds(v, key, 3600, m.commandExpiryS);
+        } else {
+            problems.Add(k.source(), "unknown key mqtt." + key +
+                                         " (allowed: url, prefix, client_id, username, password_file, ca_file, "
+                                         "state_interval_s, command_expiry_s)");
+        }
+    }
+    if (!t->contains("url")) problems.Add(node.source(), "mqtt has no url");
+    if (!t->contains("prefix")) problems.Add(node.source(), "mqtt has no prefix");
+    if (!m.passwordFile.empty() && m.username.empty()) {
+        problems.Add(node.source(), "mqtt.password_file needs mqtt.username");
+    }
+    if (!m.caFile.empty() && !m.tls) {
+        problems.Add(node.source(), "mqtt.ca_file needs an mqtts:// url");
+    }
+}
+
+// The first line of a secret file, refused when others may read it.
+std::string ReadSecretFile(const std::string& path, const std::string& key) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        throw ConfigError{{path + ": " + key + " cannot be read"}};
+    }
+    if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        throw ConfigError{{path + ": " + key + " must not be readable by group or others (chmod 600)"}};
+    }
+    std::ifstream in(path);
+    std::string line;
+    if (!in || !std::getline(in, line)) {
+        throw ConfigError{{path + ": " + key + " cannot be read or is empty"}};
+    }
+    const auto first = line.find_first_not_of(" \t\r");
+    const auto last = line.find_last_not_of(" \t\r");
+    if (first == std::string::npos) {
+        throw ConfigError{{path + ": " + key + "'s first line is empty"}};
+    }
+    return line.substr(first, last - first + 1);
+}
+
 }  // namespace
+
+bool ParseMqttUrl(const std::string& url, MqttConfig& config) {
+    std::string rest;
+    bool tls = false;
+    if (url.rfind("mqtt://", 0) == 0) {
+        rest = url.substr(7);
+    } else if (url.rfind("mqtts://", 0) == 0) {
+        rest = url.substr(8);
+        tls = true;
+    } else {
+        return false;
+    }
+    if (!rest.empty() && rest.back() == '/') rest.pop_back();
+    std::string host = rest;
+    int port = tls ? 8883 : 1883;
+    const auto close = rest.find(']');
+    const auto colon = rest.rfind(':');
+    if (colon != std::string::npos && (close == std::string::npos || colon > close)) {
+        if (!SplitListen(rest, host, port) || port == 0) return false;
+    } else if (!host.empty() && host.front() == '[') {
+        if (host.size() < 3 || host.back() != ']') return false;
+        host = host.substr(1, host.size() - 2);
+    }
+    if (host.empty() || host.size() > 253) return false;
+    for (const char c : host) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.' && c != ':') return false;
+    }
+    config.host = host;
+    config.port = port;
+    config.tls = tls;
+    return true;
+}
+
+bool ValidMqttPrefix(const std::string& prefix) {
+    if (prefix.empty() || prefix.size() > 200) return false;
+    std::size_t start = 0;
+    for (;;) {
+        const auto slash = prefix.find('/', start);
+        const std::string level = prefix.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (!ValidLevel(level)) return false;
+        if (slash == std::string::npos) return true;
+        start = slash + 1;
+    }
+}
 
 std::string ConfigError::Text() const {
     std::string out;
@@ -200,6 +341,8 @@ Config ParseConfig(const std::string& text, const std::string& source) {
             } else {
                 config.statusPollMs = static_cast<int>(i->get());
             }
+        } else if (key == "mqtt") {
+            ReadMqtt(v, config, problems);
         } else if (key == "controllers") {
             const toml::table* t = v.as_table();
             if (!t) {
@@ -221,7 +364,7 @@ Config ParseConfig(const std::string& text, const std::string& source) {
             problems.Add(k.source(),
                          "unknown key " + key +
                              " (allowed: listen, recipes, record, token_file, modbus, modbus_allow, status_poll_ms, "
-                             "[controllers.NAME])");
+                             "[controllers.NAME], [mqtt])");
         }
     }
     if (config.tokenFile.empty() && !IsLoopbackHost(config.listenHost)) {
@@ -286,5 +429,11 @@ std::string ReadTokenFile(const std::string& path) {
     }
     return token;
 }
+
+}  // namespace service
+
+namespace service {
+
+std::string ReadPasswordFile(const std::string& path) { return ReadSecretFile(path, "password_file"); }
 
 }  // namespace service

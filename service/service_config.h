@@ -14,6 +14,15 @@
 //   timeout_ms = 1000                  # optional, 1..600000
 //   unit = 1                           # optional Modbus unit identifier: 1..247, or 0/255
 //                                      # for the controller that unit 0 and 255 reach
+//   [mqtt]                             # optional; without it the service speaks no MQTT
+//   url = "mqtts://broker.plant:8883"  # mqtt://HOST[:PORT] (1883) or mqtts://HOST[:PORT] (8883)
+//   prefix = "lumitrax/plant1/line3"   # the service's topics live under it
+//   client_id = "line3-pc1"            # optional; default lumitraxd-HOSTNAME
+//   username = "line3"                 # optional
+//   password_file = "/etc/lumitrax/mqtt.password"  # optional, with username; mode 600
+//   ca_file = "/etc/ssl/certs/plant-ca.pem"        # mqtts: the CA to trust (default: the system's)
+//   state_interval_s = 60              # optional, 1..86400: each state published again
+//   command_expiry_s = 10              # optional, 1..3600: an older command is not carried out
 //
 // Pure; any thread.
 
@@ -36,6 +45,27 @@ struct ControllerConfig {
     int unit = kNoUnit;  // the Modbus unit identifier; kNoUnit: none
 };
 
+struct MqttConfig {
+    bool enabled = false;  // an [mqtt] table was given
+    std::string host;
+    int port = 1883;
+    bool tls = false;
+    std::string prefix;
+    std::string clientId;
+    std::string username;
+    std::string passwordFile;
+    std::string caFile;
+    int stateIntervalS = 60;
+    int commandExpiryS = 10;
+};
+
+// "mqtt://HOST[:PORT]" or "mqtts://HOST[:PORT]" ([V6] in brackets) into config's host, port
+// and tls; false when it is not of that form.
+bool ParseMqttUrl(const std::string& url, MqttConfig& config);
+// A topic prefix: 1..200 bytes, levels of letters, digits, '.', '_', '-' joined by '/', no
+// wildcard, no empty level, no leading '$'.
+bool ValidMqttPrefix(const std::string& prefix);
+
 struct Config {
     std::string listenHost = "127.0.0.1";
     int listenPort = 8470;
@@ -49,6 +79,7 @@ struct Config {
     int modbusPort = -1;
     std::vector<std::string> modbusAllow;  // client addresses; empty: any (loopback only)
     int statusPollMs = kDefaultStatusPollMs;
+    MqttConfig mqtt;
 };
 
 // Thrown with every problem found, each "SOURCE:LINE:COLUMN: what is wrong".
@@ -74,5 +105,8 @@ bool SplitListen(const std::string& listen, std::string& host, int& port);
 // The token from token_file: its first line, without surrounding blanks. Throws ConfigError
 // when the file cannot be read, is empty, or can be read by group or others.
 std::string ReadTokenFile(const std::string& path);
+// The MQTT password from password_file: its first line, without surrounding blanks. Throws
+// ConfigError when the file cannot be read, is empty, or can be read by group or others.
+std::string ReadPasswordFile(const std::string& path);
 
 }  // namespace service

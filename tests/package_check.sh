@@ -27,7 +27,7 @@ expected=(
     /usr/share/doc/lumitrax/copyright /usr/share/doc/lumitrax/changelog.gz
     /usr/share/doc/lumitrax/README.md.gz /usr/share/doc/lumitrax/json.md.gz /usr/share/doc/lumitrax/recipes.md.gz
     /usr/bin/lumitraxd /usr/share/man/man1/lumitraxd.1.gz
-    /usr/share/doc/lumitrax/http.md.gz /usr/share/lumitrax/openapi.json
+    /usr/share/doc/lumitrax/http.md.gz /usr/share/doc/lumitrax/mqtt.md.gz /usr/share/lumitrax/openapi.json
     /lib/systemd/system/lumitraxd.service /etc/lumitrax/lumitraxd.toml /etc/lumitrax/recipes/
 )
 for path in "${expected[@]}"; do

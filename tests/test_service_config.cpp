@@ -158,6 +158,73 @@ TEST(ServiceConfig, EveryProblemIsReportedNotOnlyTheFirst) {
     EXPECT_NE(problems.find("d.toml:2:10:"), std::string::npos) << problems;
 }
 
+TEST(ServiceConfig, MqttTableReadStrictly) {
+    const Config c = ParseConfig(R"([mqtt]
+url = "mqtts://broker.plant:8884"
+prefix = "lumitrax/plant1/line3"
+client_id = "line3-pc1"
+username = "line3"
+password_file = "/p"
+ca_file = "/ca.pem"
+state_interval_s = 30
+command_expiry_s = 5
+)",
+                                 "d.toml");
+    EXPECT_TRUE(c.mqtt.enabled);
+    EXPECT_EQ(c.mqtt.host, "broker.plant");
+    EXPECT_EQ(c.mqtt.port, 8884);
+    EXPECT_TRUE(c.mqtt.tls);
+    EXPECT_EQ(c.mqtt.prefix, "lumitrax/plant1/line3");
+    EXPECT_EQ(c.mqtt.stateIntervalS, 30);
+    EXPECT_EQ(c.mqtt.commandExpiryS, 5);
+    EXPECT_FALSE(ParseConfig("", "d.toml").mqtt.enabled);
+    const Config defaults = ParseConfig("[mqtt]\nurl = \"mqtt://[::1]\"\nprefix = \"p\"\n", "d.toml");
+    EXPECT_EQ(defaults.mqtt.host, "::1");
+    EXPECT_EQ(defaults.mqtt.port, 1883);
+    EXPECT_EQ(defaults.mqtt.stateIntervalS, 60);
+    EXPECT_EQ(defaults.mqtt.commandExpiryS, 10);
+
+    const struct {
+        const char* table;
+        const char* problem;
+    } bad[] = {
+        {"url = \"http://b\"\nprefix = \"p\"", "mqtt.url must be"},
+        {"url = \"mqtt://b:0\"\nprefix = \"p\"", "mqtt.url must be"},
+        {"url = \"mqtt://b:99999\"\nprefix = \"p\"", "mqtt.url must be"},
+        {"url = \"mqtt://b/x\"\nprefix = \"p\"", "mqtt.url must be"},
+        {"url = \"mqtt://b\"\nprefix = \"a/#\"", "mqtt.prefix must be"},
+        {"url = \"mqtt://b\"\nprefix = \"a/+/c\"", "mqtt.prefix must be"},
+        {"url = \"mqtt://b\"\nprefix = \"a//c\"", "mqtt.prefix must be"},
+        {"url = \"mqtt://b\"\nprefix = \"/a\"", "mqtt.prefix must be"},
+        {"url = \"mqtt://b\"\nprefix = \"$SYS\"", "mqtt.prefix must be"},
+        {"url = \"mqtt://b\"", "mqtt has no prefix"},
+        {"prefix = \"p\"", "mqtt has no url"},
+        {"url = \"mqtt://b\"\nprefix = \"p\"\npassword_file = \"/p\"", "needs mqtt.username"},
+        {"url = \"mqtt://b\"\nprefix = \"p\"\nca_file = \"/c\"", "needs an mqtts:// url"},
+        {"url = \"mqtt://b\"\nprefix = \"p\"\nstate_interval_s = 0", "state_interval_s must be"},
+        {"url = \"mqtt://b\"\nprefix = \"p\"\ncommand_expiry_s = 3601", "command_expiry_s must be"},
+        {"url = \"mqtt://b\"\nprefix = \"p\"\nclient_id = \"a b\"", "client_id must be"},
+        {"url = \"mqtt://b\"\nprefix = \"p\"\nqos = 2", "unknown key mqtt.qos"},
+    };
+    for (const auto& b : bad) {
+        EXPECT_NE(Problems(std::string("[mqtt]\n") + b.table + "\n").find(b.problem), std::string::npos)
+            << b.table << "\n" << Problems(std::string("[mqtt]\n") + b.table + "\n");
+    }
+}
+
+TEST(ServiceConfig, MqttPasswordFileMustBePrivate) {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("pw").toStdString();
+    std::ofstream(path) << "  s3cret \nsecond line\n";
+    chmod(path.c_str(), 0600);
+    EXPECT_EQ(service::ReadPasswordFile(path), "s3cret");
+    chmod(path.c_str(), 0640);
+    EXPECT_THROW(service::ReadPasswordFile(path), ConfigError);
+    chmod(path.c_str(), 0604);
+    EXPECT_THROW(service::ReadPasswordFile(path), ConfigError);
+    EXPECT_THROW(service::ReadPasswordFile(dir.filePath("none").toStdString()), ConfigError);
+}
+
 TEST(ServiceConfig, SplitListen) {
     struct Case {
         const char* text;
