@@ -179,6 +179,12 @@ TEST(ApiRanges, AChannelAboveTheModelsCountIsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(lx.currentBrightness().onMask, 0x00FF);
     EXPECT_EQ(Lines(dir / "t"), (std::vector<std::string>{"getmodelch", "# 7 1", "setonex 000000ff", "getbrightindex",
                                                            "$ 255", "getonex"}));
+    // A configuration write that changes the count is not answered from the count asked before.
+    lumitrax::Configuration twelve;
+    twelve.channels = 12;
+    lx.applyConfiguration(twelve);
+    EXPECT_EQ(lx.channelCount(), 12);
+    EXPECT_EQ(Thrown([&] { lx.setBrightness(12, 1); }), std::nullopt);
 }
 
 // A list of values goes out as one packet only where the controller takes packets and every
