@@ -55,6 +55,45 @@ void InitLibrary() {
     (void)once;
 }
 
+// Puts what a change event's "set" says into the fields of the last read (read: a JSON object
+// with "channels" and "io"), so that the state follows a write without reading the controller,
+// which would hold up the commands behind it for the read's ~0.3 s. False when the set says
+// nothing these fields show whole (a trigger row, a memory load): then the controller is read.
+bool ApplySet(std::string& read, const QJsonObject& set) {
+    QJsonObject doc = Object(read);
+    QJsonArray channels = doc.value(QLatin1String("channels")).toArray();
+    if (channels.isEmpty()) return false;
+    const auto setChannel = [&channels](int channel, const char* key, const QJsonValue& value) {
+        if (channel < 1 || channel > channels.size()) return;
+        QJsonObject c = channels.at(channel - 1).toObject();
+        c[QLatin1String(key)] = value;
+        channels.replace(channel - 1, c);
+    };
+    if (set.contains(QLatin1String("channel"))) {
+        const int channel = set.value(QLatin1String("channel")).toInt();
+        if (set.contains(QLatin1String("brightness"))) setChannel(channel, "brightness", set.value(QLatin1String("brightness")));
+        if (set.contains(QLatin1String("on"))) setChannel(channel, "on", set.value(QLatin1String("on")));
+    } else if (set.contains(QLatin1String("brightness")) || set.contains(QLatin1String("on"))) {
+        const QJsonArray values = set.value(QLatin1String("brightness")).toArray();
+        for (int i = 0; i < values.size(); ++i) setChannel(i + 1, "brightness", values.at(i));
+        if (set.contains(QLatin1String("on"))) {  // exactly these on, every other off
+            std::set<int> on;
+            for (const QJsonValue& v : set.value(QLatin1String("on")).toArray()) on.insert(v.toInt());
+            for (int ch = 1; ch <= channels.size(); ++ch) setChannel(ch, "on", on.count(ch) > 0);
+        }
+    } else if (set.contains(QLatin1String("out0")) && set.contains(QLatin1String("out1"))) {
+        QJsonObject io = doc.value(QLatin1String("io")).toObject();
+        io[QLatin1String("out0")] = set.value(QLatin1String("out0"));
+        io[QLatin1String("out1")] = set.value(QLatin1String("out1"));
+        doc[QLatin1String("io")] = io;
+    } else {
+        return false;
+    }
+    doc[QLatin1String("channels")] = channels;
+    read = Json(doc);
+    return true;
+}
+
 }  // namespace
 
 MqttBridge::MqttBridge(Service& svc, MqttConfig config, std::string password, Service::Log log)
@@ -263,6 +302,9 @@ void MqttBridge::OnEvent(const Event& event) {
             } else {
                 s.changed = true;
             }
+        } else if (event.type == "change" && !s.dirty && o.value(QLatin1String("set")).isObject() &&
+                   ApplySet(s.read, o.value(QLatin1String("set")).toObject())) {
+            s.changed = true;  // published as the write left it, without a read
         } else {
             s.dirty = true;
         }

@@ -7,6 +7,7 @@ Exit 77 (skipped) when mosquitto or paho is missing.
 """
 
 import json
+import urllib.request
 import os
 import signal
 import subprocess
@@ -139,6 +140,14 @@ class MqttE2E(unittest.TestCase):
         h.wait_for(lambda: "# 2 512" in self.sims[0].writes(), what="brightness 512 on the wire (from 0)")
         # The state follows the change (read after it, published because it differs).
         self.connected_state(listen, "lumitrax/t/a", lambda s: s["channels"][2]["brightness"] == 512)
+        # A write from another front end is followed from what it set, as the list's "on" says:
+        # exactly those channels on.
+        put = urllib.request.Request(self.services[0].url + "/api/v1/controllers/top/channels", method="PUT",
+                                     data=json.dumps({"brightness": [7, 8], "on": [2]}).encode(),
+                                     headers={"Content-Type": "application/json"})
+        urllib.request.urlopen(put, timeout=10).read()
+        self.connected_state(listen, "lumitrax/t/a", lambda s: [(c["brightness"], c["on"]) for c in s["channels"][:3]]
+                             == [(7, False), (8, True), (512, False)])
         event = listen.wait(lambda m: m.topic == "lumitrax/t/a/top/event" and b'"change"' in m.payload, "an event")
         self.assertEqual(h.loads(event.payload)["event"]["client"], "mqtt")
         self.assertEqual(h.loads(event.payload)["event"]["via"], "mqtt")
