@@ -23,21 +23,10 @@ import time
 
 from pymodbus.client import ModbusTcpClient
 
+from service_bench import percentile, start_sim
+
 POLL_COMMANDS = ("geterrstatus", "getportstatus")
-
-
-def start_sim(build, folder, name):
-    out = open(os.path.join(folder, name + ".out"), "w+")
-    transcript = os.path.join(folder, name + ".transcript")
-    p = subprocess.Popen([os.path.join(build, "sim/lumitrax-sim"), "--channels", "16", "--packet", "1", "--transcript", transcript],
-                         stdout=out, stderr=subprocess.DEVNULL)
-    for _ in range(100):
-        out.seek(0)
-        path = out.readline().strip()
-        if path:
-            return p, path, transcript
-        time.sleep(0.05)
-    raise SystemExit("the simulator printed no device path")
+PACKET = ("--packet", "1")  # a controller that takes the brightness packet
 
 
 def start_service(build, folder, target):
@@ -52,11 +41,6 @@ def start_service(build, folder, target):
         raise SystemExit("lumitraxd printed no modbus address; see " + folder)
     host, port = modbus[len("modbus://"):].rsplit(":", 1)
     return p, host, int(port)
-
-
-def percentile(values, p):
-    s = sorted(values)
-    return s[min(len(s) - 1, int(round(p / 100 * (len(s) - 1))))]
 
 
 def lines(path):
@@ -82,7 +66,7 @@ def direct_writes(build, folder, n):
         import lumitrax
     except ImportError:
         return None
-    sim, path, _ = start_sim(build, folder, "direct")
+    sim, path, _ = start_sim(build, folder, "direct", PACKET)
     try:
         times = []
         with lumitrax.Controller(path) as c:
@@ -134,7 +118,7 @@ def main():
     ap.add_argument("--seconds", type=float, default=10)
     a = ap.parse_args()
     with tempfile.TemporaryDirectory() as folder:
-        sim, path, transcript = start_sim(a.build, folder, "service")
+        sim, path, transcript = start_sim(a.build, folder, "service", PACKET)
         svc, host, port = start_service(a.build, folder, path)
         try:
             plc = ModbusTcpClient(host, port=port, timeout=5)

@@ -443,13 +443,7 @@ HttpResponse Service::Handle(const HttpRequest& request) {
         routed = Route(request);
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    {
-        std::lock_guard lock(metricsMutex_);
-        Metric& m = metrics_[routed.route];
-        ++m.byStatus[routed.response.status];
-        m.seconds += seconds;
-        ++m.count;
-    }
+    Count(routed, seconds);
     // No browser guesses another type than the one sent (a JSON error read as HTML, say).
     routed.response.headers.emplace("X-Content-Type-Options", "nosniff");
     std::ostringstream line;
@@ -458,6 +452,14 @@ HttpResponse Service::Handle(const HttpRequest& request) {
     // A liveness answer (systemd's watchdog asks every few seconds) is counted, not logged.
     if (routed.route != "/healthz" || routed.response.status != 200) log_(line.str());
     return std::move(routed.response);
+}
+
+void Service::Count(const Routed& routed, double seconds) {
+    std::lock_guard lock(metricsMutex_);
+    Metric& m = metrics_[routed.route];
+    ++m.byStatus[routed.response.status];
+    m.seconds += seconds;
+    ++m.count;
 }
 
 HttpResponse Service::Command(const std::string& method, const std::string& path, const std::string& body,
@@ -480,13 +482,7 @@ HttpResponse Service::Command(const std::string& method, const std::string& path
         routed = ControllerRoute(r, parts);
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    {
-        std::lock_guard lock(metricsMutex_);
-        Metric& m = metrics_[routed.route];
-        ++m.byStatus[routed.response.status];
-        m.seconds += seconds;
-        ++m.count;
-    }
+    Count(routed, seconds);
     return std::move(routed.response);
 }
 

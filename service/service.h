@@ -121,6 +121,8 @@ private:
     };
 
     Routed Route(const HttpRequest& request);
+    // One request answered, for the metrics.
+    void Count(const Routed& routed, double seconds);
     Routed ControllerRoute(const HttpRequest& request, const std::vector<std::string>& parts);
     bool HostAllowed(const HttpRequest& request) const;
     void Open(Entry& entry);
